@@ -1,0 +1,115 @@
+#include "disk/partition_table.h"
+
+#include "disk/raw_disk.h"
+#include "util/debug.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+constexpr uint32_t FIRST_PARTITION_LBA = 256;
+constexpr int MAX_ENTRIES = 4;
+constexpr uint32_t SIGNATURE_OFFSET = 440;
+constexpr uint32_t ENTRY_TABLE_OFFSET = 446;
+constexpr uint32_t ENTRY_BYTES = 16;
+
+void putU32(unsigned char* p, uint32_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+    p[2] = uint8_t(v >> 16);
+    p[3] = uint8_t(v >> 24);
+}
+
+uint32_t sizeInSectors(int32_t entry, uint32_t diskSectors, uint32_t start) {
+    if (entry < 0) return (static_cast<uint32_t>(entry) & 0x7FFFFFFFu) * 2;
+    const uint64_t product = uint64_t(diskSectors - start) * uint32_t(entry);
+    return static_cast<uint32_t>(product / 100);
+}
+
+struct Entry {
+    uint32_t first;
+    uint32_t count;
+};
+
+// Works out the entries the size list asks for; false when one would be empty.
+bool layOut(uint32_t diskSectors, uint32_t heads, uint32_t sectorsPerTrack, const int32_t* sizeList,
+            Entry* entries, int& entryCount) {
+    const uint32_t sectorsPerCylinder = heads * sectorsPerTrack;
+    uint32_t start = sectorsPerTrack > FIRST_PARTITION_LBA ? sectorsPerTrack : FIRST_PARTITION_LBA;
+    entryCount = 0;
+    for (int i = 0; i < MAX_ENTRIES && sizeList[i] != 0; ++i) {
+        // A start past the disk would make the percentage wrap around.
+        if (start >= diskSectors) return false;
+        const uint32_t unroundedEnd = start + sizeInSectors(sizeList[i], diskSectors, start);
+        uint32_t cylinders = unroundedEnd / sectorsPerCylinder;
+        // Rounds up from a third of a cylinder on; summed in 64 bits so that a
+        // disk near 2^32 sectors does not wrap.
+        if ((uint64_t(unroundedEnd) + 2 * sectorsPerCylinder / 3) / sectorsPerCylinder != cylinders)
+            ++cylinders;
+        while (uint64_t(cylinders) * sectorsPerCylinder > diskSectors) --cylinders;
+        const uint32_t end = cylinders * sectorsPerCylinder;
+        if (end <= start) return false;
+        entries[i] = {start, end - start};
+        ++entryCount;
+        start = end;
+    }
+    return true;
+}
+
+void fillEntry(unsigned char* e, const Entry& entry, uint32_t heads, uint32_t sectorsPerTrack) {
+    const ChsBytes first = chsOf(entry.first, heads, sectorsPerTrack);
+    const ChsBytes last = chsOf(entry.first + entry.count - 1, heads, sectorsPerTrack);
+    e[0] = 0x00;  // no partition is marked active
+    e[1] = first.head;
+    e[2] = first.sector;
+    e[3] = first.cylinder;
+    e[4] = 0x00;  // the formatter fills in the type
+    e[5] = last.head;
+    e[6] = last.sector;
+    e[7] = last.cylinder;
+    putU32(e + 8, entry.first);
+    putU32(e + 12, entry.count);
+}
+
+}  // namespace
+
+ChsBytes chsOf(uint32_t lba, uint32_t heads, uint32_t sectorsPerTrack) {
+    const uint32_t sectorsPerCylinder = heads * sectorsPerTrack;
+    const uint32_t cylinder = lba / sectorsPerCylinder;
+    const uint32_t inCylinder = lba % sectorsPerCylinder;
+    const uint32_t head = inCylinder / sectorsPerTrack;
+    const uint32_t sector = inCylinder % sectorsPerTrack + 1;
+    return {uint8_t(head & 0xFF), uint8_t(sector | ((cylinder >> 2) & 0xC0)), uint8_t(cylinder & 0xFF)};
+}
+
+bool writePartitionTable(platform::Handle handle, uint32_t diskSectors, uint32_t heads,
+                         uint32_t sectorsPerTrack, const int32_t* sizeList) {
+    if (heads == 0 || sectorsPerTrack == 0) {
+        debugPrint("Cannot partition a disk with %u heads and %u sectors per track\n", heads,
+                   sectorsPerTrack);
+        return false;
+    }
+    Entry entries[MAX_ENTRIES] = {};
+    int entryCount = 0;
+    if (!layOut(diskSectors, heads, sectorsPerTrack, sizeList, entries, entryCount)) {
+        debugPrint("Disk of %u sectors is too small for the partition layout\n", diskSectors);
+        return false;
+    }
+
+    unsigned char sector[SECTOR_BYTES] = {};
+    std::srand(static_cast<unsigned>(static_cast<uint32_t>(std::time(nullptr))));
+    const uint32_t firstDraw = static_cast<uint32_t>(std::rand()) & 0x7FFF;
+    const uint32_t secondDraw = static_cast<uint32_t>(std::rand()) & 0x7FFF;
+    putU32(sector + SIGNATURE_OFFSET, firstDraw << 16 | secondDraw);
+    sector[510] = 0x55;
+    sector[511] = 0xAA;
+    for (int i = 0; i < entryCount; ++i)
+        fillEntry(sector + ENTRY_TABLE_OFFSET + ENTRY_BYTES * i, entries[i], heads, sectorsPerTrack);
+
+    bool complete = writeSector(handle, 0, sector);
+    const unsigned char zeros[SECTOR_BYTES] = {};
+    for (uint32_t lba = 1; lba < sectorsPerTrack; ++lba) complete = writeSector(handle, lba, zeros) && complete;
+    return complete;
+}

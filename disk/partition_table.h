@@ -1,0 +1,23 @@
+#pragma once
+// Lays a fresh MBR partition table on the whole card.
+
+#include "platform/platform.h"
+
+#include <cstdint>
+
+// Size list entries: 0 ends the list; top bit set = absolute size in KiB (low
+// 31 bits); positive = percentage of the space from the partition's start to
+// the end of the disk. At most four entries are used.
+constexpr int32_t sizeInKiB(uint32_t kib) { return static_cast<int32_t>(0x80000000u | kib); }
+
+// Writes sector 0 (random signature, entries, 55 AA) and zeroes LBAs 1 to
+// sectorsPerTrack - 1. False when a write is incomplete, or (nothing written)
+// when the geometry cannot be laid out or a listed entry would get no sectors.
+bool writePartitionTable(platform::Handle handle, uint32_t diskSectors, uint32_t heads,
+                         uint32_t sectorsPerTrack, const int32_t* sizeList);
+
+struct ChsBytes {
+    uint8_t head, sector, cylinder;
+};
+// CHS bytes of an LBA: cylinders past 1023 wrap (bits above 9 are dropped).
+ChsBytes chsOf(uint32_t lba, uint32_t heads, uint32_t sectorsPerTrack);

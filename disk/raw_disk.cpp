@@ -1,0 +1,92 @@
+#include "disk/raw_disk.h"
+
+#include "util/debug.h"
+
+#include <cstring>
+
+using platform::Handle;
+
+namespace {
+
+uint32_t readU32(const unsigned char* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+int64_t readI64(const unsigned char* p) {
+    uint64_t value = 0;
+    for (int i = 7; i >= 0; --i) value = value << 8 | p[i];
+    return static_cast<int64_t>(value);
+}
+
+// The geometry record up to and including the first byte of its variable tail.
+constexpr uint32_t GEOMETRY_BUFFER_BYTES = 33;
+
+}  // namespace
+
+bool openPhysicalDrive(const char* path, Handle& handle, uint32_t& diskSectors, uint32_t& heads,
+                       uint32_t& sectorsPerTrack) {
+    platform::Platform& os = platform::os();
+    handle = os.CreateFileA(path, platform::GENERIC_READ | platform::GENERIC_WRITE, 0,
+                            platform::OPEN_EXISTING, platform::FILE_FLAG_NO_BUFFERING);
+    if (handle == platform::INVALID_HANDLE_VALUE) {
+        debugPrint("Create file %s failed: %i\n", path, static_cast<int>(os.GetLastError()));
+        return false;
+    }
+
+    uint32_t returned = 0;
+    if (!os.DeviceIoControl(handle, platform::FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &returned))
+        return false;
+
+    unsigned char geometry[GEOMETRY_BUFFER_BYTES] = {};
+    if (!os.DeviceIoControl(handle, platform::IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, nullptr, 0, geometry,
+                            sizeof geometry, &returned))
+        return false;
+    if (readU32(geometry + platform::GEOMETRY_EX_BYTES_PER_SECTOR) != SECTOR_BYTES) return false;
+
+    const int64_t sectors = readI64(geometry + platform::GEOMETRY_EX_DISK_SIZE) / SECTOR_BYTES;
+    // Sector numbers are 32 bits everywhere after this: a larger drive would be
+    // laid out on a wrapped size, so it is refused here.
+    if (sectors < 0 || sectors > int64_t(UINT32_MAX)) {
+        debugPrint("Drive %s has %lld sectors, more than this program can address\n", path,
+                   static_cast<long long>(sectors));
+        return false;
+    }
+    diskSectors = static_cast<uint32_t>(sectors);
+    heads = readU32(geometry + platform::GEOMETRY_EX_TRACKS_PER_CYLINDER);
+    sectorsPerTrack = readU32(geometry + platform::GEOMETRY_EX_SECTORS_PER_TRACK);
+    return true;
+}
+
+bool seekSector(Handle handle, uint32_t lba) {
+    // 64-bit offset: every LBA below 2^23 keeps the offset a 32-bit product gives.
+    const uint64_t offset = uint64_t(lba) * SECTOR_BYTES;
+    int32_t high = static_cast<int32_t>(offset >> 32);
+    // A sector offset never has the low part 0xFFFFFFFF, so that result is a failure.
+    return platform::os().SetFilePointer(handle, static_cast<int32_t>(offset & 0xFFFFFFFFu), &high,
+                                         platform::FILE_BEGIN) != platform::INVALID_SET_FILE_POINTER;
+}
+
+bool readSector(Handle handle, uint32_t lba, void* buffer) {
+    // A transfer after a failed positioning would land on the wrong sector.
+    if (!seekSector(handle, lba)) return false;
+    uint32_t transferred = 0;
+    bool ok = platform::os().ReadFile(handle, buffer, SECTOR_BYTES, &transferred);
+    return ok && transferred == SECTOR_BYTES;
+}
+
+bool writeSector(Handle handle, uint32_t lba, const void* buffer) {
+    if (!seekSector(handle, lba)) return false;
+    uint32_t transferred = 0;
+    bool ok = platform::os().WriteFile(handle, buffer, SECTOR_BYTES, &transferred);
+    return ok && transferred == SECTOR_BYTES;
+}
+
+bool releaseDisk(Handle handle) {
+    platform::Platform& os = platform::os();
+    uint32_t returned = 0;
+    os.DeviceIoControl(handle, platform::FSCTL_UNLOCK_VOLUME, nullptr, 0, nullptr, 0, &returned);
+    os.DeviceIoControl(handle, platform::IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0,
+                       &returned);
+    os.CloseHandle(handle);
+    return true;
+}

@@ -1,0 +1,26 @@
+#pragma once
+// Exclusive, sector-addressed access to a physical drive.
+
+#include "platform/platform.h"
+
+#include <cstdint>
+
+constexpr uint32_t SECTOR_BYTES = 512;
+
+// Opens `path` ("\\.\PhysicalDriveN") exclusively and unbuffered, locks it and
+// reads its geometry. `handle` is written as soon as the open returns, also on
+// failure; the geometry only on success. Refuses sector sizes other than 512
+// and drives of 2^32 sectors or more.
+bool openPhysicalDrive(const char* path, platform::Handle& handle, uint32_t& diskSectors,
+                       uint32_t& heads, uint32_t& sectorsPerTrack);
+
+// One 512-byte sector at byte offset lba * 512; true exactly when 512 bytes moved.
+bool readSector(platform::Handle handle, uint32_t lba, void* buffer);
+bool writeSector(platform::Handle handle, uint32_t lba, const void* buffer);
+
+// Positions the handle at lba * 512 (offset computed in 64 bits); false when
+// the positioning failed.
+bool seekSector(platform::Handle handle, uint32_t lba);
+
+// Unlocks, asks the OS to re-read the partition table, closes. Always true.
+bool releaseDisk(platform::Handle handle);

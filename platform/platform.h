@@ -1,0 +1,142 @@
+#pragma once
+// The operating-system services the recovery logic uses, named after the
+// Windows calls they stand for. The logic calls these and nothing else of the
+// OS; backends (win32, linux, sim) give each call the same observable result.
+//
+// Buffers passed to DeviceIoControl hold the Windows records byte for byte
+// (little-endian, Windows offsets), whatever the backend: the constants and
+// offsets below are the contract.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace platform {
+
+using Handle = std::intptr_t;
+constexpr Handle INVALID_HANDLE_VALUE = -1;
+
+// Access, share mode, disposition, flags.
+constexpr uint32_t GENERIC_READ = 0x80000000u;
+constexpr uint32_t GENERIC_WRITE = 0x40000000u;
+constexpr uint32_t FILE_SHARE_READ = 0x1;
+constexpr uint32_t FILE_SHARE_WRITE = 0x2;
+constexpr uint32_t FILE_SHARE_DELETE = 0x4;
+constexpr uint32_t OPEN_EXISTING = 3;
+constexpr uint32_t FILE_FLAG_NO_BUFFERING = 0x20000000u;
+constexpr uint32_t FILE_BEGIN = 0;
+constexpr uint32_t INVALID_SET_FILE_POINTER = 0xFFFFFFFFu;
+
+// Device and file-system control codes.
+constexpr uint32_t FSCTL_LOCK_VOLUME = 0x00090018;
+constexpr uint32_t FSCTL_UNLOCK_VOLUME = 0x0009001C;
+constexpr uint32_t FSCTL_DISMOUNT_VOLUME = 0x00090020;
+constexpr uint32_t IOCTL_DISK_GET_DRIVE_GEOMETRY_EX = 0x000700A0;
+constexpr uint32_t IOCTL_DISK_UPDATE_PROPERTIES = 0x00070140;
+constexpr uint32_t IOCTL_STORAGE_GET_HOTPLUG_INFO = 0x002D0C14;
+constexpr uint32_t IOCTL_STORAGE_CHECK_VERIFY = 0x002D4800;
+constexpr uint32_t IOCTL_STORAGE_QUERY_PROPERTY = 0x002D1400;
+constexpr uint32_t IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS = 0x00560000;
+
+// Error codes the backends report through GetLastError.
+constexpr uint32_t ERROR_SUCCESS = 0;
+constexpr uint32_t ERROR_INVALID_FUNCTION = 1;
+constexpr uint32_t ERROR_FILE_NOT_FOUND = 2;
+constexpr uint32_t ERROR_ACCESS_DENIED = 5;
+constexpr uint32_t ERROR_INVALID_HANDLE = 6;
+constexpr uint32_t ERROR_NOT_READY = 21;
+constexpr uint32_t ERROR_SEEK = 25;
+constexpr uint32_t ERROR_WRITE_FAULT = 29;
+constexpr uint32_t ERROR_READ_FAULT = 30;
+constexpr uint32_t ERROR_GEN_FAILURE = 31;
+constexpr uint32_t ERROR_SHARING_VIOLATION = 32;
+constexpr uint32_t ERROR_LOCK_VIOLATION = 33;
+constexpr uint32_t ERROR_INVALID_PARAMETER = 87;
+constexpr uint32_t ERROR_NOT_LOCKED = 158;
+constexpr uint32_t ERROR_INSUFFICIENT_BUFFER = 122;
+constexpr uint32_t ERROR_MORE_DATA = 234;
+
+// Record layouts (byte offsets inside the DeviceIoControl output buffers).
+// DISK_GEOMETRY_EX: Geometry{Cylinders i64 @0, MediaType u32 @8,
+//   TracksPerCylinder u32 @12, SectorsPerTrack u32 @16, BytesPerSector u32 @20},
+//   DiskSize i64 @24, Data[] @32.
+constexpr uint32_t GEOMETRY_EX_CYLINDERS = 0;
+constexpr uint32_t GEOMETRY_EX_MEDIA_TYPE = 8;
+constexpr uint32_t GEOMETRY_EX_TRACKS_PER_CYLINDER = 12;
+constexpr uint32_t GEOMETRY_EX_SECTORS_PER_TRACK = 16;
+constexpr uint32_t GEOMETRY_EX_BYTES_PER_SECTOR = 20;
+constexpr uint32_t GEOMETRY_EX_DISK_SIZE = 24;
+constexpr uint32_t GEOMETRY_EX_MIN_SIZE = 32;  // up to the variable tail
+constexpr uint32_t MEDIA_TYPE_REMOVABLE = 11;  // RemovableMedia
+constexpr uint32_t MEDIA_TYPE_FIXED = 12;      // FixedMedia
+// STORAGE_HOTPLUG_INFO: Size u32 @0, MediaRemovable u8 @4, MediaHotplug u8 @5,
+//   DeviceHotplug u8 @6, WriteCacheEnableOverride u8 @7.
+constexpr uint32_t HOTPLUG_INFO_SIZE = 8;
+constexpr uint32_t HOTPLUG_MEDIA_REMOVABLE = 4;
+// STORAGE_PROPERTY_QUERY: PropertyId u32 @0, QueryType u32 @4, AdditionalParameters[1] @8.
+constexpr uint32_t PROPERTY_QUERY_SIZE = 12;
+// STORAGE_DEVICE_DESCRIPTOR: Version u32 @0, Size u32 @4, DeviceType u8 @8,
+//   DeviceTypeModifier u8 @9, RemovableMedia u8 @10, CommandQueueing u8 @11,
+//   VendorIdOffset u32 @12, ProductIdOffset u32 @16, ProductRevisionOffset u32 @20,
+//   SerialNumberOffset u32 @24, BusType u32 @28, RawPropertiesLength u32 @32,
+//   RawDeviceProperties[] @36.
+constexpr uint32_t DESCRIPTOR_VENDOR_OFFSET = 12;
+constexpr uint32_t DESCRIPTOR_PRODUCT_OFFSET = 16;
+constexpr uint32_t DESCRIPTOR_HEADER_SIZE = 36;
+// VOLUME_DISK_EXTENTS: NumberOfDiskExtents u32 @0, padding @4,
+//   Extents[0] = {DiskNumber u32 @8, padding @12, StartingOffset i64 @16, ExtentLength i64 @24}.
+constexpr uint32_t DISK_EXTENTS_COUNT = 0;
+constexpr uint32_t DISK_EXTENTS_FIRST_DISK_NUMBER = 8;
+constexpr uint32_t DISK_EXTENTS_FIRST_STARTING_OFFSET = 16;
+constexpr uint32_t DISK_EXTENTS_FIRST_LENGTH = 24;
+constexpr uint32_t DISK_EXTENTS_ONE_SIZE = 32;
+
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    // Files, devices and volumes. Paths use the Windows forms the logic builds
+    // ("\\.\PhysicalDrive3", "\\.\E:"); a backend maps them to its own names.
+    virtual Handle CreateFileA(const char* path, uint32_t access, uint32_t shareMode,
+                               uint32_t disposition, uint32_t flags) = 0;
+    virtual Handle CreateFileW(const char16_t* path, uint32_t access, uint32_t shareMode,
+                               uint32_t disposition, uint32_t flags) = 0;
+    virtual bool DeviceIoControl(Handle handle, uint32_t code, const void* in, uint32_t inSize,
+                                 void* out, uint32_t outSize, uint32_t* bytesReturned) = 0;
+    // Returns the new low part, or INVALID_SET_FILE_POINTER with the error set.
+    virtual uint32_t SetFilePointer(Handle handle, int32_t distanceLow, int32_t* distanceHigh,
+                                    uint32_t moveMethod) = 0;
+    virtual bool ReadFile(Handle handle, void* buffer, uint32_t bytes, uint32_t* transferred) = 0;
+    virtual bool WriteFile(Handle handle, const void* buffer, uint32_t bytes,
+                           uint32_t* transferred) = 0;
+    virtual bool CloseHandle(Handle handle) = 0;
+    // The error of the last failed call on this thread.
+    virtual uint32_t GetLastError() = 0;
+
+    // Bit i set: drive letter 'A' + i is in use.
+    virtual uint32_t GetLogicalDrives() = 0;
+    // Non-zero when deviceName ("E:") names a device; target receives its NT name.
+    virtual uint32_t QueryDosDeviceW(const char16_t* deviceName, char16_t* target,
+                                     uint32_t maxChars) = 0;
+    // Where the files of the volume under a letter are reached, with a trailing
+    // separator ("E:\" on Windows, the mount point elsewhere); empty when none.
+    // A volume dismounted earlier comes back on this first access, as Windows
+    // remounts a volume when its letter is used again.
+    virtual std::string volumeRoot(char letter) = 0;
+    // Ends file access through volumeRoot paths: flushes, and releases any
+    // mount the backend made itself. Nothing to do where the OS owns mounts.
+    virtual void releaseVolumeRoots() = 0;
+
+    // The debugger output channel.
+    virtual void OutputDebugStringA(const char* text) = 0;
+};
+
+// The backend in force. The native one unless a test or the demo installed another.
+Platform& os();
+// Makes `backend` the one in force and returns the previous one (may be null
+// for the default native backend). The caller keeps ownership of `backend`.
+Platform* setOs(Platform* backend);
+// The native backend of this build (win32 or linux).
+std::unique_ptr<Platform> makeNativePlatform();
+
+}  // namespace platform

@@ -1,0 +1,440 @@
+#include "platform/sim_platform.h"
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+
+namespace platform {
+
+namespace {
+
+void putU32(unsigned char* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+
+void putU64(unsigned char* p, uint64_t v) {
+    for (int i = 0; i < 8; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+
+std::string narrow(const char16_t* wide) {
+    std::string text;
+    for (; *wide != u'\0'; ++wide) text += *wide < 0x80 ? char(*wide) : '?';
+    return text;
+}
+
+// "\\.\PhysicalDriveN" -> N, or -1.
+int driveNumberOf(const std::string& path) {
+    static const std::string prefix = "\\\\.\\PhysicalDrive";
+    if (path.compare(0, prefix.size(), prefix) != 0 || path.size() == prefix.size()) return -1;
+    int number = 0;
+    for (size_t i = prefix.size(); i < path.size(); ++i) {
+        if (path[i] < '0' || path[i] > '9' || number > 1000) return -1;
+        number = number * 10 + (path[i] - '0');
+    }
+    return number;
+}
+
+// "\\.\E:" -> 'E', or 0.
+char volumeLetterOf(const std::string& path) {
+    if (path.size() == 6 && path.compare(0, 4, "\\\\.\\") == 0 && path[5] == ':' && path[4] >= 'A' &&
+        path[4] <= 'Z')
+        return path[4];
+    return 0;
+}
+
+uint64_t fileSize(const std::string& path) {
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    return in ? static_cast<uint64_t>(in.tellg()) : 0;
+}
+
+SimCall makeCall(const char* name, const std::string& path = {}, uint32_t access = 0,
+                 uint32_t shareMode = 0, uint32_t disposition = 0, uint32_t flags = 0) {
+    SimCall call;
+    call.name = name;
+    call.path = path;
+    call.access = access;
+    call.shareMode = shareMode;
+    call.disposition = disposition;
+    call.flags = flags;
+    return call;
+}
+
+}  // namespace
+
+struct SimPlatform::Open {
+    int drive = -1;        // physical drive number, or -1 for a volume
+    char letter = 0;       // volume letter, or 0 for a drive
+    bool exclusive = false;
+    bool locked = false;
+    uint64_t position = 0;
+    std::FILE* file = nullptr;
+};
+
+SimPlatform::SimPlatform() = default;
+
+SimPlatform::~SimPlatform() {
+    for (auto& entry : opens_)
+        if (entry.second->file != nullptr) std::fclose(entry.second->file);
+}
+
+void SimPlatform::addDrive(int number, const SimDrive& drive) { drives_[number] = drive; }
+SimDrive& SimPlatform::drive(int number) { return drives_.at(number); }
+void SimPlatform::addVolume(char letter, const SimVolume& volume) { volumes_[letter] = volume; }
+SimVolume& SimPlatform::volume(char letter) { return volumes_.at(letter); }
+void SimPlatform::removeVolume(char letter) { volumes_.erase(letter); }
+
+std::vector<std::string> SimPlatform::debugLines() const {
+    std::lock_guard<std::mutex> lock(debugMutex_);
+    return debugLines_;
+}
+
+void SimPlatform::clearDebugLines() {
+    std::lock_guard<std::mutex> lock(debugMutex_);
+    debugLines_.clear();
+}
+
+int SimPlatform::openHandleCount() const { return static_cast<int>(opens_.size()); }
+
+bool SimPlatform::driveLocked(int number) const {
+    for (const auto& entry : opens_)
+        if (entry.second->drive == number && entry.second->locked) return true;
+    return false;
+}
+
+bool SimPlatform::volumeLocked(char letter) const {
+    for (const auto& entry : opens_)
+        if (entry.second->letter == letter && entry.second->locked) return true;
+    return false;
+}
+
+bool SimPlatform::fail(uint32_t error) {
+    lastError_ = error;
+    return false;
+}
+
+SimPlatform::Open* SimPlatform::find(Handle handle) {
+    auto it = opens_.find(handle);
+    return it == opens_.end() ? nullptr : it->second.get();
+}
+
+Handle SimPlatform::CreateFileA(const char* path, uint32_t access, uint32_t shareMode,
+                                uint32_t disposition, uint32_t flags) {
+    calls_.push_back(makeCall("CreateFileA", path, access, shareMode, disposition, flags));
+    const int number = driveNumberOf(path);
+    auto it = drives_.find(number);
+    if (number < 0 || it == drives_.end() || !it->second.present) {
+        lastError_ = ERROR_FILE_NOT_FOUND;
+        return INVALID_HANDLE_VALUE;
+    }
+    if (faults_.refuseOpenDrive.count(number) != 0) {
+        lastError_ = faults_.error;
+        return INVALID_HANDLE_VALUE;
+    }
+    // Share mode 0 excludes every other opener, and an exclusive holder excludes us.
+    for (const auto& entry : opens_) {
+        if (entry.second->drive == number && (entry.second->exclusive || shareMode == 0)) {
+            lastError_ = ERROR_SHARING_VIOLATION;
+            return INVALID_HANDLE_VALUE;
+        }
+    }
+    const bool writing = (access & GENERIC_WRITE) != 0;
+    std::FILE* file = std::fopen(it->second.imagePath.c_str(), writing ? "r+b" : "rb");
+    if (file == nullptr) {
+        lastError_ = ERROR_ACCESS_DENIED;
+        return INVALID_HANDLE_VALUE;
+    }
+    auto open = std::make_unique<Open>();
+    open->drive = number;
+    open->exclusive = shareMode == 0;
+    open->file = file;
+    const Handle handle = nextHandle_++;
+    opens_[handle] = std::move(open);
+    calls_.back().handle = handle;
+    lastError_ = ERROR_SUCCESS;
+    return handle;
+}
+
+Handle SimPlatform::CreateFileW(const char16_t* path, uint32_t access, uint32_t shareMode,
+                                uint32_t disposition, uint32_t flags) {
+    const std::string name = narrow(path);
+    calls_.push_back(makeCall("CreateFileW", name, access, shareMode, disposition, flags));
+    const char letter = volumeLetterOf(name);
+    auto it = volumes_.find(letter);
+    if (letter == 0 || it == volumes_.end()) {
+        lastError_ = ERROR_FILE_NOT_FOUND;
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!it->second.openable || faults_.refuseVolumeOpen.count(letter) != 0) {
+        lastError_ = faults_.error;
+        return INVALID_HANDLE_VALUE;
+    }
+    auto open = std::make_unique<Open>();
+    open->letter = letter;
+    const Handle handle = nextHandle_++;
+    opens_[handle] = std::move(open);
+    calls_.back().handle = handle;
+    lastError_ = ERROR_SUCCESS;
+    return handle;
+}
+
+bool SimPlatform::DeviceIoControl(Handle handle, uint32_t code, const void* in, uint32_t inSize,
+                                  void* out, uint32_t outSize, uint32_t* bytesReturned) {
+    SimCall call;
+    call.name = "DeviceIoControl";
+    call.code = code;
+    call.inSize = inSize;
+    call.outSize = outSize;
+    call.handle = handle;
+    calls_.push_back(call);
+    if (bytesReturned != nullptr) *bytesReturned = 0;
+    Open* open = find(handle);
+    if (open == nullptr) return fail(ERROR_INVALID_HANDLE);
+    if (open->drive >= 0) return driveIoctl(*open, code, in, inSize, out, outSize, bytesReturned);
+    return volumeIoctl(*open, code, out, outSize, bytesReturned);
+}
+
+bool SimPlatform::driveIoctl(Open& open, uint32_t code, const void* in, uint32_t inSize, void* out,
+                             uint32_t outSize, uint32_t* bytesReturned) {
+    const SimDrive& drive = drives_.at(open.drive);
+    auto* bytes = static_cast<unsigned char*>(out);
+    const uint64_t size = fileSize(drive.imagePath);
+    switch (code) {
+    case FSCTL_LOCK_VOLUME:
+        if (faults_.refuseDriveLock) return fail(faults_.error);
+        open.locked = true;
+        break;
+    case FSCTL_UNLOCK_VOLUME:
+        if (!open.locked) return fail(ERROR_INVALID_PARAMETER);
+        open.locked = false;
+        break;
+    case IOCTL_DISK_UPDATE_PROPERTIES:
+        break;
+    case IOCTL_DISK_GET_DRIVE_GEOMETRY_EX: {
+        if (faults_.refuseGeometry) return fail(faults_.error);
+        if (!drive.media) return fail(ERROR_NOT_READY);
+        if (outSize < GEOMETRY_EX_MIN_SIZE) return fail(ERROR_INSUFFICIENT_BUFFER);
+        std::memset(bytes, 0, outSize);
+        const uint64_t perCylinder = uint64_t(drive.heads) * drive.sectorsPerTrack * drive.bytesPerSector;
+        putU64(bytes + GEOMETRY_EX_CYLINDERS, perCylinder == 0 ? 0 : size / perCylinder);
+        putU32(bytes + GEOMETRY_EX_MEDIA_TYPE, drive.removable ? MEDIA_TYPE_REMOVABLE : MEDIA_TYPE_FIXED);
+        putU32(bytes + GEOMETRY_EX_TRACKS_PER_CYLINDER, drive.heads);
+        putU32(bytes + GEOMETRY_EX_SECTORS_PER_TRACK, drive.sectorsPerTrack);
+        putU32(bytes + GEOMETRY_EX_BYTES_PER_SECTOR, drive.bytesPerSector);
+        putU64(bytes + GEOMETRY_EX_DISK_SIZE, size);
+        if (bytesReturned != nullptr) *bytesReturned = outSize < 40 ? outSize : 40;
+        break;
+    }
+    case IOCTL_STORAGE_GET_HOTPLUG_INFO:
+        if (outSize < HOTPLUG_INFO_SIZE) return fail(ERROR_INSUFFICIENT_BUFFER);
+        std::memset(bytes, 0, HOTPLUG_INFO_SIZE);
+        putU32(bytes, HOTPLUG_INFO_SIZE);
+        bytes[HOTPLUG_MEDIA_REMOVABLE] = drive.removable ? 1 : 0;
+        bytes[HOTPLUG_MEDIA_REMOVABLE + 1] = drive.removable ? 1 : 0;
+        if (bytesReturned != nullptr) *bytesReturned = HOTPLUG_INFO_SIZE;
+        break;
+    case IOCTL_STORAGE_CHECK_VERIFY:
+        if (!drive.media) return fail(ERROR_NOT_READY);
+        break;
+    case IOCTL_STORAGE_QUERY_PROPERTY: {
+        if (in == nullptr || inSize < PROPERTY_QUERY_SIZE) return fail(ERROR_INVALID_PARAMETER);
+        const size_t need = DESCRIPTOR_HEADER_SIZE + drive.vendor.size() + 1 + drive.product.size() + 1;
+        if (outSize < DESCRIPTOR_HEADER_SIZE) return fail(ERROR_INSUFFICIENT_BUFFER);
+        std::memset(bytes, 0, DESCRIPTOR_HEADER_SIZE);
+        putU32(bytes, 1);
+        putU32(bytes + 4, static_cast<uint32_t>(need));
+        bytes[10] = drive.removable ? 1 : 0;
+        uint32_t at = DESCRIPTOR_HEADER_SIZE;
+        auto place = [&](const std::string& text, bool report, uint32_t override, uint32_t field) {
+            uint32_t offset = 0;
+            if (report && at + text.size() + 1 <= outSize) {
+                std::memcpy(bytes + at, text.c_str(), text.size() + 1);
+                offset = at;
+                at += static_cast<uint32_t>(text.size() + 1);
+            }
+            putU32(bytes + field, override != 0 ? override : offset);
+        };
+        place(drive.vendor, drive.reportVendor, drive.vendorOffsetOverride, DESCRIPTOR_VENDOR_OFFSET);
+        place(drive.product, drive.reportProduct, drive.productOffsetOverride, DESCRIPTOR_PRODUCT_OFFSET);
+        if (bytesReturned != nullptr) *bytesReturned = at;
+        break;
+    }
+    default:
+        return fail(ERROR_INVALID_FUNCTION);
+    }
+    lastError_ = ERROR_SUCCESS;
+    return true;
+}
+
+bool SimPlatform::volumeIoctl(Open& open, uint32_t code, void* out, uint32_t outSize,
+                              uint32_t* bytesReturned) {
+    auto it = volumes_.find(open.letter);
+    if (it == volumes_.end()) return fail(ERROR_NOT_READY);
+    SimVolume& volume = it->second;
+    auto* bytes = static_cast<unsigned char*>(out);
+    switch (code) {
+    case IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS:
+        if (faults_.refuseExtents.count(open.letter) != 0) return fail(faults_.error);
+        if (volume.driveNumber < 0) return fail(ERROR_INVALID_FUNCTION);
+        if (outSize < DISK_EXTENTS_ONE_SIZE) return fail(ERROR_MORE_DATA);
+        std::memset(bytes, 0, DISK_EXTENTS_ONE_SIZE);
+        putU32(bytes + DISK_EXTENTS_COUNT, 1);
+        putU32(bytes + DISK_EXTENTS_FIRST_DISK_NUMBER, static_cast<uint32_t>(volume.driveNumber));
+        if (bytesReturned != nullptr) *bytesReturned = DISK_EXTENTS_ONE_SIZE;
+        break;
+    case FSCTL_LOCK_VOLUME:
+        if (faults_.refuseVolumeLock.count(open.letter) != 0) return fail(faults_.error);
+        for (const auto& entry : opens_)
+            if (entry.second.get() != &open && entry.second->letter == open.letter && entry.second->locked)
+                return fail(ERROR_ACCESS_DENIED);
+        open.locked = true;
+        break;
+    case FSCTL_DISMOUNT_VOLUME:
+        if (faults_.refuseDismount.count(open.letter) != 0) return fail(faults_.error);
+        volume.mounted = false;
+        break;
+    case FSCTL_UNLOCK_VOLUME:
+        if (faults_.refuseUnlock.count(open.letter) != 0) return fail(faults_.error);
+        if (!open.locked) return fail(ERROR_NOT_LOCKED);
+        open.locked = false;
+        break;
+    default:
+        return fail(ERROR_INVALID_FUNCTION);
+    }
+    lastError_ = ERROR_SUCCESS;
+    return true;
+}
+
+uint32_t SimPlatform::SetFilePointer(Handle handle, int32_t distanceLow, int32_t* distanceHigh,
+                                     uint32_t moveMethod) {
+    Open* open = find(handle);
+    const uint64_t high = distanceHigh != nullptr ? uint32_t(*distanceHigh) : 0;
+    const uint64_t offset = high << 32 | uint32_t(distanceLow);
+    SimCall call;
+    call.name = "SetFilePointer";
+    call.handle = handle;
+    call.offset = offset;
+    calls_.push_back(call);
+    if (open == nullptr || open->file == nullptr || moveMethod != FILE_BEGIN) {
+        lastError_ = open == nullptr ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER;
+        return INVALID_SET_FILE_POINTER;
+    }
+    open->position = offset;
+    lastError_ = ERROR_SUCCESS;
+    return uint32_t(offset);
+}
+
+bool SimPlatform::transfer(Handle handle, void* read, const void* write, uint32_t bytes,
+                           uint32_t* transferred) {
+    if (transferred != nullptr) *transferred = 0;
+    Open* open = find(handle);
+    SimCall call;
+    call.name = read != nullptr ? "ReadFile" : "WriteFile";
+    call.handle = handle;
+    call.offset = open != nullptr ? open->position : 0;
+    calls_.push_back(call);
+    if (open == nullptr || open->file == nullptr) return fail(ERROR_INVALID_HANDLE);
+
+    const SimDrive& drive = drives_.at(open->drive);
+    const uint64_t lba = open->position / 512;
+    uint64_t& count = read != nullptr ? reads_ : writes_;
+    const int64_t limit = read != nullptr ? faults_.failReadsAfter : faults_.failWritesAfter;
+    const auto& failAt = read != nullptr ? faults_.failReadAtLba : faults_.failWriteAtLba;
+    const auto& shortAt = read != nullptr ? faults_.shortReadAtLba : faults_.shortWriteAtLba;
+    // Unbuffered handles move whole sectors at sector offsets only.
+    if (bytes % drive.bytesPerSector != 0 || open->position % drive.bytesPerSector != 0)
+        return fail(ERROR_INVALID_PARAMETER);
+    if ((limit >= 0 && int64_t(count) >= limit) || failAt.count(lba) != 0) {
+        ++count;
+        return fail(read != nullptr ? ERROR_READ_FAULT : ERROR_WRITE_FAULT);
+    }
+    ++count;
+    uint32_t amount = shortAt.count(lba) != 0 ? bytes / 2 : bytes;
+    const uint64_t size = fileSize(drive.imagePath);
+    if (open->position >= size) amount = 0;
+    else if (open->position + amount > size) amount = static_cast<uint32_t>(size - open->position);
+
+    if (std::fseek(open->file, static_cast<long>(open->position), SEEK_SET) != 0)
+        return fail(ERROR_SEEK);
+    size_t moved = 0;
+    if (amount > 0) {
+        moved = read != nullptr ? std::fread(read, 1, amount, open->file)
+                                : std::fwrite(write, 1, amount, open->file);
+        std::fflush(open->file);
+    }
+    open->position += moved;
+    if (transferred != nullptr) *transferred = static_cast<uint32_t>(moved);
+    lastError_ = ERROR_SUCCESS;
+    return true;
+}
+
+bool SimPlatform::ReadFile(Handle handle, void* buffer, uint32_t bytes, uint32_t* transferred) {
+    return transfer(handle, buffer, nullptr, bytes, transferred);
+}
+
+bool SimPlatform::WriteFile(Handle handle, const void* buffer, uint32_t bytes, uint32_t* transferred) {
+    return transfer(handle, nullptr, buffer, bytes, transferred);
+}
+
+bool SimPlatform::CloseHandle(Handle handle) {
+    SimCall call;
+    call.name = "CloseHandle";
+    call.handle = handle;
+    calls_.push_back(call);
+    auto it = opens_.find(handle);
+    if (it == opens_.end()) return fail(ERROR_INVALID_HANDLE);
+    if (it->second->file != nullptr) std::fclose(it->second->file);
+    opens_.erase(it);
+    lastError_ = ERROR_SUCCESS;
+    return true;
+}
+
+uint32_t SimPlatform::GetLogicalDrives() {
+    calls_.push_back(makeCall("GetLogicalDrives"));
+    uint32_t mask = 0;
+    for (const auto& entry : volumes_)
+        if (entry.first >= 'A' && entry.first <= 'Z') mask |= 1u << (entry.first - 'A');
+    return mask;
+}
+
+uint32_t SimPlatform::QueryDosDeviceW(const char16_t* deviceName, char16_t* target, uint32_t maxChars) {
+    const std::string name = narrow(deviceName);
+    calls_.push_back(makeCall("QueryDosDeviceW", name));
+    const char letter = name.size() == 2 && name[1] == ':' ? name[0] : 0;
+    if (letter == 0 || volumes_.count(letter) == 0) {
+        lastError_ = ERROR_FILE_NOT_FOUND;
+        return 0;
+    }
+    if (faults_.refuseQueryDosDevice.count(letter) != 0) {
+        lastError_ = faults_.error;
+        return 0;
+    }
+    static const char16_t device[] = u"\\Device\\SimVolume";
+    const uint32_t length = sizeof device / sizeof device[0];  // with terminator
+    if (maxChars < length + 1) {
+        lastError_ = ERROR_INSUFFICIENT_BUFFER;
+        return 0;
+    }
+    std::memcpy(target, device, sizeof device);
+    target[length] = u'\0';  // the list ends with a second terminator
+    lastError_ = ERROR_SUCCESS;
+    return length + 1;
+}
+
+std::string SimPlatform::volumeRoot(char letter) {
+    auto it = volumes_.find(letter);
+    if (it == volumes_.end()) return {};
+    // Using the letter again brings a dismounted volume back, as on Windows.
+    it->second.mounted = true;
+    std::string root = it->second.directory;
+    if (!root.empty() && root.back() != '/') root += '/';
+    return root;
+}
+
+void SimPlatform::OutputDebugStringA(const char* text) {
+    std::lock_guard<std::mutex> lock(debugMutex_);
+    debugLines_.emplace_back(text);
+    if (echoDebug_) std::cerr << text;
+}
+
+}  // namespace platform

@@ -1,0 +1,153 @@
+#pragma once
+// A simulated machine for tests and the demo: physical drives are image files
+// with a small description, volumes are directories tied to a drive number.
+// Faults can be injected into any operation.
+
+#include "platform/platform.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+struct SimDrive {
+    std::string imagePath;          // the drive's bytes; its size is the disk size
+    bool present = true;            // false: the drive number does not exist
+    bool removable = true;          // MediaRemovable of the hot-plug record
+    bool media = true;              // check-verify succeeds
+    uint32_t bytesPerSector = 512;
+    uint32_t heads = 255;           // tracks per cylinder
+    uint32_t sectorsPerTrack = 63;
+    std::string vendor;             // NUL-terminated in the descriptor; may be padded
+    std::string product;
+    bool reportVendor = true;       // false: VendorIdOffset 0
+    bool reportProduct = true;      // false: ProductIdOffset 0
+    uint32_t vendorOffsetOverride = 0;   // non-zero: VendorIdOffset reported as this
+    uint32_t productOffsetOverride = 0;  // non-zero: ProductIdOffset reported as this
+};
+
+struct SimVolume {
+    std::string directory;          // the volume's files
+    int driveNumber = -1;           // physical drive it lies on; -1: none (extents fail)
+    bool openable = true;           // CreateFileW succeeds
+    bool mounted = true;            // dismount clears it; unlock mounts it again
+};
+
+// Faults: each refusal sets GetLastError to `error`.
+struct SimFaults {
+    uint32_t error = ERROR_ACCESS_DENIED;
+    std::set<int> refuseOpenDrive;        // CreateFileA on these drive numbers fails
+    bool refuseDriveLock = false;         // FSCTL_LOCK_VOLUME on a drive handle
+    bool refuseGeometry = false;          // IOCTL_DISK_GET_DRIVE_GEOMETRY_EX on a drive
+    std::set<char> refuseVolumeOpen;      // CreateFileW on these letters
+    std::set<char> refuseExtents;         // disk extents query on these letters
+    std::set<char> refuseVolumeLock;
+    std::set<char> refuseDismount;
+    std::set<char> refuseUnlock;
+    std::set<char> refuseQueryDosDevice;
+    std::set<uint64_t> failReadAtLba;     // ReadFile at this LBA fails (0 bytes)
+    std::set<uint64_t> failWriteAtLba;    // WriteFile at this LBA fails (0 bytes)
+    std::set<uint64_t> shortReadAtLba;    // ReadFile at this LBA moves 256 bytes
+    std::set<uint64_t> shortWriteAtLba;   // WriteFile at this LBA moves 256 bytes
+    int64_t failWritesAfter = -1;         // >= 0: every write after this many fails
+    int64_t failReadsAfter = -1;          // >= 0: every read after this many fails
+};
+
+// One recorded call, for tests that check what the logic asked of the OS.
+struct SimCall {
+    std::string name;       // "CreateFileA", "DeviceIoControl", ...
+    std::string path;       // for opens (wide paths as UTF-8)
+    uint32_t access = 0, shareMode = 0, disposition = 0, flags = 0;
+    uint32_t code = 0;      // for DeviceIoControl
+    uint32_t inSize = 0, outSize = 0;
+    uint64_t offset = 0;    // byte position for reads and writes
+    Handle handle = INVALID_HANDLE_VALUE;
+};
+
+class SimPlatform : public Platform {
+public:
+    SimPlatform();
+    ~SimPlatform() override;
+
+    void addDrive(int number, const SimDrive& drive);
+    SimDrive& drive(int number);
+    void addVolume(char letter, const SimVolume& volume);
+    SimVolume& volume(char letter);
+    void removeVolume(char letter);
+    SimFaults& faults() { return faults_; }
+
+    // Inspection for tests.
+    const std::vector<SimCall>& calls() const { return calls_; }
+    void clearCalls() { calls_.clear(); }
+    std::vector<std::string> debugLines() const;
+    void clearDebugLines();
+    int openHandleCount() const;
+    bool driveLocked(int number) const;
+    bool volumeLocked(char letter) const;
+    uint64_t readCount() const { return reads_; }
+    uint64_t writeCount() const { return writes_; }
+    // Also echo debug lines to standard error (the demo wants to see them).
+    void setEchoDebug(bool echo) { echoDebug_ = echo; }
+
+    Handle CreateFileA(const char* path, uint32_t access, uint32_t shareMode,
+                       uint32_t disposition, uint32_t flags) override;
+    Handle CreateFileW(const char16_t* path, uint32_t access, uint32_t shareMode,
+                       uint32_t disposition, uint32_t flags) override;
+    bool DeviceIoControl(Handle handle, uint32_t code, const void* in, uint32_t inSize,
+                         void* out, uint32_t outSize, uint32_t* bytesReturned) override;
+    uint32_t SetFilePointer(Handle handle, int32_t distanceLow, int32_t* distanceHigh,
+                            uint32_t moveMethod) override;
+    bool ReadFile(Handle handle, void* buffer, uint32_t bytes, uint32_t* transferred) override;
+    bool WriteFile(Handle handle, const void* buffer, uint32_t bytes,
+                   uint32_t* transferred) override;
+    bool CloseHandle(Handle handle) override;
+    uint32_t GetLastError() override { return lastError_; }
+    uint32_t GetLogicalDrives() override;
+    uint32_t QueryDosDeviceW(const char16_t* deviceName, char16_t* target,
+                             uint32_t maxChars) override;
+    std::string volumeRoot(char letter) override;
+    void releaseVolumeRoots() override {}
+    void OutputDebugStringA(const char* text) override;
+
+private:
+    struct Open;
+    bool fail(uint32_t error);
+    Open* find(Handle handle);
+    bool driveIoctl(Open& open, uint32_t code, const void* in, uint32_t inSize, void* out,
+                    uint32_t outSize, uint32_t* bytesReturned);
+    bool volumeIoctl(Open& open, uint32_t code, void* out, uint32_t outSize,
+                     uint32_t* bytesReturned);
+    bool transfer(Handle handle, void* read, const void* write, uint32_t bytes,
+                  uint32_t* transferred);
+
+    std::map<int, SimDrive> drives_;
+    std::map<char, SimVolume> volumes_;
+    std::map<Handle, std::unique_ptr<Open>> opens_;
+    SimFaults faults_;
+    std::vector<SimCall> calls_;
+    std::vector<std::string> debugLines_;
+    mutable std::mutex debugMutex_;
+    Handle nextHandle_ = 100;
+    uint32_t lastError_ = 0;
+    uint64_t reads_ = 0, writes_ = 0;
+    bool echoDebug_ = false;
+};
+
+// Installs a backend for the lifetime of a scope, then restores the previous one.
+class ScopedPlatform {
+public:
+    explicit ScopedPlatform(Platform& backend) : previous_(setOs(&backend)) {}
+    ~ScopedPlatform() { setOs(previous_); }
+    ScopedPlatform(const ScopedPlatform&) = delete;
+    ScopedPlatform& operator=(const ScopedPlatform&) = delete;
+
+private:
+    Platform* previous_;
+};
+
+}  // namespace platform
