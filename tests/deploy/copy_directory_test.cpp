@@ -1,0 +1,160 @@
+#include "deploy/copy_directory.h"
+
+#include "platform/sim_platform.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QString>
+
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+QString q(const std::string& path) { return QString::fromStdString(path); }
+
+std::string bytes(size_t count, unsigned seed) {
+    std::string data(count, '\0');
+    for (size_t i = 0; i < count; ++i) data[i] = static_cast<char>((i * 31 + seed) & 0xFF);
+    return data;
+}
+
+// Debug lines land in the simulated machine; each test gets a fresh one.
+class CopyDirectoryTest : public ::testing::Test {
+protected:
+    platform::SimPlatform sim;
+    platform::ScopedPlatform scoped{sim};
+    TempDir temp;
+
+    std::string src(const std::string& name = "") const { return temp.file("src" + name); }
+    std::string dst(const std::string& name = "") const { return temp.file("dst" + name); }
+    std::vector<std::string> lines() const { return sim.debugLines(); }
+};
+
+TEST_F(CopyDirectoryTest, EmptyFolderBecomesEmptyFolder) {
+    fs::create_directory(src());
+    EXPECT_TRUE(copyDirectory(q(src()), q(dst())));
+    EXPECT_TRUE(fs::is_directory(dst()));
+    EXPECT_TRUE(fs::is_empty(dst()));
+    EXPECT_TRUE(lines().empty());
+}
+
+TEST_F(CopyDirectoryTest, FilesAroundTheBufferSizeKeepEveryByte) {
+    for (size_t size : {size_t(0), size_t(1), size_t(COPY_BUFFER_BYTES), size_t(COPY_BUFFER_BYTES + 1),
+                        size_t(3 * COPY_BUFFER_BYTES + 17)}) {
+        SCOPED_TRACE(size);
+        const std::string data = bytes(size, static_cast<unsigned>(size));
+        const std::string from = src(std::to_string(size));
+        const std::string to = dst(std::to_string(size));
+        ASSERT_TRUE(writeWholeFile(from, data));
+        EXPECT_TRUE(copyDirectory(q(from), q(to)));
+        ASSERT_TRUE(fs::exists(to));
+        EXPECT_EQ(readWholeFile(to), data);
+    }
+    EXPECT_TRUE(lines().empty());
+}
+
+TEST_F(CopyDirectoryTest, TreeIsCopiedAndDotNamesAreSkipped) {
+    fs::create_directories(src("/grub"));
+    fs::create_directories(src("/.hidden/inner"));
+    writeWholeFile(src("/grub/stage2"), bytes(9000, 1));
+    writeWholeFile(src("/grub/menu.lst"), "default 0\n");
+    writeWholeFile(src("/Readme"), "x");
+    writeWholeFile(src("/.profile"), "dot file");
+    writeWholeFile(src("/.hidden/inner/file"), "inside a dot folder");
+
+    EXPECT_TRUE(copyDirectory(q(src()), q(dst())));
+    EXPECT_EQ(readWholeFile(dst("/grub/stage2")), bytes(9000, 1));
+    EXPECT_EQ(readWholeFile(dst("/grub/menu.lst")), "default 0\n");
+    EXPECT_EQ(readWholeFile(dst("/Readme")), "x");
+    EXPECT_FALSE(fs::exists(dst("/.profile")));
+    EXPECT_FALSE(fs::exists(dst("/.hidden")));
+    EXPECT_TRUE(lines().empty());
+}
+
+TEST_F(CopyDirectoryTest, ExistingFileIsOverwrittenAndTruncated) {
+    writeWholeFile(src(), "short");
+    writeWholeFile(dst(), bytes(20000, 7));
+    EXPECT_TRUE(copyDirectory(q(src()), q(dst())));
+    EXPECT_EQ(readWholeFile(dst()), "short");
+}
+
+TEST_F(CopyDirectoryTest, MissingSourceFails) {
+    EXPECT_FALSE(copyDirectory(q(src()), q(dst())));
+    EXPECT_EQ(lines(), std::vector<std::string>{"Copy failed: source does not exist\n"});
+    EXPECT_FALSE(fs::exists(dst()));
+}
+
+TEST_F(CopyDirectoryTest, ExistingDestinationFolderFailsAndCopiesNothing) {
+    fs::create_directory(src());
+    writeWholeFile(src("/a"), "a");
+    fs::create_directory(dst());
+    EXPECT_FALSE(copyDirectory(q(src()), q(dst())));
+    EXPECT_EQ(lines(), std::vector<std::string>{"Copy failed: unable to create directory\n"});
+    EXPECT_FALSE(fs::exists(dst("/a")));
+}
+
+TEST_F(CopyDirectoryTest, MissingParentFailsForFoldersAndFiles) {
+    fs::create_directory(src());
+    EXPECT_FALSE(copyDirectory(q(src()), q(dst("/no/folder"))));
+    writeWholeFile(src("/file"), "a");
+    EXPECT_FALSE(copyDirectory(q(src("/file")), q(dst("/no/file"))));
+    EXPECT_EQ(lines(), (std::vector<std::string>{"Copy failed: unable to create directory\n",
+                                                 "Copy failed: unable to open file\n"}));
+    EXPECT_FALSE(fs::exists(dst()));
+}
+
+TEST_F(CopyDirectoryTest, NameOutsideLatin1CannotBeOpenedAndStopsTheTree) {
+    fs::create_directory(src());
+    writeWholeFile(src("/a"), "first");
+    writeWholeFile(src("/b\xE2\x82\xAC"), "second");  // U+20AC has no Latin-1 form
+    writeWholeFile(src("/c"), "third");
+    EXPECT_FALSE(copyDirectory(q(src()), q(dst())));
+    EXPECT_EQ(lines(), std::vector<std::string>{"Copy failed: unable to open file\n"});
+    EXPECT_EQ(readWholeFile(dst("/a")), "first");
+    EXPECT_FALSE(fs::exists(dst("/c")));
+}
+
+TEST_F(CopyDirectoryTest, ReadErrorInSecondOfThreeStopsWithItsOwnLine) {
+    if (!fs::exists("/proc/self/mem")) GTEST_SKIP() << "no /proc/self/mem to fail a read";
+    fs::create_directory(src());
+    writeWholeFile(src("/a"), "first");
+    // Reading a process's memory at offset 0 fails with an I/O error.
+    fs::create_symlink("/proc/self/mem", src("/b"));
+    writeWholeFile(src("/c"), "third");
+    EXPECT_FALSE(copyDirectory(q(src()), q(dst())));
+    EXPECT_EQ(lines(), std::vector<std::string>{"Copy failed: error reading source file\n"});
+    EXPECT_EQ(readWholeFile(dst("/a")), "first");
+    EXPECT_FALSE(fs::exists(dst("/c")));
+}
+
+TEST_F(CopyDirectoryTest, FullDeviceGivesShortWriteOrFailedClose) {
+    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    // A chunk larger than the stream's buffer goes out at once and comes back
+    // short; a small one waits in the buffer and fails only at the close.
+    writeWholeFile(src("big"), bytes(3 * COPY_BUFFER_BYTES, 3));
+    writeWholeFile(src("small"), "ten bytes!");
+    EXPECT_FALSE(copyDirectory(q(src("big")), QStringLiteral("/dev/full")));
+    EXPECT_FALSE(copyDirectory(q(src("small")), QStringLiteral("/dev/full")));
+    EXPECT_EQ(lines(), (std::vector<std::string>{"Copy failed: short write to destination file\n",
+                                                 "Copy failed: unable to close destination file\n"}));
+}
+
+TEST_F(CopyDirectoryTest, RelativeDestinationLiesBelowTheWorkingDirectory) {
+    fs::create_directories(src("/sub"));
+    writeWholeFile(src("/sub/f"), "data");
+    const fs::path previous = fs::current_path();
+    fs::current_path(temp.path());
+    const bool copied = copyDirectory(q(src()), QStringLiteral("out"));
+    fs::current_path(previous);
+    EXPECT_TRUE(copied);
+    EXPECT_EQ(readWholeFile(temp.file("out/sub/f")), "data");
+    EXPECT_FALSE(fs::exists(src("/out")));
+}
+
+}  // namespace
