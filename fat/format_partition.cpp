@@ -1,0 +1,53 @@
+#include "fat/format_partition.h"
+
+#include "disk/raw_disk.h"
+#include "fat/fat_geometry.h"
+#include "fat/fat_volume_writer.h"
+#include "fat/sector_io.h"
+#include "util/debug.h"
+
+#include <array>
+
+namespace {
+
+constexpr uint32_t PARTITION_TABLE_OFFSET = 446;
+constexpr uint32_t PARTITION_ENTRY_BYTES = 16;
+constexpr uint32_t PARTITION_ENTRIES = 4;
+constexpr uint32_t ENTRY_TYPE = 4;
+constexpr uint32_t ENTRY_FIRST_SECTOR = 8;
+constexpr uint32_t ENTRY_SECTOR_COUNT = 12;
+constexpr uint8_t TYPE_FAT16 = 0x06;
+constexpr uint8_t TYPE_FAT32_LBA = 0x0B;
+
+uint32_t get32(const uint8_t* at)
+{
+    return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 |
+           uint32_t(at[3]) << 24;
+}
+
+}  // namespace
+
+bool formatPartition(platform::Handle handle, uint32_t /*diskSectors*/, uint32_t heads,
+                     uint32_t sectorsPerTrack, uint32_t partitionIndex, int32_t fatType,
+                     uint32_t clusterBytes, const char* label, ProgressReceiver* progress)
+{
+    if (partitionIndex >= PARTITION_ENTRIES) {
+        debugPrint("Invalid partition index %u\n", partitionIndex);
+        return false;
+    }
+    std::array<uint8_t, SECTOR_BYTES> mbr{};
+    if (!readCheckedSector(handle, 0, mbr.data()))
+        return false;
+
+    uint8_t* entry = mbr.data() + PARTITION_TABLE_OFFSET + PARTITION_ENTRY_BYTES * partitionIndex;
+    FatGeometry geometry;
+    if (!chooseFatGeometry(get32(entry + ENTRY_FIRST_SECTOR), get32(entry + ENTRY_SECTOR_COUNT),
+                           fatType, clusterBytes, geometry))
+        return false;
+
+    // The type byte goes by FAT type alone, whatever the partition's size or place.
+    entry[ENTRY_TYPE] = geometry.fatType == 16 ? TYPE_FAT16 : TYPE_FAT32_LBA;
+    if (!writeCheckedSector(handle, 0, mbr.data()))
+        return false;
+    return writeFatVolume(handle, geometry, heads, sectorsPerTrack, label, progress);
+}
