@@ -1,0 +1,21 @@
+#pragma once
+// Taking the card's mounted volumes away from the OS while the disk is
+// rewritten, and giving them back afterwards.
+
+#include "platform/platform.h"
+
+// At most two locked volume handles; empty slots hold INVALID_HANDLE_VALUE.
+struct KeptVolumes {
+    platform::Handle first = platform::INVALID_HANDLE_VALUE;
+    platform::Handle second = platform::INVALID_HANDLE_VALUE;
+};
+
+// Locks and dismounts the volumes that lie on drive `driveNumber`, in letter
+// order, keeping the first two; the scan ends with the second. Volumes that
+// cannot be examined or locked are logged and left alone; a refused dismount
+// is logged and the volume kept, since it is locked. Never fails as a whole.
+KeptVolumes lockDriveVolumes(int driveNumber);
+
+// Unlocks and closes the first kept handle, then the second, and empties the
+// slots. False when an unlock was refused (logged; the handle is closed anyway).
+bool unlockDriveVolumes(KeptVolumes& kept);

@@ -1,0 +1,159 @@
+#include "install/deploy_stage.h"
+
+#include "platform/sim_platform.h"
+#include "support/temp_dir.h"
+#include "recording_report.h"
+#include "working_directory.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Lines = std::vector<std::string>;
+using History = std::vector<Shown>;
+
+// A working directory with the boot files beside the program, and the
+// simulated card's volumes as folders.
+class DeployStageTest : public ::testing::Test {
+protected:
+    static constexpr int CARD = 1;
+    platform::SimPlatform sim;
+    platform::ScopedPlatform scoped{sim};
+    TempDir temp;
+    RecordingReport report;
+
+    void SetUp() override {
+        fs::create_directories(temp.file("work/files/boot/grub"));
+        fs::create_directories(temp.file("work/firmware"));
+        writeWholeFile(temp.file("work/files/boot/grub/menu.lst"), "timeout 0\n");
+        writeWholeFile(temp.file("work/files/boot/grub/stage2"), std::string(20000, 's'));
+        writeWholeFile(temp.file("work/firmware/t6-board.fw"), "FIRMWARE");
+    }
+
+    std::string volume(char letter, int driveNumber) {
+        platform::SimVolume v;
+        v.directory = temp.file(std::string("vol") + letter);
+        v.driveNumber = driveNumber;
+        fs::create_directories(v.directory);
+        sim.addVolume(letter, v);
+        return v.directory;
+    }
+
+    void deploy(const std::string& workDir = "work") {
+        WorkingDirectory in(temp.file(workDir));
+        deployFiles(report, CARD, 67, 99);
+    }
+};
+
+const History fullHistory = {{-1, "Copying files..."},
+                             {67, "Copying files..."},
+                             {83, "Copying files..."},
+                             {99, "Finished copying files"}};
+
+TEST_F(DeployStageTest, FilesGoToTheLowestLetterOfTheCard) {
+    const std::string c = volume('C', 0);
+    const std::string e = volume('E', CARD);
+    const std::string f = volume('F', CARD);
+    deploy();
+
+    EXPECT_FALSE(report.failed());
+    EXPECT_EQ(report.history, fullHistory);
+    EXPECT_EQ(readWholeFile(e + "/boot/grub/menu.lst"), "timeout 0\n");
+    EXPECT_EQ(readWholeFile(e + "/boot/grub/stage2"), std::string(20000, 's'));
+    EXPECT_EQ(readWholeFile(e + "/boot/bzImage"), "FIRMWARE");
+    EXPECT_TRUE(fs::is_empty(f));
+    EXPECT_TRUE(fs::is_empty(c));
+    EXPECT_TRUE(sim.debugLines().empty());
+    EXPECT_EQ(sim.openHandleCount(), 0);
+}
+
+TEST_F(DeployStageTest, BootVolumeIsDismountedBeforeTheCopy) {
+    volume('E', CARD);
+    deploy();
+    bool dismounted = false;
+    for (const auto& call : sim.calls())
+        if (call.name == "DeviceIoControl" && call.code == platform::FSCTL_DISMOUNT_VOLUME) dismounted = true;
+    EXPECT_TRUE(dismounted);
+    // Reaching its files brought it back.
+    EXPECT_TRUE(sim.volume('E').mounted);
+}
+
+TEST_F(DeployStageTest, FirmwareReplacesABzImageOfTheBootFolder) {
+    writeWholeFile(temp.file("work/files/boot/bzImage"), "an older kernel, much longer than the firmware");
+    const std::string e = volume('E', CARD);
+    deploy();
+    EXPECT_FALSE(report.failed());
+    EXPECT_EQ(readWholeFile(e + "/boot/bzImage"), "FIRMWARE");
+}
+
+TEST_F(DeployStageTest, NoVolumeOfTheCardFailsAtOnce) {
+    const std::string c = volume('C', 0);
+    report.show(59, "Finished writing bootloader");
+    report.history.clear();
+    deploy();
+    EXPECT_TRUE(report.failed());
+    EXPECT_EQ(report.history, (History{{59, "Copying files..."}}));
+    EXPECT_TRUE(sim.debugLines().empty());
+    EXPECT_TRUE(fs::is_empty(c));
+    EXPECT_EQ(sim.openHandleCount(), 0);
+}
+
+TEST_F(DeployStageTest, MissingBootFolderFailsBothCopies) {
+    fs::remove_all(temp.file("work/files/boot"));
+    const std::string e = volume('E', CARD);
+    deploy();
+    EXPECT_TRUE(report.failed());
+    EXPECT_EQ(sim.debugLines(), (Lines{"Copy failed: source does not exist\n",
+                                       "Copy failed: unable to open file\n"}));
+    EXPECT_EQ(report.history, fullHistory);
+    EXPECT_TRUE(fs::is_empty(e));
+}
+
+TEST_F(DeployStageTest, MissingFirmwareFailsAfterTheFolderCopy) {
+    fs::remove(temp.file("work/firmware/t6-board.fw"));
+    const std::string e = volume('E', CARD);
+    deploy();
+    EXPECT_TRUE(report.failed());
+    EXPECT_EQ(sim.debugLines(), Lines{"Copy failed: source does not exist\n"});
+    EXPECT_EQ(report.history, fullHistory);
+    EXPECT_TRUE(fs::exists(e + "/boot/grub/menu.lst"));
+    EXPECT_FALSE(fs::exists(e + "/boot/bzImage"));
+}
+
+TEST_F(DeployStageTest, OtherWorkingDirectoryFindsNeitherSource) {
+    fs::create_directories(temp.file("elsewhere"));
+    volume('E', CARD);
+    deploy("elsewhere");
+    EXPECT_TRUE(report.failed());
+    EXPECT_EQ(sim.debugLines(), (Lines{"Copy failed: source does not exist\n",
+                                       "Copy failed: source does not exist\n"}));
+    EXPECT_EQ(report.history.back(), (Shown{99, "Finished copying files"}));
+}
+
+TEST_F(DeployStageTest, VolumeWithoutFileAccessCopiesNothing) {
+    volume('E', CARD);
+    sim.volume('E').directory.clear();
+    deploy();
+    EXPECT_TRUE(report.failed());
+    EXPECT_EQ(sim.debugLines(), Lines{"No file access to boot volume E:\n"});
+    EXPECT_EQ(report.history, fullHistory);
+    EXPECT_FALSE(fs::exists(temp.file("work/boot")));
+}
+
+TEST_F(DeployStageTest, SpanIsHalvedTowardZero) {
+    volume('E', CARD);
+    WorkingDirectory in(temp.file("work"));
+    deployFiles(report, CARD, 10, 13);
+    EXPECT_EQ(report.history, (History{{-1, "Copying files..."},
+                                       {10, "Copying files..."},
+                                       {11, "Copying files..."},
+                                       {13, "Finished copying files"}}));
+}
+
+}  // namespace

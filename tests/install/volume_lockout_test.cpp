@@ -1,0 +1,160 @@
+#include "install/volume_lockout.h"
+
+#include "platform/sim_platform.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+using platform::INVALID_HANDLE_VALUE;
+using Lines = std::vector<std::string>;
+
+class VolumeLockoutTest : public ::testing::Test {
+protected:
+    static constexpr int CARD = 2;
+    platform::SimPlatform sim;
+    platform::ScopedPlatform scoped{sim};
+    TempDir temp;
+
+    void volume(char letter, int driveNumber) {
+        platform::SimVolume v;
+        v.directory = temp.file(std::string(1, letter));
+        v.driveNumber = driveNumber;
+        sim.addVolume(letter, v);
+    }
+    bool opened(char letter) const {
+        const std::string path = std::string("\\\\.\\") + letter + ":";
+        return std::any_of(sim.calls().begin(), sim.calls().end(), [&](const platform::SimCall& c) {
+            return c.name == "CreateFileW" && c.path == path;
+        });
+    }
+};
+
+TEST_F(VolumeLockoutTest, TwoLowestLettersOfTheCardAreKeptOthersUntouched) {
+    volume('C', 0);
+    volume('E', CARD);
+    volume('F', CARD);
+    volume('G', CARD);
+    KeptVolumes kept = lockDriveVolumes(CARD);
+
+    EXPECT_NE(kept.first, INVALID_HANDLE_VALUE);
+    EXPECT_NE(kept.second, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(sim.volumeLocked('E'));
+    EXPECT_TRUE(sim.volumeLocked('F'));
+    EXPECT_FALSE(sim.volume('E').mounted);
+    EXPECT_FALSE(sim.volume('F').mounted);
+    // The third volume of the card is not even opened, and stays mounted.
+    EXPECT_FALSE(opened('G'));
+    EXPECT_TRUE(sim.volume('G').mounted);
+    // The system disk's volume was looked at and let go.
+    EXPECT_TRUE(opened('C'));
+    EXPECT_FALSE(sim.volumeLocked('C'));
+    EXPECT_TRUE(sim.volume('C').mounted);
+    EXPECT_EQ(sim.openHandleCount(), 2);
+    EXPECT_TRUE(sim.debugLines().empty());
+
+    for (const auto& call : sim.calls()) {
+        if (call.name != "CreateFileW") continue;
+        EXPECT_EQ(call.access, 0xC0000000u);
+        EXPECT_EQ(call.shareMode, 3u);
+        EXPECT_EQ(call.disposition, 3u);
+        EXPECT_EQ(call.flags, 0x20000000u);
+    }
+
+    EXPECT_TRUE(unlockDriveVolumes(kept));
+    EXPECT_EQ(kept.first, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(kept.second, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(sim.openHandleCount(), 0);
+    EXPECT_FALSE(sim.volumeLocked('E'));
+    EXPECT_FALSE(sim.volumeLocked('F'));
+}
+
+TEST_F(VolumeLockoutTest, CardWithoutVolumesKeepsNothing) {
+    volume('C', 0);
+    KeptVolumes kept = lockDriveVolumes(CARD);
+    EXPECT_EQ(kept.first, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(kept.second, INVALID_HANDLE_VALUE);
+    sim.clearCalls();
+    EXPECT_TRUE(unlockDriveVolumes(kept));
+    EXPECT_TRUE(sim.calls().empty());
+    EXPECT_EQ(sim.openHandleCount(), 0);
+}
+
+TEST_F(VolumeLockoutTest, RefusalsAreLoggedAndTheVolumeLeftAlone) {
+    volume('D', CARD);  // cannot be opened: skipped without a line
+    volume('E', -1);    // no disk behind the letter
+    volume('F', CARD);  // busy: lock refused
+    volume('H', CARD);
+    sim.faults().refuseVolumeOpen.insert('D');
+    sim.faults().refuseVolumeLock.insert('F');
+    KeptVolumes kept = lockDriveVolumes(CARD);
+
+    EXPECT_EQ(sim.debugLines(), (Lines{"GET_VOLUME_DISK_EXTENTS for \\\\.\\E: failed: 1\n",
+                                       "LOCK_VOLUME for \\\\.\\F: failed: 5\n"}));
+    EXPECT_TRUE(sim.volume('F').mounted);
+    EXPECT_FALSE(sim.volumeLocked('F'));
+    EXPECT_TRUE(sim.volumeLocked('H'));
+    EXPECT_NE(kept.first, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(kept.second, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(sim.openHandleCount(), 1);
+    EXPECT_TRUE(unlockDriveVolumes(kept));
+    EXPECT_EQ(sim.openHandleCount(), 0);
+}
+
+TEST_F(VolumeLockoutTest, ExtentsQueryRefusalCarriesTheErrorCode) {
+    volume('K', CARD);
+    sim.faults().refuseExtents.insert('K');
+    sim.faults().error = platform::ERROR_MORE_DATA;
+    KeptVolumes kept = lockDriveVolumes(CARD);
+    EXPECT_EQ(kept.first, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(sim.debugLines(), Lines{"GET_VOLUME_DISK_EXTENTS for \\\\.\\K: failed: 234\n"});
+    EXPECT_EQ(sim.openHandleCount(), 0);
+}
+
+TEST_F(VolumeLockoutTest, RefusedDismountStillKeepsTheLockedVolume) {
+    volume('E', CARD);
+    sim.faults().refuseDismount.insert('E');
+    KeptVolumes kept = lockDriveVolumes(CARD);
+    EXPECT_EQ(sim.debugLines(), Lines{"DISMOUNT_VOLUME for \\\\.\\E: failed: 5\n"});
+    EXPECT_NE(kept.first, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(sim.volumeLocked('E'));
+    EXPECT_TRUE(unlockDriveVolumes(kept));
+    EXPECT_FALSE(sim.volumeLocked('E'));
+    EXPECT_EQ(sim.openHandleCount(), 0);
+}
+
+TEST_F(VolumeLockoutTest, RefusedUnlocksAreLoggedPerSlotAndEveryHandleCloses) {
+    volume('E', CARD);
+    volume('F', CARD);
+    {
+        sim.faults().refuseUnlock = {'E'};
+        KeptVolumes kept = lockDriveVolumes(CARD);
+        EXPECT_FALSE(unlockDriveVolumes(kept));
+        EXPECT_EQ(sim.debugLines(), Lines{"UNLOCK_VOLUME 1 failed: 5\n"});
+        EXPECT_EQ(sim.openHandleCount(), 0);
+        EXPECT_EQ(kept.first, INVALID_HANDLE_VALUE);
+    }
+    sim.clearDebugLines();
+    {
+        sim.faults().refuseUnlock = {'F'};
+        KeptVolumes kept = lockDriveVolumes(CARD);
+        EXPECT_FALSE(unlockDriveVolumes(kept));
+        EXPECT_EQ(sim.debugLines(), Lines{"UNLOCK_VOLUME 2 failed: 5\n"});
+        EXPECT_EQ(sim.openHandleCount(), 0);
+    }
+    sim.clearDebugLines();
+    {
+        sim.faults().refuseUnlock = {'E', 'F'};
+        KeptVolumes kept = lockDriveVolumes(CARD);
+        EXPECT_FALSE(unlockDriveVolumes(kept));
+        EXPECT_EQ(sim.debugLines(), (Lines{"UNLOCK_VOLUME 1 failed: 5\n", "UNLOCK_VOLUME 2 failed: 5\n"}));
+        EXPECT_EQ(sim.openHandleCount(), 0);
+    }
+}
+
+}  // namespace
