@@ -1,0 +1,30 @@
+#include "install/bootloader_stage.h"
+
+void installBootloader(StageReport& report, platform::Handle handle, int first, int last) {
+    installBootloader(report, handle, first, last, grubBootImages());
+}
+
+void installBootloader(StageReport& report, platform::Handle handle, int first, int last,
+                       const BootImages& images) {
+    const int span = last - first;
+    report.show(first, "Writing bootloader...");
+    report.showValue(first + span / 6);
+
+    if (!writeStage1(handle, images.stage1)) {
+        report.setFailed();
+        return;
+    }
+
+    const int step = (4 * span) / 90;
+    int position = first + (2 * span) / 6;
+    report.showValue(position);
+    for (uint32_t index = 0; index < images.stage15Sectors; ++index) {
+        if (!writeStage15Sector(handle, images, index)) {
+            report.setFailed();
+            return;
+        }
+        position += step;
+        report.showValue(position);
+    }
+    report.showText("Finished writing bootloader");
+}
