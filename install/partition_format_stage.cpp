@@ -1,0 +1,44 @@
+#include "install/partition_format_stage.h"
+
+#include "disk/partition_table.h"
+#include "fat/format_partition.h"
+#include "util/debug.h"
+
+namespace {
+
+// Boot partition of 256,000 KiB (250 MiB), data partition over all the rest.
+constexpr int32_t CARD_LAYOUT[4] = {sizeInKiB(256000), 100, 0, 0};
+
+// Let the formatter choose FAT16 or FAT32 and the cluster size from the size.
+constexpr int32_t FAT_TYPE_BY_SIZE = 0;
+constexpr uint32_t CLUSTER_BYTES_BY_SIZE = 0;
+
+}  // namespace
+
+void partitionAndFormat(StageReport& report, platform::Handle disk, uint32_t diskSectors,
+                        uint32_t heads, uint32_t sectorsPerTrack, int first, int last) {
+    report.show(first, "Partitioning drive...");
+    if (!writePartitionTable(disk, diskSectors, heads, sectorsPerTrack, CARD_LAYOUT)) {
+        report.setFailed();
+        debugPrint("Failed partitioning disk\n");
+        return;
+    }
+
+    report.show(first + (last - first) / 3, "Formatting boot partition...");
+    if (!formatPartition(disk, diskSectors, heads, sectorsPerTrack, 0, FAT_TYPE_BY_SIZE,
+                         CLUSTER_BYTES_BY_SIZE, "t6sc_boot", nullptr)) {
+        report.setFailed();
+        debugPrint("Failed formatting disk 0\n");
+        return;
+    }
+
+    report.show(first + 2 * (last - first) / 3, "Formatting data partition...");
+    if (!formatPartition(disk, diskSectors, heads, sectorsPerTrack, 1, FAT_TYPE_BY_SIZE,
+                         CLUSTER_BYTES_BY_SIZE, "t6sc_data", nullptr)) {
+        report.setFailed();
+        debugPrint("Failed formatting disk 1\n");
+        return;
+    }
+
+    report.show(last, "Formatting complete");
+}

@@ -1,0 +1,15 @@
+#pragma once
+// The first disk-writing stage: the card's partition table, then both FAT
+// volumes.
+
+#include "install/stage_report.h"
+#include "platform/platform.h"
+
+#include <cstdint>
+
+// Boot partition of 256,000 KiB, data partition over the rest; formatted as
+// "t6sc_boot" and "t6sc_data" with the FAT type and cluster size the formatter
+// picks. Shows first, a third and two thirds of the span, and last. Stops at
+// the first failure, marking the run failed with one debug line.
+void partitionAndFormat(StageReport& report, platform::Handle disk, uint32_t diskSectors,
+                        uint32_t heads, uint32_t sectorsPerTrack, int first, int last);

@@ -1,0 +1,129 @@
+#include "install/partition_format_stage.h"
+
+#include "disk/raw_disk.h"
+#include "platform/sim_platform.h"
+#include "support/temp_dir.h"
+#include "recording_report.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+using History = std::vector<Shown>;
+
+const History fullHistory = {{0, "Partitioning drive..."},
+                             {11, "Formatting boot partition..."},
+                             {22, "Formatting data partition..."},
+                             {33, "Formatting complete"}};
+
+class PartitionFormatTest : public ::testing::Test {
+protected:
+    static constexpr uint64_t CARD_BYTES = 600ull << 20;
+    platform::SimPlatform sim;
+    platform::ScopedPlatform scoped{sim};
+    TempDir temp;
+    RecordingReport report;
+    platform::Handle disk = platform::INVALID_HANDLE_VALUE;
+    uint32_t diskSectors = 0, heads = 0, sectorsPerTrack = 0;
+
+    void SetUp() override {
+        platform::SimDrive drive;
+        drive.imagePath = temp.file("card.img");
+        ASSERT_TRUE(makeSparseFile(drive.imagePath, CARD_BYTES));
+        sim.addDrive(1, drive);
+        ASSERT_TRUE(openPhysicalDrive("\\\\.\\PhysicalDrive1", disk, diskSectors, heads, sectorsPerTrack));
+    }
+    void TearDown() override { releaseDisk(disk); }
+
+    void run(int first = 0, int last = 33) {
+        partitionAndFormat(report, disk, diskSectors, heads, sectorsPerTrack, first, last);
+    }
+    // Makes every write fail from the moment the status shows `text`.
+    void failWritesFrom(const std::string& text) {
+        report.onChange = [this, text](const std::string& shown) {
+            if (shown == text) sim.faults().failWritesAfter = static_cast<int64_t>(sim.writeCount());
+        };
+    }
+    std::string sector(uint32_t lba) {
+        std::string data(512, '\0');
+        EXPECT_TRUE(readSector(disk, lba, &data[0]));
+        return data;
+    }
+    static uint32_t le32(const std::string& data, size_t at) {
+        uint32_t v = 0;
+        for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(data[at + i]);
+        return v;
+    }
+};
+
+TEST_F(PartitionFormatTest, LaysOutAndLabelsBothPartitions) {
+    run();
+    EXPECT_FALSE(report.failed());
+    EXPECT_EQ(report.history, fullHistory);
+    EXPECT_TRUE(sim.debugLines().empty());
+
+    const std::string mbr = sector(0);
+    EXPECT_EQ(mbr.substr(510), "\x55\xAA");
+    const uint32_t bootStart = le32(mbr, 446 + 8), bootSize = le32(mbr, 446 + 12);
+    const uint32_t dataStart = le32(mbr, 462 + 8);
+    // About 250 MiB before cylinder rounding, then the rest of the card.
+    EXPECT_NEAR(static_cast<double>(bootSize), 512000.0, 255.0 * 63);
+    EXPECT_GE(dataStart, bootStart + bootSize);
+    EXPECT_NE(mbr[446 + 4], 0);
+    EXPECT_NE(mbr[462 + 4], 0);
+    EXPECT_NE(sector(bootStart).find("t6sc_boot"), std::string::npos);
+    EXPECT_NE(sector(dataStart).find("t6sc_data"), std::string::npos);
+}
+
+TEST_F(PartitionFormatTest, ProgressSplitsAnySpanInThirds) {
+    run(10, 20);
+    EXPECT_EQ(report.history, (History{{10, "Partitioning drive..."},
+                                       {13, "Formatting boot partition..."},
+                                       {16, "Formatting data partition..."},
+                                       {20, "Formatting complete"}}));
+}
+
+TEST_F(PartitionFormatTest, FailedPartitionTableFormatsNothing) {
+    sim.faults().failWriteAtLba.insert(0);
+    const uint64_t readsBefore = sim.readCount();
+    run();
+    EXPECT_TRUE(report.failed());
+    EXPECT_EQ(report.history, History(fullHistory.begin(), fullHistory.begin() + 1));
+    ASSERT_FALSE(sim.debugLines().empty());
+    EXPECT_EQ(sim.debugLines().back(), "Failed partitioning disk\n");
+    // The formatter starts by reading sector 0; it never got there.
+    EXPECT_EQ(sim.readCount(), readsBefore);
+}
+
+TEST_F(PartitionFormatTest, FailedBootFormatSkipsTheDataPartition) {
+    failWritesFrom("Formatting boot partition...");
+    run();
+    EXPECT_TRUE(report.failed());
+    EXPECT_EQ(report.history, History(fullHistory.begin(), fullHistory.begin() + 2));
+    ASSERT_FALSE(sim.debugLines().empty());
+    EXPECT_EQ(sim.debugLines().back(), "Failed formatting disk 0\n");
+}
+
+TEST_F(PartitionFormatTest, FailedDataFormat) {
+    failWritesFrom("Formatting data partition...");
+    run();
+    EXPECT_TRUE(report.failed());
+    EXPECT_EQ(report.history, History(fullHistory.begin(), fullHistory.begin() + 3));
+    ASSERT_FALSE(sim.debugLines().empty());
+    EXPECT_EQ(sim.debugLines().back(), "Failed formatting disk 1\n");
+}
+
+TEST_F(PartitionFormatTest, UnreadablePartitionTableFailsTheBootFormat) {
+    sim.faults().failReadAtLba.insert(0);
+    run();
+    EXPECT_TRUE(report.failed());
+    EXPECT_EQ(report.history, History(fullHistory.begin(), fullHistory.begin() + 2));
+    ASSERT_FALSE(sim.debugLines().empty());
+    EXPECT_EQ(sim.debugLines().back(), "Failed formatting disk 0\n");
+}
+
+}  // namespace
