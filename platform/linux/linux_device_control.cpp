@@ -1,0 +1,209 @@
+// DeviceIoControl of the Linux backend: each control code answered from the
+// block device's ioctls and sysfs, in the Windows record layouts.
+
+#include "platform/linux/linux_errors.h"
+#include "platform/linux/linux_platform.h"
+#include "platform/linux/linux_records.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <linux/fs.h>
+#include <linux/hdreg.h>
+#include <sys/ioctl.h>
+#include <thread>
+
+namespace platform {
+namespace {
+
+using linuxos::BlockName;
+using linuxos::windowsError;
+
+constexpr uint32_t kDefaultHeads = 255;
+constexpr uint32_t kDefaultSectorsPerTrack = 63;
+constexpr uint32_t kSysfsSectorSize = 512;
+constexpr uint32_t kDescriptorMinimum = 8;  // Version and Size: enough to learn the full size
+constexpr int kRereadAttempts = 10;
+constexpr auto kRereadPause = std::chrono::milliseconds(100);
+
+// StorageDeviceProperty queries.
+constexpr uint32_t kStorageDeviceProperty = 0;
+constexpr uint32_t kPropertyStandardQuery = 0;
+constexpr uint32_t kPropertyExistsQuery = 1;
+
+uint32_t readLe32(const void* data, uint32_t offset) {
+    const auto* bytes = static_cast<const uint8_t*>(data) + offset;
+    return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 |
+           uint32_t{bytes[3]} << 24;
+}
+
+}  // namespace
+
+bool LinuxPlatform::DeviceIoControl(Handle handle, uint32_t code, const void* in, uint32_t inSize,
+                                    void* out, uint32_t outSize, uint32_t* bytesReturned) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (bytesReturned != nullptr) *bytesReturned = 0;
+    OpenDevice* device = find(handle);
+    if (device == nullptr) return fail(ERROR_INVALID_HANDLE);
+
+    std::vector<uint8_t> record;
+    uint32_t minimum = 0;
+    switch (code) {
+    case FSCTL_LOCK_VOLUME:
+        return lock(*device);
+    case FSCTL_UNLOCK_VOLUME:
+        return unlock(*device);
+    case FSCTL_DISMOUNT_VOLUME:
+        return dismount(*device);
+    case IOCTL_STORAGE_CHECK_VERIFY:
+        return checkVerify(*device);
+    case IOCTL_DISK_UPDATE_PROPERTIES:
+        return updateProperties(*device);
+    case IOCTL_DISK_GET_DRIVE_GEOMETRY_EX:
+        if (!geometry(*device, &record)) return false;
+        minimum = GEOMETRY_EX_MIN_SIZE;
+        break;
+    case IOCTL_STORAGE_GET_HOTPLUG_INFO: {
+        std::optional<bool> mediaRemovable = sysfs_.removable(device->name.disk);
+        if (!mediaRemovable) return fail(ERROR_INVALID_FUNCTION);
+        record = linuxos::hotplugRecord(*mediaRemovable);
+        minimum = HOTPLUG_INFO_SIZE;
+        break;
+    }
+    case IOCTL_STORAGE_QUERY_PROPERTY:
+        if (!queryProperty(*device, in, inSize, &record)) return false;
+        if (record.empty()) return true;  // existence query: nothing to return
+        minimum = kDescriptorMinimum;
+        break;
+    case IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS:
+        if (!extents(*device, &record)) return false;
+        minimum = DISK_EXTENTS_ONE_SIZE;
+        break;
+    default:
+        return fail(ERROR_INVALID_FUNCTION);
+    }
+
+    // Only what fits the caller's buffer is written.
+    if (out == nullptr || outSize < minimum) return fail(ERROR_INSUFFICIENT_BUFFER);
+    uint32_t count = std::min<uint32_t>(outSize, static_cast<uint32_t>(record.size()));
+    std::memcpy(out, record.data(), count);
+    if (bytesReturned != nullptr) *bytesReturned = count;
+    return true;
+}
+
+bool LinuxPlatform::removable(const OpenDevice& device) const {
+    return sysfs_.removable(device.name.disk).value_or(false);
+}
+
+bool LinuxPlatform::lock(OpenDevice& device) {
+    if (!device.volume) {
+        // The exclusive open already keeps everybody else off the drive.
+        if (!device.exclusive) return fail(ERROR_ACCESS_DENIED);
+        device.locked = true;
+        return true;
+    }
+    if (device.locked) return true;
+    if (volumeLockedElsewhere(device.name, &device)) return fail(ERROR_ACCESS_DENIED);
+    if (volumes_.unmountAll(device.name) != 0) return fail(ERROR_ACCESS_DENIED);
+    device.locked = true;
+    return true;
+}
+
+bool LinuxPlatform::unlock(OpenDevice& device) {
+    if (!device.locked) return fail(linuxos::ERROR_NOT_LOCKED);
+    device.locked = false;
+    return true;
+}
+
+bool LinuxPlatform::dismount(OpenDevice& device) {
+    if (!device.volume) return fail(ERROR_INVALID_FUNCTION);
+    if (!device.locked && volumeLockedElsewhere(device.name, &device))
+        return fail(ERROR_ACCESS_DENIED);
+    if (volumes_.unmountAll(device.name) != 0) return fail(ERROR_ACCESS_DENIED);
+    return true;
+}
+
+bool LinuxPlatform::geometry(OpenDevice& device, std::vector<uint8_t>* record) {
+    linuxos::DriveGeometry facts;
+    if (!deviceSize(device, &facts.diskSize)) return false;
+    if (facts.diskSize == 0) return fail(ERROR_NOT_READY);
+    if (!device.regularFile) {
+        int sectorSize = 0;
+        if (::ioctl(device.fd, BLKSSZGET, &sectorSize) != 0) return fail(windowsError(errno));
+        facts.bytesPerSector = static_cast<uint32_t>(sectorSize);
+        // Drivers without a geometry of their own get the usual translation.
+        struct hd_geometry reported {};
+        if (::ioctl(device.fd, HDIO_GETGEO, &reported) == 0 && reported.heads != 0 &&
+            reported.sectors != 0) {
+            facts.heads = reported.heads;
+            facts.sectorsPerTrack = reported.sectors;
+        } else {
+            facts.heads = kDefaultHeads;
+            facts.sectorsPerTrack = kDefaultSectorsPerTrack;
+        }
+    }
+    facts.removable = removable(device);
+    *record = linuxos::geometryRecord(facts);
+    return true;
+}
+
+bool LinuxPlatform::checkVerify(OpenDevice& device) {
+    // A reader without a card reports a size of 0.
+    uint64_t bytes = 0;
+    if (std::optional<uint64_t> sectors = sysfs_.sizeSectors(BlockName{device.name.disk, 0})) {
+        bytes = *sectors * kSysfsSectorSize;
+    } else if (!deviceSize(device, &bytes)) {
+        return false;
+    }
+    if (bytes == 0) return fail(ERROR_NOT_READY);
+    return true;
+}
+
+bool LinuxPlatform::queryProperty(OpenDevice& device, const void* in, uint32_t inSize,
+                                  std::vector<uint8_t>* record) {
+    if (in == nullptr || inSize < PROPERTY_QUERY_SIZE) return fail(ERROR_INVALID_PARAMETER);
+    if (readLe32(in, 0) != kStorageDeviceProperty) return fail(ERROR_INVALID_FUNCTION);
+    uint32_t queryType = readLe32(in, 4);
+    if (queryType == kPropertyExistsQuery) {
+        record->clear();
+        return true;
+    }
+    if (queryType != kPropertyStandardQuery) return fail(ERROR_INVALID_PARAMETER);
+    const std::string& disk = device.name.disk;
+    *record = linuxos::deviceDescriptor(removable(device), sysfs_.deviceText(disk, "vendor"),
+                                        sysfs_.deviceText(disk, "model"),
+                                        sysfs_.deviceText(disk, "rev"));
+    return true;
+}
+
+bool LinuxPlatform::extents(OpenDevice& device, std::vector<uint8_t>* record) {
+    if (!device.volume) return fail(ERROR_INVALID_FUNCTION);
+    std::optional<uint64_t> start = sysfs_.startSector(device.name);
+    std::optional<uint64_t> sectors = sysfs_.sizeSectors(device.name);
+    uint64_t length = 0;
+    if (sectors) {
+        length = *sectors * kSysfsSectorSize;
+    } else if (!device.name.wholeDisk() || !deviceSize(device, &length)) {
+        return fail(ERROR_GEN_FAILURE);
+    }
+    if (!start) return fail(ERROR_GEN_FAILURE);
+    *record = linuxos::diskExtentsRecord(device.name.driveNumber(), *start * kSysfsSectorSize,
+                                         length);
+    return true;
+}
+
+bool LinuxPlatform::updateProperties(OpenDevice& device) {
+    if (device.volume) return fail(ERROR_INVALID_FUNCTION);
+    if (!device.regularFile) {
+        // Partitions still closing from the last writes can keep the table busy a moment.
+        int attempt = 0;
+        while (::ioctl(device.fd, BLKRRPART) != 0) {
+            if (errno != EBUSY || ++attempt >= kRereadAttempts) return fail(windowsError(errno));
+            std::this_thread::sleep_for(kRereadPause);
+        }
+    }
+    volumes_.diskReread(device.name.disk);
+    return true;
+}
+
+}  // namespace platform

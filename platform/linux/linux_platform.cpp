@@ -1,0 +1,395 @@
+#include "platform/linux/linux_platform.h"
+
+#include "platform/linux/linux_errors.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+namespace {
+
+using linuxos::BlockName;
+using linuxos::Transfer;
+using linuxos::windowsError;
+
+thread_local uint32_t lastError = ERROR_SUCCESS;
+
+constexpr uint32_t kBounceAlignment = 4096;
+constexpr uint32_t FILE_CURRENT = 1;
+constexpr uint32_t FILE_END = 2;
+
+// Buffers handed to O_DIRECT transfers must be aligned; callers' buffers are not.
+class BounceBuffer {
+public:
+    explicit BounceBuffer(uint32_t bytes) {
+        size_t rounded = (size_t{bytes} + kBounceAlignment - 1) / kBounceAlignment * kBounceAlignment;
+        if (::posix_memalign(&data_, kBounceAlignment, rounded) != 0) data_ = nullptr;
+    }
+    ~BounceBuffer() { std::free(data_); }
+    BounceBuffer(const BounceBuffer&) = delete;
+    BounceBuffer& operator=(const BounceBuffer&) = delete;
+    uint8_t* data() const { return static_cast<uint8_t*>(data_); }
+
+private:
+    void* data_ = nullptr;
+};
+
+bool startsWithNoCase(const std::string& text, const char* prefix) {
+    size_t length = std::strlen(prefix);
+    if (text.size() < length) return false;
+    for (size_t i = 0; i < length; ++i) {
+        char a = text[i], b = prefix[i];
+        if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
+        if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
+        if (a != b) return false;
+    }
+    return true;
+}
+
+constexpr const char* kDevicePrefix = "\\\\.\\";
+
+// "\\.\PhysicalDrive3" -> 3; nothing for any other text.
+std::optional<uint32_t> driveNumberOf(const std::string& path) {
+    std::string prefix = std::string(kDevicePrefix) + "PhysicalDrive";
+    if (!startsWithNoCase(path, prefix.c_str())) return std::nullopt;
+    std::string digits = path.substr(prefix.size());
+    if (digits.empty() || digits.size() > 3) return std::nullopt;
+    for (char c : digits)
+        if (c < '0' || c > '9') return std::nullopt;
+    return static_cast<uint32_t>(std::stoul(digits));
+}
+
+char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// "\\.\E:" -> 'E'; nothing for any other text.
+std::optional<char> volumeLetterOf(const std::string& path) {
+    std::string prefix = kDevicePrefix;
+    if (path.size() != prefix.size() + 2 || path.compare(0, prefix.size(), prefix) != 0 ||
+        path.back() != ':')
+        return std::nullopt;
+    char letter = upper(path[prefix.size()]);
+    if (letter < 'A' || letter > 'Z') return std::nullopt;
+    return letter;
+}
+
+}  // namespace
+
+LinuxPlatform::LinuxPlatform(LinuxRoots roots)
+    : roots_(std::move(roots)), sysfs_(roots_.sysfs), volumes_(sysfs_, roots_.dev, roots_.mountinfo) {}
+
+LinuxPlatform::~LinuxPlatform() {
+    for (auto& entry : devices_) ::close(entry.second.fd);
+}
+
+bool LinuxPlatform::fail(uint32_t error) {
+    lastError = error;
+    return false;
+}
+
+uint32_t LinuxPlatform::GetLastError() { return lastError; }
+
+void LinuxPlatform::OutputDebugStringA(const char* text) {
+    if (text == nullptr) return;
+    std::fputs(text, stderr);
+    std::fflush(stderr);
+}
+
+Handle LinuxPlatform::CreateFileA(const char* path, uint32_t access, uint32_t shareMode,
+                                  uint32_t disposition, uint32_t flags) {
+    if (path == nullptr) {
+        fail(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    std::lock_guard<std::mutex> guard(mutex_);
+    return open(path, access, shareMode, disposition, flags);
+}
+
+Handle LinuxPlatform::CreateFileW(const char16_t* path, uint32_t access, uint32_t shareMode,
+                                  uint32_t disposition, uint32_t flags) {
+    if (path == nullptr) {
+        fail(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    // Device names are plain ASCII; anything else cannot name one.
+    std::string narrow;
+    for (const char16_t* unit = path; *unit != 0; ++unit) {
+        if (*unit >= 0x80) {
+            fail(ERROR_FILE_NOT_FOUND);
+            return INVALID_HANDLE_VALUE;
+        }
+        narrow += static_cast<char>(*unit);
+    }
+    std::lock_guard<std::mutex> guard(mutex_);
+    return open(narrow, access, shareMode, disposition, flags);
+}
+
+Handle LinuxPlatform::open(const std::string& path, uint32_t access, uint32_t shareMode,
+                           uint32_t disposition, uint32_t flags) {
+    if (disposition != OPEN_EXISTING) {
+        fail(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    OpenDevice device;
+    if (std::optional<uint32_t> drive = driveNumberOf(path)) {
+        if (*drive > 'z' - 'a') {
+            fail(ERROR_FILE_NOT_FOUND);
+            return INVALID_HANDLE_VALUE;
+        }
+        device.name = BlockName::ofDrive(*drive);
+    } else if (std::optional<char> letter = volumeLetterOf(path)) {
+        volumes_.refresh();
+        std::optional<BlockName> name = volumes_.volumeOf(*letter);
+        if (!name) {
+            fail(ERROR_FILE_NOT_FOUND);
+            return INVALID_HANDLE_VALUE;
+        }
+        device.name = *name;
+        device.volume = true;
+    } else {
+        fail(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+
+    device.exclusive = shareMode == 0;
+    bool write = (access & GENERIC_WRITE) != 0;
+    bool direct = (flags & FILE_FLAG_NO_BUFFERING) != 0;
+    std::string nodePath = volumes_.devicePath(device.name);
+    auto tryOpen = [&](bool forWrite) {
+        int mode = O_CLOEXEC | (forWrite ? O_RDWR : O_RDONLY) | (device.exclusive ? O_EXCL : 0);
+        int fd = ::open(nodePath.c_str(), mode | (direct ? O_DIRECT : 0));
+        if (fd < 0 && direct && errno == EINVAL) {
+            // File systems such as tmpfs refuse O_DIRECT; image files there still work.
+            direct = false;
+            fd = ::open(nodePath.c_str(), mode);
+        }
+        return fd;
+    };
+    int fd = tryOpen(write);
+    if (fd < 0 && write && !device.exclusive && (errno == EACCES || errno == EPERM || errno == EROFS))
+        fd = tryOpen(false);
+    if (fd < 0) {
+        fail(windowsError(errno));
+        return INVALID_HANDLE_VALUE;
+    }
+
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        int error = errno;
+        ::close(fd);
+        fail(windowsError(error));
+        return INVALID_HANDLE_VALUE;
+    }
+    device.regularFile = S_ISREG(info.st_mode);
+    // Share modes between our own handles. A whole-disk volume shares its node
+    // with the drive, whose handle must not be kept out by the volume's.
+    if (!(device.volume && device.name.wholeDisk())) {
+        if (::flock(fd, (device.exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
+            int error = errno;
+            ::close(fd);
+            fail(windowsError(error));
+            return INVALID_HANDLE_VALUE;
+        }
+    }
+    device.fd = fd;
+    Handle handle = nextHandle_;
+    nextHandle_ += 4;
+    devices_[handle] = device;
+    return handle;
+}
+
+LinuxPlatform::OpenDevice* LinuxPlatform::find(Handle handle) {
+    auto found = devices_.find(handle);
+    return found == devices_.end() ? nullptr : &found->second;
+}
+
+bool LinuxPlatform::CloseHandle(Handle handle) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    OpenDevice* device = find(handle);
+    if (device == nullptr) return fail(ERROR_INVALID_HANDLE);
+    ::close(device->fd);
+    devices_.erase(handle);
+    return true;
+}
+
+bool LinuxPlatform::deviceSize(const OpenDevice& device, uint64_t* bytes) const {
+    if (device.regularFile) {
+        struct stat info {};
+        if (::fstat(device.fd, &info) != 0) return fail(windowsError(errno));
+        *bytes = static_cast<uint64_t>(info.st_size);
+        return true;
+    }
+    if (::ioctl(device.fd, BLKGETSIZE64, bytes) != 0) return fail(windowsError(errno));
+    return true;
+}
+
+uint32_t LinuxPlatform::SetFilePointer(Handle handle, int32_t distanceLow, int32_t* distanceHigh,
+                                       uint32_t moveMethod) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    OpenDevice* device = find(handle);
+    if (device == nullptr) {
+        fail(ERROR_INVALID_HANDLE);
+        return INVALID_SET_FILE_POINTER;
+    }
+    // Without a high part the low part is a signed 32-bit distance.
+    int64_t distance = distanceLow;
+    if (distanceHigh != nullptr) {
+        uint64_t combined = (uint64_t{static_cast<uint32_t>(*distanceHigh)} << 32) |
+                            static_cast<uint32_t>(distanceLow);
+        distance = static_cast<int64_t>(combined);
+    }
+    int64_t base = 0;
+    if (moveMethod == FILE_CURRENT) {
+        base = static_cast<int64_t>(device->position);
+    } else if (moveMethod == FILE_END) {
+        uint64_t size = 0;
+        if (!deviceSize(*device, &size)) return INVALID_SET_FILE_POINTER;
+        base = static_cast<int64_t>(size);
+    } else if (moveMethod != FILE_BEGIN) {
+        fail(ERROR_INVALID_PARAMETER);
+        return INVALID_SET_FILE_POINTER;
+    }
+    int64_t target = base + distance;
+    if (target < 0) {
+        fail(linuxos::ERROR_NEGATIVE_SEEK);
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (distanceHigh == nullptr && target > int64_t{0xFFFFFFFF}) {
+        fail(ERROR_INVALID_PARAMETER);
+        return INVALID_SET_FILE_POINTER;
+    }
+    device->position = static_cast<uint64_t>(target);
+    if (distanceHigh != nullptr) *distanceHigh = static_cast<int32_t>(device->position >> 32);
+    lastError = ERROR_SUCCESS;
+    return static_cast<uint32_t>(device->position);
+}
+
+bool LinuxPlatform::ReadFile(Handle handle, void* buffer, uint32_t bytes, uint32_t* transferred) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (transferred != nullptr) *transferred = 0;
+    OpenDevice* device = find(handle);
+    if (device == nullptr) return fail(ERROR_INVALID_HANDLE);
+    if (bytes == 0) return true;
+    if (buffer == nullptr) return fail(ERROR_INVALID_PARAMETER);
+    BounceBuffer bounce(bytes);
+    if (bounce.data() == nullptr) return fail(ERROR_GEN_FAILURE);
+    uint32_t done = 0;
+    while (done < bytes) {
+        ssize_t n = ::pread(device->fd, bounce.data() + done, bytes - done,
+                            static_cast<off_t>(device->position + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return fail(windowsError(errno, Transfer::Read));
+        if (n == 0) break;  // end of the device or file
+        done += static_cast<uint32_t>(n);
+    }
+    std::memcpy(buffer, bounce.data(), done);
+    device->position += done;
+    if (transferred != nullptr) *transferred = done;
+    return true;
+}
+
+bool LinuxPlatform::WriteFile(Handle handle, const void* buffer, uint32_t bytes,
+                              uint32_t* transferred) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (transferred != nullptr) *transferred = 0;
+    OpenDevice* device = find(handle);
+    if (device == nullptr) return fail(ERROR_INVALID_HANDLE);
+    if (bytes == 0) return true;
+    if (buffer == nullptr) return fail(ERROR_INVALID_PARAMETER);
+    BounceBuffer bounce(bytes);
+    if (bounce.data() == nullptr) return fail(ERROR_GEN_FAILURE);
+    std::memcpy(bounce.data(), buffer, bytes);
+    uint32_t done = 0;
+    while (done < bytes) {
+        ssize_t n = ::pwrite(device->fd, bounce.data() + done, bytes - done,
+                             static_cast<off_t>(device->position + done));
+        if (n < 0 && errno == EINTR) continue;
+        // A handle that fell back to read-only sharing cannot write.
+        if (n < 0 && errno == EBADF) return fail(ERROR_ACCESS_DENIED);
+        if (n < 0) return fail(windowsError(errno, Transfer::Write));
+        if (n == 0) return fail(ERROR_WRITE_FAULT);
+        done += static_cast<uint32_t>(n);
+    }
+    device->position += done;
+    if (transferred != nullptr) *transferred = done;
+    return true;
+}
+
+uint32_t LinuxPlatform::GetLogicalDrives() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    volumes_.refresh();
+    return volumes_.mask();
+}
+
+uint32_t LinuxPlatform::QueryDosDeviceW(const char16_t* deviceName, char16_t* target,
+                                        uint32_t maxChars) {
+    if (deviceName == nullptr || deviceName[0] == 0 || deviceName[1] != u':' || deviceName[2] != 0) {
+        fail(ERROR_FILE_NOT_FOUND);
+        return 0;
+    }
+    char letter = deviceName[0] < 0x80 ? upper(static_cast<char>(deviceName[0])) : '\0';
+    std::lock_guard<std::mutex> guard(mutex_);
+    volumes_.refresh();
+    std::optional<BlockName> name = letter >= 'A' && letter <= 'Z' ? volumes_.volumeOf(letter)
+                                                                   : std::nullopt;
+    if (!name) {
+        fail(ERROR_FILE_NOT_FOUND);
+        return 0;
+    }
+    // The target list: the device node, then the empty string that ends the list.
+    std::string node = volumes_.devicePath(*name);
+    uint32_t needed = static_cast<uint32_t>(node.size()) + 2;
+    if (target == nullptr || maxChars < needed) {
+        fail(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    for (size_t i = 0; i < node.size(); ++i) target[i] = static_cast<unsigned char>(node[i]);
+    target[node.size()] = 0;
+    target[node.size() + 1] = 0;
+    return needed;
+}
+
+bool LinuxPlatform::volumeLockedElsewhere(const BlockName& name, const OpenDevice* except) const {
+    for (const auto& entry : devices_) {
+        const OpenDevice& other = entry.second;
+        if (&other != except && other.volume && other.locked && other.name == name) return true;
+    }
+    return false;
+}
+
+std::string LinuxPlatform::volumeRoot(char letter) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    volumes_.refresh();
+    std::optional<BlockName> name = volumes_.volumeOf(upper(letter));
+    if (!name) {
+        fail(ERROR_FILE_NOT_FOUND);
+        return std::string();
+    }
+    // A locked volume belongs to its locker alone.
+    if (volumeLockedElsewhere(*name, nullptr)) {
+        fail(ERROR_ACCESS_DENIED);
+        return std::string();
+    }
+    int error = 0;
+    std::string root = volumes_.root(*name, &error);
+    if (root.empty()) fail(windowsError(error));
+    return root;
+}
+
+void LinuxPlatform::releaseVolumeRoots() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    volumes_.releaseOwnMounts();
+}
+
+std::unique_ptr<Platform> makeNativePlatform() {
+    return std::make_unique<LinuxPlatform>();
+}
+
+}  // namespace platform

@@ -1,0 +1,105 @@
+#pragma once
+// The Linux backend: the Windows calls of platform.h carried out with Linux
+// block devices, sysfs and the mount table.
+//
+// Names:
+//   "\\.\PhysicalDriveN"  -> <dev>/sd followed by the letter 'a' + N (N = 0..25)
+//   "\\.\X:"              -> the partition that drive letter X stands for
+// Drive letters: see linux_volumes.h. In short, mounted partitions of sdX disks
+// get letters from 'D' on in mount order; after IOCTL_DISK_UPDATE_PROPERTIES
+// the drive's first partition gets one too; letters stay with their partition.
+//
+// Locks: share mode 0 opens the device with O_EXCL (the kernel refuses it while
+// a partition is mounted or another exclusive opener holds it), plus an flock
+// so that our own handles exclude each other as Windows share modes do; that
+// exclusive open is the drive lock. A volume lock takes the file system away
+// (umount2 without force): Linux has no lock that refuses while files are open,
+// but an unmount does, so a busy volume refuses the lock and stays mounted.
+// The dismount that follows finds nothing left to do.
+
+#include "platform/linux/linux_sysfs.h"
+#include "platform/linux/linux_volumes.h"
+#include "platform/platform.h"
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// Where the backend looks; tests point these into a fake tree.
+struct LinuxRoots {
+    std::string sysfs = "/sys";
+    std::string dev = "/dev";
+    std::string mountinfo = "/proc/self/mountinfo";
+};
+
+class LinuxPlatform final : public Platform {
+public:
+    explicit LinuxPlatform(LinuxRoots roots = LinuxRoots());
+    ~LinuxPlatform() override;
+    LinuxPlatform(const LinuxPlatform&) = delete;
+    LinuxPlatform& operator=(const LinuxPlatform&) = delete;
+
+    Handle CreateFileA(const char* path, uint32_t access, uint32_t shareMode, uint32_t disposition,
+                       uint32_t flags) override;
+    Handle CreateFileW(const char16_t* path, uint32_t access, uint32_t shareMode,
+                       uint32_t disposition, uint32_t flags) override;
+    bool DeviceIoControl(Handle handle, uint32_t code, const void* in, uint32_t inSize, void* out,
+                         uint32_t outSize, uint32_t* bytesReturned) override;
+    uint32_t SetFilePointer(Handle handle, int32_t distanceLow, int32_t* distanceHigh,
+                            uint32_t moveMethod) override;
+    bool ReadFile(Handle handle, void* buffer, uint32_t bytes, uint32_t* transferred) override;
+    bool WriteFile(Handle handle, const void* buffer, uint32_t bytes,
+                   uint32_t* transferred) override;
+    bool CloseHandle(Handle handle) override;
+    uint32_t GetLastError() override;
+    uint32_t GetLogicalDrives() override;
+    uint32_t QueryDosDeviceW(const char16_t* deviceName, char16_t* target,
+                             uint32_t maxChars) override;
+    std::string volumeRoot(char letter) override;
+    void releaseVolumeRoots() override;
+    void OutputDebugStringA(const char* text) override;
+
+private:
+    struct OpenDevice {
+        int fd = -1;
+        linuxos::BlockName name;
+        bool volume = false;     // opened through a drive letter
+        bool exclusive = false;  // share mode 0
+        bool regularFile = false;
+        bool locked = false;
+        uint64_t position = 0;
+    };
+
+    Handle open(const std::string& path, uint32_t access, uint32_t shareMode,
+                uint32_t disposition, uint32_t flags);
+    OpenDevice* find(Handle handle);
+    bool volumeLockedElsewhere(const linuxos::BlockName& name, const OpenDevice* except) const;
+    bool deviceSize(const OpenDevice& device, uint64_t* bytes) const;
+    bool removable(const OpenDevice& device) const;
+
+    // DeviceIoControl, one function per control code (linux_device_control.cpp).
+    bool lock(OpenDevice& device);
+    bool unlock(OpenDevice& device);
+    bool dismount(OpenDevice& device);
+    bool geometry(OpenDevice& device, std::vector<uint8_t>* record);
+    bool checkVerify(OpenDevice& device);
+    bool queryProperty(OpenDevice& device, const void* in, uint32_t inSize,
+                       std::vector<uint8_t>* record);
+    bool extents(OpenDevice& device, std::vector<uint8_t>* record);
+    bool updateProperties(OpenDevice& device);
+
+    static bool fail(uint32_t error);
+
+    LinuxRoots roots_;
+    linuxos::Sysfs sysfs_;
+    linuxos::VolumeTable volumes_;
+    std::mutex mutex_;
+    std::map<Handle, OpenDevice> devices_;
+    Handle nextHandle_ = 4;
+};
+
+}  // namespace platform

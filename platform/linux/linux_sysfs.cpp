@@ -1,0 +1,86 @@
+#include "platform/linux/linux_sysfs.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sys/stat.h>
+
+namespace platform {
+namespace linuxos {
+
+std::optional<BlockName> BlockName::parse(const std::string& name) {
+    if (name.size() < 3 || name.compare(0, 2, "sd") != 0) return std::nullopt;
+    if (name[2] < 'a' || name[2] > 'z') return std::nullopt;
+    BlockName result;
+    result.disk = name.substr(0, 3);
+    std::string digits = name.substr(3);
+    if (digits.empty()) return result;
+    if (digits.size() > 3 || digits[0] == '0') return std::nullopt;
+    for (char c : digits)
+        if (c < '0' || c > '9') return std::nullopt;
+    result.partition = static_cast<uint32_t>(std::stoul(digits));
+    return result;
+}
+
+BlockName BlockName::ofDrive(uint32_t driveNumber) {
+    BlockName result;
+    result.disk = std::string("sd") + static_cast<char>('a' + driveNumber);
+    return result;
+}
+
+std::string BlockName::text() const {
+    return wholeDisk() ? disk : disk + std::to_string(partition);
+}
+
+std::string Sysfs::directory(const BlockName& name) const {
+    std::string dir = root_ + "/block/" + name.disk;
+    if (!name.wholeDisk()) dir += "/" + name.text();
+    return dir;
+}
+
+bool Sysfs::exists(const BlockName& name) const {
+    struct stat info {};
+    return ::stat(directory(name).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::optional<std::string> Sysfs::text(const std::string& path) const {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) return std::nullopt;
+    if (!content.empty() && content.back() == '\n') content.pop_back();
+    return content;
+}
+
+std::optional<uint64_t> Sysfs::number(const std::string& path) const {
+    std::optional<std::string> value = text(path);
+    if (!value || value->empty()) return std::nullopt;
+    errno = 0;
+    char* end = nullptr;
+    unsigned long long parsed = std::strtoull(value->c_str(), &end, 10);
+    if (errno != 0 || end == value->c_str() || (*end != '\0' && *end != ' ')) return std::nullopt;
+    return static_cast<uint64_t>(parsed);
+}
+
+std::optional<uint64_t> Sysfs::sizeSectors(const BlockName& name) const {
+    return number(directory(name) + "/size");
+}
+
+std::optional<uint64_t> Sysfs::startSector(const BlockName& name) const {
+    if (name.wholeDisk()) return 0;
+    return number(directory(name) + "/start");
+}
+
+std::optional<bool> Sysfs::removable(const std::string& disk) const {
+    std::optional<uint64_t> value = number(root_ + "/block/" + disk + "/removable");
+    if (!value) return std::nullopt;
+    return *value != 0;
+}
+
+std::optional<std::string> Sysfs::deviceText(const std::string& disk, const char* field) const {
+    return text(root_ + "/block/" + disk + "/device/" + field);
+}
+
+}  // namespace linuxos
+}  // namespace platform

@@ -1,0 +1,68 @@
+#pragma once
+// Drive letters for the partitions of SCSI disks, and the mounts behind them.
+//
+// Letter mapping: every sdXN partition (or whole sdX disk holding a file
+// system) that appears as a mount source in the mountinfo file gets the next
+// free letter, starting at 'D', in the order the mounts are listed (mount
+// order). After a drive's partition table has been re-read, its first
+// partition gets a letter as well, mounted or not, so that the new file system
+// can be found. A letter, once given, stays with its partition name for the
+// life of the backend and is in use (GetLogicalDrives) for as long as sysfs
+// lists the partition, mounted or not: as on Windows, a dismounted volume keeps
+// its letter and comes back when its files are used (volumeRoot).
+
+#include "platform/linux/linux_mounts.h"
+#include "platform/linux/linux_sysfs.h"
+
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace platform {
+namespace linuxos {
+
+class VolumeTable {
+public:
+    VolumeTable(const Sysfs& sysfs, std::string devRoot, std::string mountinfoPath);
+    ~VolumeTable();
+    VolumeTable(const VolumeTable&) = delete;
+    VolumeTable& operator=(const VolumeTable&) = delete;
+
+    // Reads the mount list again and hands out letters to new partitions.
+    void refresh();
+    // Bit i set: letter 'A' + i names a partition that exists.
+    uint32_t mask() const;
+    std::optional<BlockName> volumeOf(char letter) const;
+    std::string devicePath(const BlockName& name) const { return devRoot_ + "/" + name.text(); }
+
+    // The partition table of `disk` was read again: its first partition must be reachable.
+    void diskReread(const std::string& disk);
+
+    // Takes every mount of the partition away (umount2 without force). Returns
+    // 0, or the errno of the mount that refused (EBUSY while files are open).
+    int unmountAll(const BlockName& name);
+    // The partition's files with a trailing '/': its first mount point, or a
+    // private mount (vfat) made now when nothing has it mounted. Empty with
+    // `error` set when it cannot be mounted.
+    std::string root(const BlockName& name, int* error);
+    // Syncs, unmounts the private mounts and removes their folders.
+    void releaseOwnMounts();
+
+private:
+    void assignLetter(const BlockName& name);
+    std::vector<std::string> mountPointsOf(const BlockName& name) const;
+    void forgetOwnMount(const std::string& mountPoint);
+
+    const Sysfs& sysfs_;
+    std::string devRoot_;
+    std::string mountinfoPath_;
+    std::vector<DiskMount> mounts_;
+    std::map<char, BlockName> letters_;
+    std::set<std::string> rereadDisks_;
+    std::map<std::string, std::string> ownMounts_;  // partition name -> private folder
+};
+
+}  // namespace linuxos
+}  // namespace platform
