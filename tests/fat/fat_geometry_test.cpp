@@ -1,0 +1,157 @@
+#include "fat/fat_geometry.h"
+
+#include "platform/sim_platform.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct WorkedRow {
+    uint32_t count;
+    int type;
+    uint32_t spc, fatSectors, rootSectors, totalSteps;
+};
+
+class FatGeometryWorkedValues : public testing::TestWithParam<WorkedRow> {};
+
+TEST_P(FatGeometryWorkedValues, AutomaticModeGivesTheTabulatedGeometry)
+{
+    const WorkedRow row = GetParam();
+    platform::SimPlatform sim;
+    platform::ScopedPlatform scoped(sim);
+    FatGeometry g;
+    ASSERT_TRUE(chooseFatGeometry(256, row.count, 0, 0, g));
+    EXPECT_EQ(g.partitionStart, 256u);
+    EXPECT_EQ(g.partitionSectors, row.count);
+    EXPECT_EQ(g.fatType, row.type);
+    EXPECT_EQ(g.sectorsPerCluster, row.spc);
+    EXPECT_EQ(g.reservedSectors, row.type == 16 ? 1u : 32u);
+    EXPECT_EQ(g.fatEntryBytes, row.type == 16 ? 2u : 4u);
+    EXPECT_EQ(g.fatSectors, row.fatSectors);
+    EXPECT_EQ(g.rootSectors, row.rootSectors);
+    EXPECT_EQ(g.totalSteps, row.totalSteps);
+    EXPECT_TRUE(sim.debugLines().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, FatGeometryWorkedValues,
+    testing::Values(WorkedRow{60000, 16, 1, 233, 32, 500}, WorkedRow{65536, 16, 1, 254, 32, 542},
+                    WorkedRow{65537, 16, 2, 128, 32, 290}, WorkedRow{512000, 16, 8, 250, 32, 534},
+                    WorkedRow{524295, 16, 8, 256, 32, 546},
+                    WorkedRow{524296, 32, 8, 511, 8, 1063},
+                    WorkedRow{7000000, 32, 8, 6823, 8, 13687},
+                    WorkedRow{2147483656u, 32, 16, 1047553, 16, 2095155}));
+
+class FatGeometryChoice : public testing::Test {
+protected:
+    bool choose(uint32_t count, int32_t type, uint32_t clusterBytes)
+    {
+        return chooseFatGeometry(0, count, type, clusterBytes, g);
+    }
+    platform::SimPlatform sim;
+    platform::ScopedPlatform scoped{sim};
+    FatGeometry g;
+};
+
+TEST_F(FatGeometryChoice, AutomaticClusterSizeFollowsTheSizeBounds)
+{
+    // FAT16 doubles from 2 until the partition fits 65,536 units.
+    ASSERT_TRUE(choose(131072, 0, 0));
+    EXPECT_EQ(g.sectorsPerCluster, 2u);
+    ASSERT_TRUE(choose(131074, 0, 0));
+    EXPECT_EQ(g.sectorsPerCluster, 4u);
+    // An explicit FAT16 request on a large partition keeps doubling.
+    ASSERT_TRUE(choose(7000000, 16, 0));
+    EXPECT_EQ(g.fatType, 16);
+    EXPECT_EQ(g.sectorsPerCluster, 128u);
+    // FAT32 on a smaller partition halves the cluster until 65,536 units remain.
+    ASSERT_TRUE(choose(200000, 32, 0));
+    EXPECT_EQ(g.sectorsPerCluster, 2u);
+    ASSERT_TRUE(choose(65536, 32, 0));
+    EXPECT_EQ(g.sectorsPerCluster, 1u);
+    EXPECT_EQ(g.rootSectors, 1u);
+    // The largest 32-bit partition still stays within 2^28 units.
+    ASSERT_TRUE(choose(0xFFFFFFFFu, 0, 0));
+    EXPECT_EQ(g.fatType, 32);
+    EXPECT_EQ(g.sectorsPerCluster, 16u);
+    EXPECT_TRUE(sim.debugLines().empty());
+}
+
+TEST_F(FatGeometryChoice, ExplicitClusterBytesDecideTheTypeWhenAutomatic)
+{
+    ASSERT_TRUE(choose(400000, 0, 4096));
+    EXPECT_EQ(g.fatType, 16);
+    EXPECT_EQ(g.sectorsPerCluster, 8u);
+    ASSERT_TRUE(choose(600000, 0, 4096));
+    EXPECT_EQ(g.fatType, 32);
+    EXPECT_EQ(g.sectorsPerCluster, 8u);
+    EXPECT_EQ(g.fatSectors, 585u);
+    ASSERT_TRUE(choose(7000000, 0, 65536));
+    EXPECT_EQ(g.fatType, 16);
+    EXPECT_EQ(g.sectorsPerCluster, 128u);
+    // The low nine bits of the cluster size are dropped.
+    ASSERT_TRUE(choose(400000, 0, 4096 + 511));
+    EXPECT_EQ(g.sectorsPerCluster, 8u);
+    EXPECT_TRUE(sim.debugLines().empty());
+}
+
+TEST_F(FatGeometryChoice, ImpossibleRequestsAreRefusedWithTheirLine)
+{
+    EXPECT_FALSE(choose(100000, 12, 0));
+    EXPECT_FALSE(choose(100000, -1, 4096));
+    EXPECT_FALSE(choose(100000, 16, 512));
+    EXPECT_FALSE(choose(300000000, 32, 512));
+    // Counts above 2^31 print as negative numbers.
+    EXPECT_FALSE(choose(3000000000u, 16, 1024));
+    const std::vector<std::string> expected = {
+        "Unable to find suitable dist format: 12\n",
+        "Unable to find suitable dist format: -1\n",
+        "Unable to find suitable sectors per cluster for FAT16, sectors: 100000, "
+        "sectorsPerCluster 1\n",
+        "Unable to find suitable sectors per cluster for FAT32, sectors: 300000000, "
+        "sectorsPerCluster 1\n",
+        "Unable to find suitable sectors per cluster for FAT16, sectors: -1294967296, "
+        "sectorsPerCluster 2\n",
+    };
+    EXPECT_EQ(sim.debugLines(), expected);
+}
+
+TEST_F(FatGeometryChoice, RequestsTheArithmeticCannotServeAreRefused)
+{
+    // A cluster below one sector would give zero sectors per cluster.
+    EXPECT_FALSE(choose(100000, 0, 511));
+    EXPECT_TRUE(choose(100000, 0, 512));
+    // Automatic FAT32 clusters cannot shrink below one sector.
+    EXPECT_FALSE(choose(65535, 32, 0));
+    // The partition must hold the reserved region, both FATs and the root.
+    EXPECT_FALSE(choose(33, 16, 512));
+    EXPECT_FALSE(choose(34, 16, 512));  // 1 + 2 * 1 + 32 = 35 sectors needed
+    EXPECT_TRUE(choose(35, 16, 512));
+    EXPECT_EQ(g.metadataSectors(), 35u);
+    EXPECT_FALSE(choose(64, 32, 512));
+    EXPECT_TRUE(choose(65, 32, 512));
+    EXPECT_EQ(g.metadataSectors(), 35u);
+    EXPECT_FALSE(choose(0, 0, 0));
+    // Nor may its sectors run past the last 32-bit address.
+    EXPECT_FALSE(chooseFatGeometry(0xFFFFFF00u, 60000, 0, 0, g));
+    EXPECT_TRUE(chooseFatGeometry(0xFFFFFFFFu - 500, 60000, 0, 0, g));
+    const std::vector<std::string> expected = {
+        "Cluster size of 511 bytes is below one sector\n",
+        "Partition too small for FAT32 with automatic cluster size, sectors: 65535\n",
+        "Partition too small for FAT16, sectors: 33\n",
+        "Partition too small for FAT16, sectors: 34\n",
+        "Partition too small for FAT32, sectors: 64\n",
+        "Partition too small for FAT16, sectors: 0\n",
+        "Partition at sector 4294967040 lies beyond the addressable sectors\n",
+    };
+    EXPECT_EQ(sim.debugLines(), expected);
+}
+
+TEST(FatSectorsFor, UsesSixtyFourBitsForTheProduct)
+{
+    // (2^32 - 1 - 33) * 2 overflows 32 bits; the quotient does not.
+    EXPECT_EQ(fatSectorsFor(0xFFFFFFFFu, 1, 2, 128), 131064u);
+    EXPECT_EQ(fatSectorsFor(1000033, 1, 2, 1), 3876u);  // ceiling of 2,000,000 / 516
+}
+
+}  // namespace
