@@ -80,7 +80,10 @@ std::string VolumeTable::root(const BlockName& name, int* error) {
     *error = 0;
     refresh();
     std::vector<std::string> points = mountPointsOf(name);
-    if (!points.empty()) return points.front() + "/";
+    if (!points.empty()) {
+        const std::string& point = points.front();
+        return point.back() == '/' ? point : point + "/";
+    }
 
     std::string pattern = "/tmp/zel-volume-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) {
