@@ -1,0 +1,217 @@
+#include "tools/card_inspection.h"
+
+#include "bootloader/grub_images.h"
+#include "disk/raw_disk.h"
+#include "tools/fat_reader.h"
+#include "util/debug.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+const char* const REQUIRED_BOOT_FILES[3] = {"boot/grub/stage2", "boot/grub/menu.lst",
+                                            "boot/bzImage"};
+
+namespace {
+
+constexpr uint32_t PARTITION_TABLE_OFFSET = 446;
+constexpr uint32_t PARTITION_ENTRY_BYTES = 16;
+constexpr uint32_t PARTITION_ENTRIES = 4;
+constexpr uint32_t CARD_PARTITIONS = 2;
+constexpr uint8_t TYPE_FAT16 = 0x06;
+constexpr uint8_t TYPE_FAT32 = 0x0B;
+const char* const VOLUME_LABELS[CARD_PARTITIONS] = {"t6sc_boot", "t6sc_data"};
+
+struct PartitionEntry {
+    uint8_t type = 0;
+    uint32_t first = 0;
+    uint32_t count = 0;
+    bool used = false;  // any byte of the entry is non-zero
+};
+
+uint32_t u32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+std::string format(const char* pattern, ...) ZEL_PRINTF_FORMAT(1, 2);
+std::string format(const char* pattern, ...) {
+    char text[256];
+    va_list arguments;
+    va_start(arguments, pattern);
+    std::vsnprintf(text, sizeof text, pattern, arguments);
+    va_end(arguments);
+    return text;
+}
+
+PartitionEntry readEntry(const uint8_t* mbr, uint32_t index) {
+    const uint8_t* raw = mbr + PARTITION_TABLE_OFFSET + index * PARTITION_ENTRY_BYTES;
+    PartitionEntry entry;
+    entry.type = raw[4];
+    entry.first = u32(raw + 8);
+    entry.count = u32(raw + 12);
+    for (uint32_t i = 0; i < PARTITION_ENTRY_BYTES; ++i) entry.used = entry.used || raw[i] != 0;
+    return entry;
+}
+
+class Inspector {
+public:
+    Inspector(platform::Handle handle, uint64_t diskSectors, const BootImages& images)
+        : handle_(handle), diskSectors_(diskSectors), images_(images) {}
+
+    CardInspection run() {
+        result_.report.push_back(format("Disk: %llu sectors of 512 bytes (%llu bytes)",
+                                        static_cast<unsigned long long>(diskSectors_),
+                                        static_cast<unsigned long long>(diskSectors_ * 512)));
+        uint8_t mbr[SECTOR_BYTES];
+        if (!read(0, mbr)) return result_;
+        checkPartitionTable(mbr);
+        for (uint32_t i = 0; i < CARD_PARTITIONS; ++i) checkVolume(i);
+        checkBootLoader(mbr);
+        checkBootFiles();
+        return result_;
+    }
+
+private:
+    bool read(uint32_t lba, uint8_t* buffer) {
+        if (readSector(handle_, lba, buffer)) return true;
+        finding(format("Sector %u cannot be read.", lba));
+        return false;
+    }
+
+    void line(const std::string& text) { result_.report.push_back(text); }
+    void finding(const std::string& text) { result_.findings.push_back(text); }
+
+    void checkPartitionTable(const uint8_t* mbr) {
+        if (mbr[510] != 0x55 || mbr[511] != 0xAA)
+            finding("Sector 0 does not end with the signature 55 AA.");
+        for (uint32_t i = 0; i < PARTITION_ENTRIES; ++i) {
+            entries_[i] = readEntry(mbr, i);
+            const PartitionEntry& entry = entries_[i];
+            if (!entry.used) {
+                line(format("Partition %u: empty", i));
+            } else {
+                line(format("Partition %u: type 0x%02X, first sector %u, %u sectors", i, entry.type,
+                            entry.first, entry.count));
+            }
+            if (i >= CARD_PARTITIONS) {
+                if (entry.used)
+                    finding(format("Partition entry %u is in use; the card has two partitions.", i));
+                continue;
+            }
+            if (entry.count == 0) {
+                finding(format("Partition entry %u is empty.", i));
+                continue;
+            }
+            if (uint64_t(entry.first) + entry.count > diskSectors_)
+                finding(format("Partition %u runs past the end of the disk.", i));
+            if (entry.first < STAGE15_FIRST_LBA + images_.stage15Sectors)
+                finding(format("Partition %u starts inside the boot loader sectors (LBA 0 to %u).",
+                               i, images_.stage15Sectors));
+        }
+        const PartitionEntry& boot = entries_[0];
+        const PartitionEntry& data = entries_[1];
+        if (boot.count != 0 && data.count != 0 && data.first < uint64_t(boot.first) + boot.count &&
+            boot.first < uint64_t(data.first) + data.count)
+            finding("Partitions 0 and 1 overlap.");
+    }
+
+    void checkVolume(uint32_t index) {
+        const PartitionEntry& entry = entries_[index];
+        if (entry.count == 0) return;
+        uint8_t sector[SECTOR_BYTES];
+        if (!read(entry.first, sector)) return;
+        volumes_[index] = parseFatBootSector(sector);
+        const FatBootSector& boot = volumes_[index];
+        if (!boot.signature)
+            finding(format("The boot sector of partition %u does not end with the signature 55 AA.",
+                           index));
+        if (!boot.layout) {
+            finding(format("The boot sector of partition %u does not describe a FAT16 or FAT32 "
+                           "volume.", index));
+            line(format("Volume %u: no FAT volume", index));
+            if (entry.type != TYPE_FAT16 && entry.type != TYPE_FAT32)
+                finding(format("Partition %u has type 0x%02X, neither FAT16 (0x06) nor FAT32 (0x0B).",
+                               index, entry.type));
+            return;
+        }
+        line(format("Volume %u: FAT%d, %u-byte clusters, FAT of %u sectors (%u copies), label \"%s\"",
+                    index, boot.fatType, boot.sectorsPerCluster * SECTOR_BYTES, boot.fatSectors,
+                    boot.fatCount, boot.label.c_str()));
+        const uint8_t expectedType = boot.fatType == 32 ? TYPE_FAT32 : TYPE_FAT16;
+        if (entry.type != expectedType)
+            finding(format("Partition %u has type 0x%02X; its FAT%d volume needs 0x%02X.", index,
+                           entry.type, boot.fatType, expectedType));
+        if (boot.totalSectors > entry.count)
+            finding(format("Volume %u is larger than its partition.", index));
+        if (boot.label != VOLUME_LABELS[index])
+            finding(format("Volume %u is labelled \"%s\", not \"%s\".", index, boot.label.c_str(),
+                           VOLUME_LABELS[index]));
+    }
+
+    void checkBootLoader(const uint8_t* mbr) {
+        const bool stage1 = std::memcmp(mbr, images_.stage1, GRUB_STAGE1_BYTES) == 0;
+        line(stage1 ? "Boot code (LBA 0): GRUB stage 1" : "Boot code (LBA 0): not GRUB stage 1");
+        if (!stage1) finding("LBA 0 does not hold the GRUB stage 1 image.");
+
+        uint32_t damaged = 0;
+        uint8_t sector[SECTOR_BYTES];
+        for (uint32_t i = 0; i < images_.stage15Sectors; ++i) {
+            const uint32_t lba = STAGE15_FIRST_LBA + i;
+            if (!read(lba, sector)) {
+                ++damaged;
+                continue;
+            }
+            if (std::memcmp(sector, images_.stage15 + i * SECTOR_BYTES, SECTOR_BYTES) != 0) {
+                ++damaged;
+                finding(format("LBA %u does not hold sector %u of the GRUB stage 1.5 image.", lba, i));
+            }
+        }
+        const uint32_t last = STAGE15_FIRST_LBA + images_.stage15Sectors - 1;
+        line(damaged == 0
+                 ? format("Stage 1.5 (LBA %u to %u): GRUB stage 1.5", STAGE15_FIRST_LBA, last)
+                 : format("Stage 1.5 (LBA %u to %u): %u of %u sectors differ", STAGE15_FIRST_LBA,
+                          last, damaged, images_.stage15Sectors));
+    }
+
+    void checkBootFiles() {
+        if (entries_[0].count == 0 || !volumes_[0].layout) {
+            finding("The boot files cannot be looked up: the boot volume is unreadable.");
+            return;
+        }
+        FatReader reader(handle_, entries_[0].first, volumes_[0]);
+        for (const char* path : REQUIRED_BOOT_FILES) {
+            uint32_t size = 0;
+            switch (reader.find(path, size)) {
+            case FatLookup::File:
+                line(format("%s: %u bytes", path, size));
+                break;
+            case FatLookup::Folder:
+                line(format("%s: a folder", path));
+                finding(format("%s is a folder, not a file.", path));
+                break;
+            case FatLookup::Missing:
+                line(format("%s: missing", path));
+                finding(format("%s is missing on the boot volume.", path));
+                break;
+            case FatLookup::Unreadable:
+                line(format("%s: unreadable", path));
+                finding(format("%s cannot be looked up: a folder on the way is damaged.", path));
+                break;
+            }
+        }
+    }
+
+    platform::Handle handle_;
+    uint64_t diskSectors_;
+    BootImages images_;
+    PartitionEntry entries_[PARTITION_ENTRIES];
+    FatBootSector volumes_[CARD_PARTITIONS];
+    CardInspection result_;
+};
+
+}  // namespace
+
+CardInspection inspectCard(platform::Handle handle, uint64_t diskSectors, const BootImages& images) {
+    return Inspector(handle, diskSectors, images).run();
+}

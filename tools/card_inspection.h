@@ -1,0 +1,21 @@
+#pragma once
+// Checks a card (or its image) against what the rebuild writes, reading only:
+// the partition table, both FAT volumes, the GRUB sectors and the boot files.
+
+#include "bootloader/boot_sectors.h"
+#include "platform/platform.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct CardInspection {
+    std::vector<std::string> report;    // what was found, one line each
+    std::vector<std::string> findings;  // what differs from a rebuilt card
+    bool ok() const { return findings.empty(); }
+};
+
+// Files the boot chain needs on the boot volume.
+extern const char* const REQUIRED_BOOT_FILES[3];
+
+CardInspection inspectCard(platform::Handle handle, uint64_t diskSectors, const BootImages& images);

@@ -1,0 +1,216 @@
+#include "tools/card_options.h"
+
+#include <map>
+#include <set>
+
+namespace {
+
+constexpr uint64_t MAX_IMAGE_SECTORS = 0xFFFFFFFFull;  // the raw disk layer stops below 2^32
+constexpr uint32_t MAX_HEADS = 255;
+constexpr uint32_t MAX_SECTORS_PER_TRACK = 63;
+constexpr int MAX_DRIVE_NUMBER = 99;
+constexpr char DRIVE_PATH_PREFIX[] = "\\\\.\\PhysicalDrive";
+
+const std::map<std::string, CardCommand> COMMANDS = {
+    {"list", CardCommand::List},           {"image", CardCommand::Image},
+    {"partition", CardCommand::Partition}, {"format", CardCommand::Format},
+    {"bootloader", CardCommand::Bootloader}, {"inspect", CardCommand::Inspect},
+};
+
+// Options each command accepts; every one of them takes a value.
+const std::map<CardCommand, std::set<std::string>> ALLOWED = {
+    {CardCommand::List, {}},
+    {CardCommand::Image, {"--size", "--sectors", "--geometry", "--files", "--firmware"}},
+    {CardCommand::Partition, {"--geometry", "--yes-destroy-drive"}},
+    {CardCommand::Format,
+     {"--geometry", "--yes-destroy-drive", "--partition", "--fat", "--cluster-bytes", "--label"}},
+    {CardCommand::Bootloader, {"--geometry", "--yes-destroy-drive"}},
+    {CardCommand::Inspect, {}},
+};
+
+// Plain decimal digits only, no sign, no suffix, within `limit`.
+bool parseNumber(const std::string& text, uint64_t limit, uint64_t& value) {
+    if (text.empty() || text.size() > 20) return false;
+    uint64_t result = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        const uint64_t digit = static_cast<uint64_t>(c - '0');
+        if (result > (limit - digit) / 10) return false;
+        result = result * 10 + digit;
+    }
+    value = result;
+    return true;
+}
+
+bool parseGeometry(const std::string& text, uint32_t& heads, uint32_t& sectorsPerTrack) {
+    const std::size_t slash = text.find('/');
+    if (slash == std::string::npos) return false;
+    uint64_t h = 0, s = 0;
+    if (!parseNumber(text.substr(0, slash), MAX_HEADS, h) ||
+        !parseNumber(text.substr(slash + 1), MAX_SECTORS_PER_TRACK, s) || h == 0 || s == 0)
+        return false;
+    heads = static_cast<uint32_t>(h);
+    sectorsPerTrack = static_cast<uint32_t>(s);
+    return true;
+}
+
+bool fail(std::string& error, const std::string& text) {
+    error = text;
+    return false;
+}
+
+// Checks one option's value and stores it.
+bool applyOption(const std::string& name, const std::string& value, CardOptions& options,
+                 std::string& error) {
+    uint64_t number = 0;
+    if (name == "--size") {
+        if (!parseNumber(value, MAX_IMAGE_SECTORS * 512, number) || number == 0 || number % 512 != 0)
+            return fail(error, "--size takes a whole number of 512-byte sectors in bytes, "
+                               "below 2 TiB.");
+        options.imageSectors = number / 512;
+    } else if (name == "--sectors") {
+        if (!parseNumber(value, MAX_IMAGE_SECTORS, number) || number == 0)
+            return fail(error, "--sectors takes a number of sectors from 1 to 4294967295.");
+        options.imageSectors = number;
+    } else if (name == "--geometry") {
+        if (!parseGeometry(value, options.heads, options.sectorsPerTrack))
+            return fail(error, "--geometry takes HEADS/SECTORS with 1 to 255 heads and 1 to 63 "
+                               "sectors per track, for example 255/63.");
+        options.geometryGiven = true;
+    } else if (name == "--files") {
+        options.filesDir = value;
+    } else if (name == "--firmware") {
+        options.firmwareFile = value;
+    } else if (name == "--yes-destroy-drive") {
+        if (!parseNumber(value, MAX_DRIVE_NUMBER, number))
+            return fail(error, "--yes-destroy-drive takes the number of the drive to overwrite.");
+        options.confirmedDrive = static_cast<int>(number);
+    } else if (name == "--partition") {
+        if (!parseNumber(value, 3, number))
+            return fail(error, "--partition takes a partition entry from 0 to 3.");
+        options.partitionIndex = static_cast<uint32_t>(number);
+    } else if (name == "--fat") {
+        if (value != "0" && value != "16" && value != "32")
+            return fail(error, "--fat takes 0 (chosen by size), 16 or 32.");
+        options.fatType = std::stoi(value);
+    } else if (name == "--cluster-bytes") {
+        if (!parseNumber(value, 0xFFFFFFFFull, number))
+            return fail(error, "--cluster-bytes takes a cluster size in bytes (0: chosen by size).");
+        options.clusterBytes = static_cast<uint32_t>(number);
+    } else if (name == "--label") {
+        options.label = value;
+    }
+    return true;
+}
+
+// Rules that concern the whole command line rather than one option.
+bool checkCombination(const CardOptions& options, const std::set<std::string>& given,
+                      std::string& error) {
+    const auto has = [&](const char* name) { return given.count(name) != 0; };
+    switch (options.command) {
+    case CardCommand::Image:
+        if (has("--size") == has("--sectors"))
+            return fail(error, "image needs exactly one of --size and --sectors.");
+        if (has("--files") != has("--firmware"))
+            return fail(error, "--files and --firmware go together: the deployment copies both.");
+        if (options.driveNumber != NO_DRIVE)
+            return fail(error, "image writes an image file; name a file, not a drive.");
+        break;
+    case CardCommand::Format:
+        if (!has("--partition")) return fail(error, "format needs --partition.");
+        if (!has("--label")) return fail(error, "format needs --label.");
+        break;
+    default:
+        break;
+    }
+    if (options.driveNumber != NO_DRIVE) {
+        if (options.geometryGiven)
+            return fail(error, "--geometry is for image files; a drive reports its own.");
+        const bool writes = options.command == CardCommand::Partition ||
+                            options.command == CardCommand::Format ||
+                            options.command == CardCommand::Bootloader;
+        if (writes && options.confirmedDrive != options.driveNumber)
+            return fail(error, "Writing to drive " + std::to_string(options.driveNumber) +
+                                   " destroys its contents; confirm with --yes-destroy-drive " +
+                                   std::to_string(options.driveNumber) + ".");
+    } else if (has("--yes-destroy-drive")) {
+        return fail(error, "--yes-destroy-drive is for drives, not for image files.");
+    }
+    return true;
+}
+
+}  // namespace
+
+int parseDriveArgument(const std::string& text) {
+    std::string digits = text;
+    const std::string prefix = DRIVE_PATH_PREFIX;
+    if (text.compare(0, prefix.size(), prefix) == 0) digits = text.substr(prefix.size());
+    uint64_t number = 0;
+    if (!parseNumber(digits, MAX_DRIVE_NUMBER, number)) return NO_DRIVE;
+    return static_cast<int>(number);
+}
+
+bool parseCardOptions(const std::vector<std::string>& arguments, CardOptions& options,
+                      std::string& error) {
+    options = CardOptions();
+    if (arguments.empty()) return fail(error, "No command given.");
+    if (arguments[0] == "--help" || arguments[0] == "-h" || arguments[0] == "help") {
+        options.command = CardCommand::Help;
+        return arguments.size() == 1 || fail(error, "--help takes nothing else.");
+    }
+    const auto command = COMMANDS.find(arguments[0]);
+    if (command == COMMANDS.end()) return fail(error, "Unknown command \"" + arguments[0] + "\".");
+    options.command = command->second;
+    const std::set<std::string>& allowed = ALLOWED.at(options.command);
+
+    std::set<std::string> given;
+    std::vector<std::string> operands;
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (argument.compare(0, 2, "--") != 0) {
+            operands.push_back(argument);
+            continue;
+        }
+        std::string name = argument, value;
+        const std::size_t equals = argument.find('=');
+        const bool inlineValue = equals != std::string::npos;
+        if (inlineValue) {
+            name = argument.substr(0, equals);
+            value = argument.substr(equals + 1);
+        }
+        if (allowed.count(name) == 0)
+            return fail(error, "Option " + name + " does not apply to " + arguments[0] + ".");
+        if (!given.insert(name).second) return fail(error, "Option " + name + " is given twice.");
+        if (!inlineValue) {
+            if (i + 1 >= arguments.size()) return fail(error, "Option " + name + " needs a value.");
+            value = arguments[++i];
+        }
+        if (!applyOption(name, value, options, error)) return false;
+    }
+
+    const std::size_t wanted = options.command == CardCommand::List ? 0 : 1;
+    if (operands.size() != wanted) {
+        if (wanted == 0) return fail(error, "list takes no image or drive.");
+        return fail(error, arguments[0] + " takes exactly one image file or drive.");
+    }
+    if (wanted == 1) {
+        options.target = operands[0];
+        options.driveNumber = parseDriveArgument(operands[0]);
+    }
+    return checkCombination(options, given, error);
+}
+
+const char* cardUsage() {
+    return "Usage:\n"
+           "  t6-card list\n"
+           "  t6-card image OUT.img (--size BYTES | --sectors N) [--geometry HEADS/SPT]\n"
+           "                [--files DIR --firmware FILE]\n"
+           "  t6-card partition IMG|DRIVE [--geometry HEADS/SPT]\n"
+           "  t6-card format IMG|DRIVE --partition 0..3 [--fat 0|16|32] [--cluster-bytes B]\n"
+           "                --label TEXT [--geometry HEADS/SPT]\n"
+           "  t6-card bootloader IMG|DRIVE [--geometry HEADS/SPT]\n"
+           "  t6-card inspect IMG|DRIVE\n"
+           "DRIVE is a drive number as list shows it (or \\\\.\\PhysicalDriveN); writing to a\n"
+           "drive needs --yes-destroy-drive with the same number. The geometry of an image\n"
+           "file defaults to 255/63. Exit status: 0 success, 1 failed, 2 bad usage.\n";
+}

@@ -1,0 +1,41 @@
+#pragma once
+// The command line of t6-card: which command, on which target, with what.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum class CardCommand { List, Image, Partition, Format, Bootloader, Inspect, Help };
+
+constexpr uint32_t DEFAULT_HEADS = 255;
+constexpr uint32_t DEFAULT_SECTORS_PER_TRACK = 63;
+constexpr int NO_DRIVE = -1;
+
+struct CardOptions {
+    CardCommand command = CardCommand::Help;
+    // The image file, or the drive when driveNumber is set.
+    std::string target;
+    int driveNumber = NO_DRIVE;        // "3" or "\\.\PhysicalDrive3"
+    int confirmedDrive = NO_DRIVE;     // --yes-destroy-drive N
+    uint64_t imageSectors = 0;         // image: --size / 512 or --sectors
+    uint32_t heads = DEFAULT_HEADS;    // --geometry, for image files only
+    uint32_t sectorsPerTrack = DEFAULT_SECTORS_PER_TRACK;
+    bool geometryGiven = false;
+    std::string filesDir;              // image: --files, becomes \boot
+    std::string firmwareFile;          // image: --firmware, becomes \boot\bzImage
+    uint32_t partitionIndex = 0;       // format: --partition
+    int32_t fatType = 0;               // format: --fat (0 = by size)
+    uint32_t clusterBytes = 0;         // format: --cluster-bytes (0 = by size)
+    std::string label;                 // format: --label
+};
+
+// Reads the arguments after the program name. False with a one-sentence
+// `error` on bad usage; nothing is checked against the disk or file system.
+bool parseCardOptions(const std::vector<std::string>& arguments, CardOptions& options,
+                      std::string& error);
+
+// The usage summary printed with --help and after a usage error.
+const char* cardUsage();
+
+// A drive argument: "N" or "\\.\PhysicalDriveN"; -1 when `text` is neither.
+int parseDriveArgument(const std::string& text);
