@@ -1,0 +1,290 @@
+#include "install/installation.h"
+
+#include "bootloader/boot_sectors.h"
+#include "platform/sim_platform.h"
+#include "support/temp_dir.h"
+#include "recording_report.h"
+#include "working_directory.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Lines = std::vector<std::string>;
+using History = std::vector<Shown>;
+
+constexpr int CARD = 1;
+constexpr uint64_t CARD_BYTES = 4000000000ull;  // a 4 GB card
+
+// What the page shows in a run without failure.
+History successHistory() {
+    History h = {{0, "Partitioning drive..."},
+                 {11, "Formatting boot partition..."},
+                 {22, "Formatting data partition..."},
+                 {33, "Formatting complete"},
+                 {34, "Writing bootloader..."},
+                 {39, "Writing bootloader..."},
+                 {44, "Writing bootloader..."}};
+    int value = 44;
+    for (uint32_t i = 0; i < grubBootImages().stage15Sectors; ++i) h.push_back({++value, "Writing bootloader..."});
+    h.push_back({value, "Finished writing bootloader"});
+    h.push_back({value, "Copying files..."});
+    h.push_back({67, "Copying files..."});
+    h.push_back({83, "Copying files..."});
+    h.push_back({99, "Finished copying files"});
+    h.push_back({100, "Finished successfully"});
+    return h;
+}
+
+// The first `shown` changes of a good run, then the failure ending: the bar
+// reset under the last text, then the error text.
+History failedAfter(size_t shown) {
+    const History good = successHistory();
+    History h(good.begin(), good.begin() + shown);
+    const std::string last = shown == 0 ? std::string() : h.back().text;
+    h.push_back({-1, last});
+    h.push_back({-1, "Finished - an error occurred"});
+    return h;
+}
+
+size_t indexOf(const History& history, const std::string& text) {
+    for (size_t i = 0; i < history.size(); ++i)
+        if (history[i].text == text) return i;
+    return history.size();
+}
+
+// A simulated machine with a system disk volume C:, a 4 GB card (255 heads,
+// 63 sectors per track) as drive 1 with its volume E:, and a working directory
+// holding the boot files and the firmware.
+class InstallationTest : public ::testing::Test {
+protected:
+    platform::SimPlatform sim;
+    platform::ScopedPlatform scoped{sim};
+    TempDir temp;
+    RecordingReport report;
+    char drivePath[DRIVE_PATH_CHARS] = {};
+
+    void SetUp() override {
+        platform::SimDrive drive;
+        drive.imagePath = temp.file("card.img");
+        drive.heads = 255;
+        drive.sectorsPerTrack = 63;
+        ASSERT_TRUE(makeSparseFile(drive.imagePath, CARD_BYTES));
+        sim.addDrive(CARD, drive);
+        addVolume('C', 0);
+        addVolume('E', CARD);
+
+        fs::create_directories(temp.file("work/files/boot/grub"));
+        fs::create_directories(temp.file("work/firmware"));
+        writeWholeFile(temp.file("work/files/boot/grub/menu.lst"), "timeout 0\n");
+        writeWholeFile(temp.file("work/files/boot/grub/stage2"), std::string(100000, 's'));
+        writeWholeFile(temp.file("work/firmware/t6-board.fw"), "FIRMWARE IMAGE");
+    }
+
+    void addVolume(char letter, int driveNumber) {
+        platform::SimVolume volume;
+        volume.directory = temp.file(std::string("vol") + letter);
+        volume.driveNumber = driveNumber;
+        fs::create_directories(volume.directory);
+        sim.addVolume(letter, volume);
+    }
+
+    std::string onCard(const std::string& name) const { return temp.file("volE/" + name); }
+
+    void run() {
+        WorkingDirectory in(temp.file("work"));
+        runInstallation(report, CARD, drivePath);
+    }
+
+    // Makes every write fail from the moment the status shows `text`.
+    void failWritesFrom(const std::string& text) {
+        report.onChange = [this, text](const std::string& shown) {
+            if (shown == text) sim.faults().failWritesAfter = static_cast<int64_t>(sim.writeCount());
+        };
+    }
+
+    void expectNothingHeld() const {
+        EXPECT_EQ(sim.openHandleCount(), 0);
+        EXPECT_FALSE(sim.driveLocked(CARD));
+        EXPECT_FALSE(sim.volumeLocked('C'));
+        EXPECT_FALSE(sim.volumeLocked('E'));
+    }
+
+    void expectFailedWith(const History& history) const {
+        EXPECT_TRUE(report.failed());
+        EXPECT_EQ(report.history, history);
+        EXPECT_FALSE(fs::exists(onCard("boot/bzImage")));
+        expectNothingHeld();
+    }
+
+    // Position in the call record of the first call matching `test`.
+    template <typename Test>
+    size_t firstCall(Test test) const {
+        const auto& calls = sim.calls();
+        for (size_t i = 0; i < calls.size(); ++i)
+            if (test(calls[i])) return i;
+        return calls.size();
+    }
+};
+
+TEST_F(InstallationTest, SuccessfulRunRebuildsTheCard) {
+    run();
+    EXPECT_FALSE(report.failed());
+    EXPECT_EQ(report.history, successHistory());
+    EXPECT_STREQ(drivePath, "\\\\.\\PhysicalDrive1");
+    EXPECT_TRUE(sim.debugLines().empty());
+    expectNothingHeld();
+
+    EXPECT_EQ(readWholeFile(onCard("boot/grub/menu.lst")), "timeout 0\n");
+    EXPECT_EQ(readWholeFile(onCard("boot/grub/stage2")), std::string(100000, 's'));
+    EXPECT_EQ(readWholeFile(onCard("boot/bzImage")), "FIRMWARE IMAGE");
+    std::string mbr(512, '\0');
+    std::ifstream(temp.file("card.img"), std::ios::binary).read(&mbr[0], 512);
+    EXPECT_EQ(mbr.substr(510), "\x55\xAA");
+    EXPECT_EQ(mbr.substr(0, 3), "\xEB\x48\x90");
+}
+
+TEST_F(InstallationTest, VolumesAreHeldExactlyWhileTheDriveIsWritten) {
+    run();
+    using platform::SimCall;
+    const size_t lock = firstCall([](const SimCall& c) {
+        return c.name == "DeviceIoControl" && c.code == platform::FSCTL_LOCK_VOLUME;
+    });
+    const size_t openDrive = firstCall([](const SimCall& c) { return c.name == "CreateFileA"; });
+    ASSERT_LT(openDrive, sim.calls().size());
+    const platform::Handle drive = sim.calls()[openDrive].handle;
+    const size_t firstWrite = firstCall([](const SimCall& c) { return c.name == "WriteFile"; });
+    const size_t closeDrive = firstCall([drive](const SimCall& c) {
+        return c.name == "CloseHandle" && c.handle == drive;
+    });
+    const size_t openVolume = firstCall([](const SimCall& c) {
+        return c.name == "CreateFileW" && c.path == "\\\\.\\E:";
+    });
+    ASSERT_LT(openVolume, sim.calls().size());
+    const platform::Handle volume = sim.calls()[openVolume].handle;
+    const size_t unlock = firstCall([volume](const SimCall& c) {
+        return c.name == "DeviceIoControl" && c.code == platform::FSCTL_UNLOCK_VOLUME &&
+               c.handle == volume;
+    });
+    const size_t search = firstCall([](const SimCall& c) { return c.name == "QueryDosDeviceW"; });
+
+    EXPECT_LT(openVolume, lock);
+    EXPECT_LT(lock, openDrive);
+    EXPECT_LT(openDrive, firstWrite);
+    EXPECT_LT(firstWrite, closeDrive);
+    EXPECT_LT(closeDrive, unlock);
+    EXPECT_LT(unlock, search);
+    EXPECT_LT(search, sim.calls().size());
+}
+
+TEST_F(InstallationTest, OpenRefusedStillGivesTheVolumesBack) {
+    sim.faults().refuseOpenDrive.insert(CARD);
+    run();
+    expectFailedWith(failedAfter(0));
+    EXPECT_EQ(sim.debugLines(),
+              (Lines{"Create file \\\\.\\PhysicalDrive1 failed: 5\n", "Failed to open disk\n"}));
+    EXPECT_EQ(sim.writeCount(), 0u);
+}
+
+TEST_F(InstallationTest, DriveThatOpensButCannotBeLockedIsReleased) {
+    sim.faults().refuseDriveLock = true;
+    run();
+    expectFailedWith(failedAfter(0));
+    EXPECT_EQ(sim.debugLines(), Lines{"Failed to open disk\n"});
+    EXPECT_EQ(sim.writeCount(), 0u);
+}
+
+TEST_F(InstallationTest, PartitionTableWriteFails) {
+    sim.faults().failWriteAtLba.insert(0);
+    run();
+    expectFailedWith(failedAfter(1));
+    ASSERT_FALSE(sim.debugLines().empty());
+    EXPECT_EQ(sim.debugLines().back(), "Failed partitioning disk\n");
+}
+
+TEST_F(InstallationTest, BootPartitionFormatFails) {
+    failWritesFrom("Formatting boot partition...");
+    run();
+    expectFailedWith(failedAfter(2));
+    ASSERT_FALSE(sim.debugLines().empty());
+    EXPECT_EQ(sim.debugLines().back(), "Failed formatting disk 0\n");
+}
+
+TEST_F(InstallationTest, DataPartitionFormatFails) {
+    failWritesFrom("Formatting data partition...");
+    run();
+    expectFailedWith(failedAfter(3));
+    ASSERT_FALSE(sim.debugLines().empty());
+    EXPECT_EQ(sim.debugLines().back(), "Failed formatting disk 1\n");
+}
+
+TEST_F(InstallationTest, UnreadablePartitionTable) {
+    sim.faults().failReadAtLba.insert(0);
+    run();
+    expectFailedWith(failedAfter(2));
+    ASSERT_FALSE(sim.debugLines().empty());
+    EXPECT_EQ(sim.debugLines().back(), "Failed formatting disk 0\n");
+}
+
+TEST_F(InstallationTest, BootLoaderWriteFailsAndTheDriveIsStillReleased) {
+    failWritesFrom("Writing bootloader...");
+    run();
+    expectFailedWith(failedAfter(indexOf(successHistory(), "Writing bootloader...") + 2));
+    for (const std::string& line : sim.debugLines()) EXPECT_EQ(line.find("Copy failed"), std::string::npos);
+}
+
+TEST_F(InstallationTest, BootVolumeMissing) {
+    sim.removeVolume('E');
+    run();
+    const History good = successHistory();
+    expectFailedWith(failedAfter(indexOf(good, "Copying files...") + 1));
+    EXPECT_TRUE(sim.debugLines().empty());
+}
+
+TEST_F(InstallationTest, BootFolderMissing) {
+    fs::remove_all(temp.file("work/files/boot"));
+    run();
+    expectFailedWith(failedAfter(successHistory().size() - 1));
+    EXPECT_EQ(sim.debugLines(),
+              (Lines{"Copy failed: source does not exist\n", "Copy failed: unable to open file\n"}));
+}
+
+TEST_F(InstallationTest, FirmwareMissing) {
+    fs::remove(temp.file("work/firmware/t6-board.fw"));
+    run();
+    expectFailedWith(failedAfter(successHistory().size() - 1));
+    EXPECT_EQ(sim.debugLines(), Lines{"Copy failed: source does not exist\n"});
+    EXPECT_TRUE(fs::exists(onCard("boot/grub/menu.lst")));
+}
+
+TEST_F(InstallationTest, RefusedUnlockEndsTheRunWithoutDeploying) {
+    sim.faults().refuseUnlock.insert('E');
+    run();
+    expectFailedWith(failedAfter(indexOf(successHistory(), "Finished writing bootloader") + 1));
+    EXPECT_EQ(sim.debugLines(), Lines{"UNLOCK_VOLUME 1 failed: 5\n"});
+    EXPECT_TRUE(fs::is_empty(temp.file("volE")));
+}
+
+TEST_F(InstallationTest, LockOutTroublesDoNotFailTheRun) {
+    addVolume('F', CARD);
+    addVolume('G', CARD);
+    sim.faults().refuseDismount.insert('E');
+    sim.faults().refuseVolumeLock.insert('F');
+    run();
+    EXPECT_FALSE(report.failed());
+    EXPECT_EQ(report.history, successHistory());
+    EXPECT_EQ(sim.debugLines(), (Lines{"DISMOUNT_VOLUME for \\\\.\\E: failed: 5\n",
+                                       "LOCK_VOLUME for \\\\.\\F: failed: 5\n"}));
+    EXPECT_EQ(readWholeFile(onCard("boot/bzImage")), "FIRMWARE IMAGE");
+    expectNothingHeld();
+    EXPECT_FALSE(sim.volumeLocked('G'));
+}
+
+}  // namespace
