@@ -35,14 +35,16 @@ traces() {
     x1=$(( (y * 37) % (w / 2) )); x2=$(( w / 2 + (y * 53) % (w / 2) ))
     d+=" line $x1,$y $x2,$y circle $x2,$y $((x2 + 2)),$y"
   done
-  draw+=(-stroke "$TRACE" -strokewidth 1 -fill "$TRACE" -draw "$d")
+  draw+=(-stroke "${TRACE}" -strokewidth 1 -fill "${TRACE}" -draw "$d")
 }
 
 draw=(); traces 200 320 24; card 50 150 100 120
 save zel_recovery_background.png -size 200x320 "gradient:$DEEP-$TEAL" "${draw[@]}"
 
-draw=(); traces 500 60 12
-save zel_recovery_banner.png -size 60x500 "gradient:$DEEP-$TEAL" -rotate 90 "${draw[@]}"
+# Banner: light, since the wizard writes the page title on it in dark text.
+draw=(); TRACE='#1b998b40' traces 500 60 12
+draw+=(-stroke none -fill "$TEAL" -draw "rectangle 0,57 499,59")
+save zel_recovery_banner.png -size 60x500 "gradient:#c6dfe3-#ffffff" -rotate 90 "${draw[@]}"
 
 # Logo: a small card next to a chip, on a transparent ground.
 draw=(); card 10 6 36 48
