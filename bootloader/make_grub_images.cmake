@@ -121,6 +121,7 @@ endif()
 expect_bytes("${stage15}" 512 "ea70220000" "${STAGE15}" "the body's far jump EA 70 22 00 00")
 text_hex("0.97" version)
 expect_bytes("${stage15}" 530 "${version}00" "${STAGE15}" "the version text \"0.97\"")
+expect_bytes("${stage15}" 528 "03" "${STAGE15}" "the FAT stage 1.5 id 03")
 math(EXPR sectors "(${stage15_size} + ${SECTOR} - 1) / ${SECTOR}")
 # The sectors behind the MBR must stay below the first partition (LBA 256).
 if(sectors GREATER 255)
