@@ -1,0 +1,132 @@
+#include "platform/win32/win32_platform.h"
+
+#include <cstring>
+
+namespace platform {
+namespace {
+// Taken before <windows.h>, whose macros of the same names hide these.
+constexpr Handle kInvalidHandle = INVALID_HANDLE_VALUE;
+}  // namespace
+}  // namespace platform
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide text is 16-bit");
+static_assert(sizeof(HANDLE) == sizeof(platform::Handle), "handles keep their bits");
+
+namespace platform {
+namespace {
+
+constexpr SIZE_T kAlignment = 4096;  // a page: aligned for every sector size
+
+HANDLE native(Handle handle) { return reinterpret_cast<HANDLE>(handle); }
+
+Handle wrap(HANDLE handle) {
+    return handle == INVALID_HANDLE_VALUE ? kInvalidHandle : reinterpret_cast<Handle>(handle);
+}
+
+// Page-aligned memory for one transfer; freed without disturbing the thread's last error.
+class AlignedBuffer {
+public:
+    explicit AlignedBuffer(uint32_t bytes) {
+        SIZE_T rounded = (SIZE_T{bytes} + kAlignment - 1) / kAlignment * kAlignment;
+        data_ = ::VirtualAlloc(nullptr, rounded == 0 ? kAlignment : rounded,
+                               MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    }
+    ~AlignedBuffer() {
+        if (data_ == nullptr) return;
+        DWORD error = ::GetLastError();
+        ::VirtualFree(data_, 0, MEM_RELEASE);
+        ::SetLastError(error);
+    }
+    AlignedBuffer(const AlignedBuffer&) = delete;
+    AlignedBuffer& operator=(const AlignedBuffer&) = delete;
+    void* data() const { return data_; }
+
+private:
+    void* data_ = nullptr;
+};
+
+}  // namespace
+
+Handle Win32Platform::CreateFileA(const char* path, uint32_t access, uint32_t shareMode,
+                                  uint32_t disposition, uint32_t flags) {
+    return wrap(::CreateFileA(path, access, shareMode, nullptr, disposition, flags, nullptr));
+}
+
+Handle Win32Platform::CreateFileW(const char16_t* path, uint32_t access, uint32_t shareMode,
+                                  uint32_t disposition, uint32_t flags) {
+    return wrap(::CreateFileW(reinterpret_cast<const wchar_t*>(path), access, shareMode, nullptr,
+                              disposition, flags, nullptr));
+}
+
+bool Win32Platform::DeviceIoControl(Handle handle, uint32_t code, const void* in, uint32_t inSize,
+                                    void* out, uint32_t outSize, uint32_t* bytesReturned) {
+    DWORD returned = 0;
+    BOOL ok = ::DeviceIoControl(native(handle), code, const_cast<void*>(in), inSize, out, outSize,
+                                &returned, nullptr);
+    if (bytesReturned != nullptr) *bytesReturned = returned;
+    return ok != FALSE;
+}
+
+uint32_t Win32Platform::SetFilePointer(Handle handle, int32_t distanceLow, int32_t* distanceHigh,
+                                       uint32_t moveMethod) {
+    LONG high = distanceHigh != nullptr ? *distanceHigh : 0;
+    DWORD low = ::SetFilePointer(native(handle), distanceLow,
+                                 distanceHigh != nullptr ? &high : nullptr, moveMethod);
+    if (distanceHigh != nullptr) *distanceHigh = high;
+    return low;
+}
+
+bool Win32Platform::ReadFile(Handle handle, void* buffer, uint32_t bytes, uint32_t* transferred) {
+    if (transferred != nullptr) *transferred = 0;
+    AlignedBuffer bounce(bytes);
+    if (bounce.data() == nullptr) return false;
+    DWORD done = 0;
+    BOOL ok = ::ReadFile(native(handle), bounce.data(), bytes, &done, nullptr);
+    if (ok != FALSE && done > 0) std::memcpy(buffer, bounce.data(), done);
+    if (transferred != nullptr) *transferred = done;
+    return ok != FALSE;
+}
+
+bool Win32Platform::WriteFile(Handle handle, const void* buffer, uint32_t bytes,
+                              uint32_t* transferred) {
+    if (transferred != nullptr) *transferred = 0;
+    AlignedBuffer bounce(bytes);
+    if (bounce.data() == nullptr) return false;
+    if (bytes > 0) std::memcpy(bounce.data(), buffer, bytes);
+    DWORD done = 0;
+    BOOL ok = ::WriteFile(native(handle), bounce.data(), bytes, &done, nullptr);
+    if (transferred != nullptr) *transferred = done;
+    return ok != FALSE;
+}
+
+bool Win32Platform::CloseHandle(Handle handle) { return ::CloseHandle(native(handle)) != FALSE; }
+
+uint32_t Win32Platform::GetLastError() { return ::GetLastError(); }
+
+uint32_t Win32Platform::GetLogicalDrives() { return ::GetLogicalDrives(); }
+
+uint32_t Win32Platform::QueryDosDeviceW(const char16_t* deviceName, char16_t* target,
+                                        uint32_t maxChars) {
+    return ::QueryDosDeviceW(reinterpret_cast<const wchar_t*>(deviceName),
+                             reinterpret_cast<wchar_t*>(target), maxChars);
+}
+
+std::string Win32Platform::volumeRoot(char letter) { return std::string{letter, ':', '\\'}; }
+
+void Win32Platform::releaseVolumeRoots() {}
+
+void Win32Platform::OutputDebugStringA(const char* text) { ::OutputDebugStringA(text); }
+
+std::unique_ptr<Platform> makeNativePlatform() {
+    return std::make_unique<Win32Platform>();
+}
+
+}  // namespace platform
