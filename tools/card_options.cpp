@@ -35,7 +35,7 @@ bool parseNumber(const std::string& text, uint64_t limit, uint64_t& value) {
     for (char c : text) {
         if (c < '0' || c > '9') return false;
         const uint64_t digit = static_cast<uint64_t>(c - '0');
-        if (result > (limit - digit) / 10) return false;
+        if (digit > limit || result > (limit - digit) / 10) return false;
         result = result * 10 + digit;
     }
     value = result;

@@ -1,0 +1,175 @@
+// t6-card on drives rather than image files, on a simulated machine: the
+// drive list the wizard shows, the confirmation and removable-media rules,
+// the volume lock-out around writes, and read-only inspection.
+
+#include "main/drive_discovery.h"
+#include "platform/sim_platform.h"
+#include "support/temp_dir.h"
+#include "tools/card_commands.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr uint64_t CARD_BYTES = 1000944ull * 512;
+
+struct Outcome {
+    int status;
+    std::string out, err;
+};
+
+Outcome card(const std::vector<std::string>& arguments) {
+    std::ostringstream out, err;
+    const int status = runCard(arguments, out, err);
+    return {status, out.str(), err.str()};
+}
+
+class CardDrives : public ::testing::Test {
+protected:
+    void SetUp() override { sim.setEchoDebug(false); }
+
+    // A drive of the simulated machine backed by a fresh sparse image.
+    platform::SimDrive& addDrive(int number, uint64_t bytes, bool removable) {
+        platform::SimDrive drive;
+        drive.imagePath = dir.file("drive" + std::to_string(number) + ".img");
+        EXPECT_TRUE(makeSparseFile(drive.imagePath, bytes));
+        drive.removable = removable;
+        drive.heads = 16;
+        drive.sectorsPerTrack = 63;
+        drive.vendor = "CFVENDOR ";
+        drive.product = "Card" + std::to_string(number);
+        sim.addDrive(number, drive);
+        return sim.drive(number);
+    }
+
+    bool called(const std::string& name, uint32_t code) const {
+        for (const platform::SimCall& call : sim.calls())
+            if (call.name == name && call.code == code) return true;
+        return false;
+    }
+
+    TempDir dir;
+    platform::SimPlatform sim;
+    platform::ScopedPlatform scope{sim};
+};
+
+TEST_F(CardDrives, ListShowsTheWizardsRowsWithTheirDriveNumbers) {
+    addDrive(0, CARD_BYTES, false);                 // the system disk
+    addDrive(1, CARD_BYTES, true).media = false;    // an empty reader slot
+    addDrive(3, 128450560, true);
+    addDrive(5, CARD_BYTES, true).bytesPerSector = 4096;
+    addDrive(9, 4009549824ull, true);
+    addDrive(16, CARD_BYTES, true);                 // never probed
+
+    const Outcome listed = card({"list"});
+    EXPECT_EQ(listed.status, 0);
+    EXPECT_EQ(listed.out, "3\tCFVENDOR  Card3 128 MB\n9\tCFVENDOR  Card9 4 GB\n");
+    EXPECT_EQ(listed.out.substr(2, listed.out.find('\n') - 2),
+              driveRowText("CFVENDOR ", "Card3", 128450560).toStdString());
+    EXPECT_EQ(sim.writeCount(), 0u);
+    EXPECT_EQ(sim.openHandleCount(), 0);
+
+    sim.drive(3).present = false;
+    sim.drive(9).present = false;
+    EXPECT_EQ(card({"list"}).out, "");
+    EXPECT_EQ(card({"list"}).status, 0);
+}
+
+TEST_F(CardDrives, StagesOnAConfirmedRemovableDriveLockItsVolumesAndGiveThemBack) {
+    addDrive(2, CARD_BYTES, true);
+    platform::SimVolume volume;
+    volume.directory = dir.path();
+    volume.driveNumber = 2;
+    sim.addVolume('E', volume);
+
+    const std::vector<std::vector<std::string>> stages = {
+        {"partition", "2", "--yes-destroy-drive", "2"},
+        {"format", "\\\\.\\PhysicalDrive2", "--partition", "0", "--label", "t6sc_boot",
+         "--yes-destroy-drive", "2"},
+        {"format", "2", "--partition", "1", "--label", "t6sc_data", "--yes-destroy-drive=2"},
+        {"bootloader", "2", "--yes-destroy-drive", "2"},
+    };
+    for (const auto& stage : stages) {
+        sim.clearCalls();
+        const Outcome run = card(stage);
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_TRUE(called("DeviceIoControl", platform::FSCTL_LOCK_VOLUME));
+        EXPECT_TRUE(called("DeviceIoControl", platform::FSCTL_DISMOUNT_VOLUME));
+        EXPECT_TRUE(called("DeviceIoControl", platform::FSCTL_UNLOCK_VOLUME));
+        EXPECT_FALSE(sim.volumeLocked('E'));
+        EXPECT_FALSE(sim.driveLocked(2));
+        EXPECT_EQ(sim.openHandleCount(), 0);
+    }
+
+    // Inspecting the drive reads it and writes nothing.
+    const uint64_t writes = sim.writeCount();
+    sim.clearCalls();
+    const Outcome inspected = card({"inspect", "2"});
+    EXPECT_EQ(inspected.status, 1);
+    EXPECT_NE(inspected.out.find("Partition 0: type 0x06, first sector 256, 511808 sectors"),
+              std::string::npos)
+        << inspected.out;
+    EXPECT_NE(inspected.out.find("Findings:\n  boot/grub/stage2 is missing"), std::string::npos)
+        << inspected.out;
+    EXPECT_EQ(sim.writeCount(), writes);
+    for (const platform::SimCall& call : sim.calls())
+        if (call.name == "CreateFileA") {
+            EXPECT_EQ(call.access, platform::GENERIC_READ);
+        }
+    EXPECT_FALSE(called("DeviceIoControl", platform::FSCTL_LOCK_VOLUME));
+    EXPECT_EQ(sim.openHandleCount(), 0);
+}
+
+TEST_F(CardDrives, DrivesWithoutRemovableMediaAreNeverWritten) {
+    addDrive(2, CARD_BYTES, false);
+    const Outcome run = card({"partition", "2", "--yes-destroy-drive", "2"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err,
+              "Drive 2 does not hold removable media; t6-card writes only to removable cards.\n");
+    EXPECT_EQ(sim.writeCount(), 0u);
+    EXPECT_FALSE(called("DeviceIoControl", platform::FSCTL_LOCK_VOLUME));
+    EXPECT_EQ(sim.openHandleCount(), 0);
+}
+
+TEST_F(CardDrives, UnconfirmedOrMissingDrivesAreRefusedBeforeAnyWrite) {
+    addDrive(2, CARD_BYTES, true);
+    Outcome run = card({"bootloader", "2"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("confirm with --yes-destroy-drive 2."), std::string::npos) << run.err;
+    run = card({"bootloader", "2", "--yes-destroy-drive", "3"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(sim.calls().size(), 0u);
+
+    run = card({"bootloader", "7", "--yes-destroy-drive", "7"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "Drive 7 cannot be opened (error 2).\n");
+    run = card({"inspect", "7"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "Could not open drive 7 for reading.\n");
+    EXPECT_EQ(sim.writeCount(), 0u);
+}
+
+TEST_F(CardDrives, AFailedOpenReportsTheWizardsLineAndReleasesTheVolumes) {
+    addDrive(2, CARD_BYTES, true);
+    platform::SimVolume volume;
+    volume.directory = dir.path();
+    volume.driveNumber = 2;
+    sim.addVolume('F', volume);
+    sim.faults().refuseDriveLock = true;
+
+    const Outcome run = card({"partition", "2", "--yes-destroy-drive", "2"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "Could not open drive 2 for writing.\n");
+    const std::vector<std::string> lines = sim.debugLines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "Failed to open disk\n");
+    EXPECT_EQ(sim.writeCount(), 0u);
+    EXPECT_FALSE(sim.volumeLocked('F'));
+    EXPECT_EQ(sim.openHandleCount(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,122 @@
+// The command line of t6-card: what is accepted, and every way of getting it
+// wrong that must end as a usage error before anything is touched.
+
+#include "tools/card_options.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using Arguments = std::vector<std::string>;
+
+CardOptions parsed(const Arguments& arguments) {
+    CardOptions options;
+    std::string error;
+    EXPECT_TRUE(parseCardOptions(arguments, options, error)) << error;
+    return options;
+}
+
+TEST(CardOptions, ImageTakesSizeOrSectorsAndGeometry) {
+    CardOptions options = parsed({"image", "out.img", "--size", "1073741824"});
+    EXPECT_EQ(options.command, CardCommand::Image);
+    EXPECT_EQ(options.target, "out.img");
+    EXPECT_EQ(options.driveNumber, NO_DRIVE);
+    EXPECT_EQ(options.imageSectors, 2097152u);
+    EXPECT_EQ(options.heads, 255u);
+    EXPECT_EQ(options.sectorsPerTrack, 63u);
+
+    options = parsed({"image", "--sectors=1000944", "--geometry", "16/63", "out.img"});
+    EXPECT_EQ(options.imageSectors, 1000944u);
+    EXPECT_EQ(options.heads, 16u);
+    EXPECT_EQ(options.sectorsPerTrack, 63u);
+
+    options = parsed({"image", "o.img", "--sectors", "4294967295", "--files", "f/boot",
+                      "--firmware", "fw.bin"});
+    EXPECT_EQ(options.imageSectors, 4294967295u);
+    EXPECT_EQ(options.filesDir, "f/boot");
+    EXPECT_EQ(options.firmwareFile, "fw.bin");
+}
+
+TEST(CardOptions, FormatTakesPartitionTypeClusterAndLabel) {
+    const CardOptions options = parsed({"format", "card.img", "--partition", "3", "--fat", "32",
+                                        "--cluster-bytes", "4096", "--label", "spare one"});
+    EXPECT_EQ(options.command, CardCommand::Format);
+    EXPECT_EQ(options.partitionIndex, 3u);
+    EXPECT_EQ(options.fatType, 32);
+    EXPECT_EQ(options.clusterBytes, 4096u);
+    EXPECT_EQ(options.label, "spare one");
+}
+
+TEST(CardOptions, DrivesAreNamedByNumberOrPathAndNeedTheSameConfirmation) {
+    EXPECT_EQ(parseDriveArgument("3"), 3);
+    EXPECT_EQ(parseDriveArgument("\\\\.\\PhysicalDrive12"), 12);
+    EXPECT_EQ(parseDriveArgument("./3"), NO_DRIVE);
+    EXPECT_EQ(parseDriveArgument("card.img"), NO_DRIVE);
+    EXPECT_EQ(parseDriveArgument("\\\\.\\PhysicalDrive"), NO_DRIVE);
+    EXPECT_EQ(parseDriveArgument("-1"), NO_DRIVE);
+
+    CardOptions options = parsed({"partition", "2", "--yes-destroy-drive", "2"});
+    EXPECT_EQ(options.driveNumber, 2);
+    EXPECT_EQ(options.confirmedDrive, 2);
+    // Reading a drive needs no confirmation.
+    options = parsed({"inspect", "\\\\.\\PhysicalDrive5"});
+    EXPECT_EQ(options.driveNumber, 5);
+    EXPECT_EQ(parsed({"list"}).command, CardCommand::List);
+    EXPECT_EQ(parsed({"--help"}).command, CardCommand::Help);
+}
+
+TEST(CardOptions, BadUsageIsRefusedWithASentence) {
+    const std::vector<Arguments> bad = {
+        {},
+        {"rebuild", "card.img"},
+        {"list", "card.img"},
+        {"list", "--size", "512"},
+        {"inspect"},
+        {"inspect", "a.img", "b.img"},
+        {"image", "out.img"},                                          // no size
+        {"image", "out.img", "--size", "512", "--sectors", "1"},       // both
+        {"image", "out.img", "--size", "1000"},                        // not whole sectors
+        {"image", "out.img", "--size", "0"},
+        {"image", "out.img", "--size", "2199023255552"},               // 2^32 sectors
+        {"image", "out.img", "--sectors", "4294967296"},
+        {"image", "out.img", "--sectors", "-5"},
+        {"image", "out.img", "--sectors", "1e6"},
+        {"image", "out.img", "--sectors", "100", "--geometry", "256/63"},
+        {"image", "out.img", "--sectors", "100", "--geometry", "255/64"},
+        {"image", "out.img", "--sectors", "100", "--geometry", "0/63"},
+        {"image", "out.img", "--sectors", "100", "--geometry", "255"},
+        {"image", "out.img", "--sectors", "100", "--files", "boot"},    // without firmware
+        {"image", "out.img", "--sectors", "100", "--firmware", "fw"},   // without files
+        {"image", "3", "--sectors", "100"},                            // a drive
+        {"image", "out.img", "--sectors"},                             // value missing
+        {"image", "out.img", "--sectors", "1", "--sectors", "2"},
+        {"image", "out.img", "--sectors", "100", "--label", "x"},      // not an image option
+        {"format", "card.img", "--label", "x"},                        // no partition
+        {"format", "card.img", "--partition", "0"},                    // no label
+        {"format", "card.img", "--partition", "4", "--label", "x"},
+        {"format", "card.img", "--partition", "0", "--fat", "12", "--label", "x"},
+        {"format", "card.img", "--partition", "0", "--cluster-bytes", "4k", "--label", "x"},
+        {"partition", "2"},                                            // unconfirmed drive
+        {"partition", "2", "--yes-destroy-drive", "3"},                // another drive confirmed
+        {"bootloader", "\\\\.\\PhysicalDrive2", "--yes-destroy-drive", "20"},
+        {"format", "2", "--partition", "0", "--label", "x"},
+        {"partition", "2", "--yes-destroy-drive", "2", "--geometry", "16/63"},
+        {"partition", "card.img", "--yes-destroy-drive", "2"},         // not a drive
+        {"inspect", "card.img", "--geometry", "16/63"},
+        {"--help", "list"},
+    };
+    for (const Arguments& arguments : bad) {
+        CardOptions options;
+        std::string error;
+        std::string line;
+        for (const std::string& argument : arguments) line += argument + " ";
+        EXPECT_FALSE(parseCardOptions(arguments, options, error)) << line;
+        ASSERT_FALSE(error.empty()) << line;
+        EXPECT_EQ(error.back(), '.') << line << ": " << error;
+    }
+}
+
+}  // namespace

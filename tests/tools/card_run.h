@@ -1,0 +1,40 @@
+#pragma once
+// Running the t6-card executable from a test, with its two output streams apart.
+
+#include "support/temp_dir.h"
+
+#include <string>
+#include <vector>
+
+struct CardRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+inline std::string shellQuoted(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+// Runs t6-card with `arguments`; `scratch` holds the captured error stream.
+inline CardRun runCardTool(const TempDir& scratch, const std::vector<std::string>& arguments) {
+    std::string command = shellQuoted(ZEL_T6_CARD);
+    for (const std::string& argument : arguments) command += " " + shellQuoted(argument);
+    const std::string errFile = scratch.file("t6-card.err");
+    CardRun run;
+    run.status = runCommand("(" + command + " 2>" + shellQuoted(errFile) + ")", &run.out);
+    run.err = readWholeFile(errFile);
+    return run;
+}
+
+// The arguments that build the test card: 1,000,944 sectors, 16 heads, 63
+// sectors per track (boot partition 256 + 511,808 sectors, data 512,064 +
+// 488,880, both FAT16).
+constexpr unsigned TEST_CARD_SECTORS = 1000944;
+constexpr unsigned TEST_BOOT_START = 256;
+
+inline std::vector<std::string> testCardImageArguments(const std::string& image) {
+    return {"image", image, "--sectors", std::to_string(TEST_CARD_SECTORS), "--geometry", "16/63"};
+}

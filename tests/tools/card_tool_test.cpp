@@ -1,0 +1,271 @@
+// t6-card as a technician runs it: building a card image, checking it, and
+// catching an image broken in each way the check looks at.
+
+#include "card_run.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string mtools(const std::string& tool, const std::string& image, const std::string& rest) {
+    return "MTOOLS_SKIP_CHECK=1 " + tool + " -i " +
+           shellQuoted(image + "@@" + std::to_string(TEST_BOOT_START * 512)) + " " + rest;
+}
+
+// Overwrites `bytes` at byte `offset` of a file.
+void patch(const std::string& path, uint64_t offset, const std::string& bytes) {
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    ASSERT_TRUE(file.good());
+    file.seekp(static_cast<std::streamoff>(offset));
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    ASSERT_TRUE(file.good());
+}
+
+// `length` bytes at `offset` of a file, without reading the rest of it.
+std::string readRange(const std::string& path, uint64_t offset, std::size_t length) {
+    std::ifstream file(path, std::ios::binary);
+    file.seekg(static_cast<std::streamoff>(offset));
+    std::string bytes(length, '\0');
+    file.read(&bytes[0], static_cast<std::streamsize>(length));
+    return file.good() ? bytes : std::string();
+}
+
+std::string lastLine(const std::string& text) {
+    std::string trimmed = text;
+    while (!trimmed.empty() && trimmed.back() == '\n') trimmed.pop_back();
+    return trimmed.substr(trimmed.rfind('\n') + 1);
+}
+
+TEST(CardUsage, BadUsageExitsTwoWithTheReasonOnStandardError) {
+    TempDir dir;
+    const std::vector<std::vector<std::string>> bad = {
+        {},
+        {"wipe"},
+        {"image", dir.file("x.img")},
+        {"partition", "1"},
+        {"format", dir.file("x.img"), "--partition", "0"},
+        {"inspect", dir.file("x.img"), "--label", "x"},
+    };
+    for (const auto& arguments : bad) {
+        const CardRun run = runCardTool(dir, arguments);
+        EXPECT_EQ(run.status, 2) << run.err;
+        EXPECT_TRUE(run.out.empty()) << run.out;
+        EXPECT_NE(run.err.find("Usage:"), std::string::npos) << run.err;
+    }
+    // Nothing was created on the way.
+    EXPECT_FALSE(std::ifstream(dir.file("x.img")).good());
+
+    const CardRun help = runCardTool(dir, {"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("t6-card inspect IMG|DRIVE"), std::string::npos);
+}
+
+TEST(CardUsage, AFailedOperationExitsOne) {
+    TempDir dir;
+    CardRun run = runCardTool(dir, {"inspect", dir.file("none.img")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "The image file " + dir.file("none.img") + " does not exist.\n");
+
+    // Too small for the boot partition: the partition table writer refuses,
+    // and the half-made image is not left behind.
+    run = runCardTool(dir, {"image", dir.file("small.img"), "--size", "104857600"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("Failed partitioning disk\n"), std::string::npos) << run.err;
+    EXPECT_NE(run.out.find("Finished - an error occurred"), std::string::npos) << run.out;
+    EXPECT_FALSE(std::ifstream(dir.file("small.img")).good());
+
+    // A folder is not an image file.
+    run = runCardTool(dir, {"bootloader", dir.path()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("is not an image file"), std::string::npos) << run.err;
+}
+
+class CardImage : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(runCommand("mkdir -p " + shellQuoted(dir.file("files/boot/grub"))) == 0);
+        ASSERT_TRUE(writeWholeFile(dir.file("files/boot/grub/stage2"), std::string(3000, 's')));
+        ASSERT_TRUE(writeWholeFile(dir.file("files/boot/grub/menu.lst"), "kernel /boot/bzImage\n"));
+        ASSERT_TRUE(writeWholeFile(dir.file("files/boot/.keep"), "left behind"));
+        firmware = dir.file("t6-board.fw");
+        std::string bytes;
+        for (int i = 0; i < 70000; ++i) bytes += static_cast<char>(i * 7 + i / 256);
+        ASSERT_TRUE(writeWholeFile(firmware, bytes));
+
+        image = dir.file("card.img");
+        std::vector<std::string> arguments = testCardImageArguments(image);
+        arguments.insert(arguments.end(),
+                         {"--files", dir.file("files/boot"), "--firmware", firmware});
+        const CardRun run = runCardTool(dir, arguments);
+        ASSERT_EQ(run.status, 0) << run.out << run.err;
+        built = run.out;
+    }
+
+    CardRun inspect() { return runCardTool(dir, {"inspect", image}); }
+
+    // The image is broken in one way: inspect names exactly that finding.
+    void expectOnlyFinding(const std::string& finding) {
+        const CardRun run = inspect();
+        EXPECT_EQ(run.status, 1) << run.out;
+        const std::string findings = run.out.substr(run.out.find("Findings:\n"));
+        EXPECT_EQ(findings, "Findings:\n  " + finding + "\n") << run.out;
+        EXPECT_EQ(run.out.find("card OK"), std::string::npos);
+    }
+
+    TempDir dir;
+    std::string image, firmware, built;
+};
+
+TEST_F(CardImage, BuildsTheCardAsTheWizardDoesAndInspectPassesIt) {
+    EXPECT_EQ(built,
+              "[  0%] Partitioning drive...\n"
+              "[ 11%] Formatting boot partition...\n"
+              "[ 22%] Formatting data partition...\n"
+              "[ 33%] Formatting complete\n"
+              "[ 34%] Writing bootloader...\n"
+              "[ 61%] Finished writing bootloader\n"
+              "[ 67%] Copying files...\n"
+              "[ 99%] Finished copying files\n"
+              "[100%] Finished successfully\n");
+    // Sparse: the image holds little more than the written metadata.
+    std::string used;
+    ASSERT_EQ(runCommand("du -k " + shellQuoted(image) + " | cut -f1", &used), 0);
+    EXPECT_LT(std::stoul(used), 4096u);
+
+    const CardRun run = inspect();
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(lastLine(run.out), "card OK");
+    for (const char* line : {
+             "Disk: 1000944 sectors of 512 bytes (512483328 bytes)\n",
+             "Partition 0: type 0x06, first sector 256, 511808 sectors\n",
+             "Partition 1: type 0x06, first sector 512064, 488880 sectors\n",
+             "Partition 2: empty\nPartition 3: empty\n",
+             "Volume 0: FAT16, 4096-byte clusters, FAT of 250 sectors (2 copies), label \"t6sc_boot\"\n",
+             "label \"t6sc_data\"\n",
+             "Boot code (LBA 0): GRUB stage 1\n",
+             "boot/grub/stage2: 3000 bytes\n",
+             "boot/grub/menu.lst: 21 bytes\n",
+             "boot/bzImage: 70000 bytes\n",
+         })
+        EXPECT_NE(run.out.find(line), std::string::npos) << line << "\nin\n" << run.out;
+    EXPECT_TRUE(run.err.empty()) << run.err;
+
+    // The files arrived byte for byte; dot entries stay behind as in the deployment.
+    std::string listing;
+    ASSERT_EQ(runCommand(mtools("mtype", image, "::/boot/bzImage") + " > " +
+                         shellQuoted(dir.file("copied.fw"))), 0);
+    EXPECT_EQ(readWholeFile(dir.file("copied.fw")), readWholeFile(firmware));
+    ASSERT_EQ(runCommand(mtools("mdir", image, "-b -/ ::/"), &listing), 0);
+    EXPECT_EQ(listing.find(".keep"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("menu.lst"), std::string::npos) << listing;
+}
+
+TEST_F(CardImage, WrongTypeByteIsFound) {
+    patch(image, 446 + 4, "\x0C");
+    expectOnlyFinding("Partition 0 has type 0x0C; its FAT16 volume needs 0x06.");
+}
+
+TEST_F(CardImage, DamagedStage15SectorIsFound) {
+    patch(image, 7 * 512 + 100, std::string("\xFF\xFE", 2));
+    expectOnlyFinding("LBA 7 does not hold sector 6 of the GRUB stage 1.5 image.");
+    const CardRun run = inspect();
+    EXPECT_NE(run.out.find("1 of "), std::string::npos) << run.out;
+}
+
+TEST_F(CardImage, DamagedStage1IsFound) {
+    patch(image, 0x40, "\x80");  // boot drive byte
+    expectOnlyFinding("LBA 0 does not hold the GRUB stage 1 image.");
+}
+
+TEST_F(CardImage, MissingFirmwareIsFound) {
+    ASSERT_EQ(runCommand(mtools("mdel", image, "::/boot/bzImage")), 0);
+    expectOnlyFinding("boot/bzImage is missing on the boot volume.");
+}
+
+TEST_F(CardImage, MissingMenuAndStage2AreFound) {
+    ASSERT_EQ(runCommand(mtools("mdeltree", image, "::/boot/grub")), 0);
+    const CardRun run = inspect();
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find("  boot/grub/stage2 is missing on the boot volume.\n"
+                           "  boot/grub/menu.lst is missing on the boot volume.\n"),
+              std::string::npos)
+        << run.out;
+}
+
+TEST_F(CardImage, ThirdPartitionEntryIsFound) {
+    // An entry behind the data partition, as a partitioning tool would add it.
+    patch(image, 446 + 2 * 16, std::string("\x00\x00\x01\x00\x83\x0F\xFF\xE0\x00\x00\x00\x00\x10\x00\x00\x00", 16));
+    expectOnlyFinding("Partition entry 2 is in use; the card has two partitions.");
+    EXPECT_NE(inspect().out.find("Partition 2: type 0x83, first sector 0, 16 sectors"),
+              std::string::npos);
+}
+
+TEST_F(CardImage, BootSectorSignatureIsFound) {
+    patch(image, uint64_t(TEST_BOOT_START) * 512 + 510, std::string("\x55\x00", 2));
+    expectOnlyFinding("The boot sector of partition 0 does not end with the signature 55 AA.");
+}
+
+TEST_F(CardImage, DataVolumeLabelAndMbrSignatureAreFound) {
+    patch(image, 510, std::string("\x00\x00", 2));
+    patch(image, uint64_t(512064) * 512 + 43, "T6SC_DATA  ");
+    const CardRun run = inspect();
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find("  Sector 0 does not end with the signature 55 AA.\n"), std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("  Volume 1 is labelled \"T6SC_DATA\", not \"t6sc_data\".\n"),
+              std::string::npos)
+        << run.out;
+}
+
+TEST_F(CardImage, StagesRunOneAtATimeGiveTheSameCard) {
+    const std::string stages = dir.file("stages.img");
+    ASSERT_TRUE(makeSparseFile(stages, uint64_t(TEST_CARD_SECTORS) * 512));
+    const std::vector<std::vector<std::string>> commands = {
+        {"partition", stages, "--geometry", "16/63"},
+        {"format", stages, "--partition", "0", "--label", "t6sc_boot", "--geometry", "16/63"},
+        {"format", stages, "--partition", "1", "--label", "t6sc_data", "--geometry", "16/63"},
+        {"bootloader", stages, "--geometry", "16/63"},
+    };
+    for (const auto& command : commands) {
+        const CardRun run = runCardTool(dir, command);
+        ASSERT_EQ(run.status, 0) << command[0] << "\n" << run.out << run.err;
+    }
+    // Everything but the disk signature and the volume serial numbers equals
+    // the image built in one go: the first track, and both boot sectors from
+    // the label on.
+    EXPECT_EQ(readRange(image, 0, 440), readRange(stages, 0, 440));
+    EXPECT_EQ(readRange(image, 444, 63 * 512 - 444), readRange(stages, 444, 63 * 512 - 444));
+    for (uint64_t start : {uint64_t(256), uint64_t(512064)}) {
+        const std::string bootSector = readRange(image, start * 512 + 43, 469);
+        ASSERT_EQ(bootSector.size(), 469u);
+        EXPECT_EQ(bootSector, readRange(stages, start * 512 + 43, 469));
+    }
+
+    const CardRun run = runCardTool(dir, {"inspect", stages});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find("Findings:\n  boot/grub/stage2 is missing on the boot volume.\n"
+                           "  boot/grub/menu.lst is missing on the boot volume.\n"
+                           "  boot/bzImage is missing on the boot volume.\n"),
+              std::string::npos)
+        << run.out;
+}
+
+TEST_F(CardImage, FormatRefusalsKeepTheWizardsDebugLine) {
+    // Clusters below one sector: the formatter refuses and writes nothing.
+    const CardRun run = runCardTool(
+        dir, {"format", image, "--partition", "1", "--cluster-bytes", "256", "--label", "x",
+              "--geometry", "16/63"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("Cluster size of 256 bytes is below one sector\n"
+                           "Failed formatting disk 1\n"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(inspect().status, 0);
+}
+
+}  // namespace
