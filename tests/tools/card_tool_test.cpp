@@ -255,6 +255,35 @@ TEST_F(CardImage, StagesRunOneAtATimeGiveTheSameCard) {
         << run.out;
 }
 
+TEST_F(CardImage, BootFilesAreFoundOnAFat32BootVolumeBehindLongFolders) {
+    // One sector per cluster: boot/grub spreads over several chained clusters
+    // once forty other files come first.
+    const CardRun formatted =
+        runCardTool(dir, {"format", image, "--partition", "0", "--fat", "32", "--cluster-bytes",
+                          "512", "--label", "t6sc_boot", "--geometry", "16/63"});
+    ASSERT_EQ(formatted.status, 0) << formatted.err;
+    std::string fillers;
+    for (int i = 0; i < 40; ++i) {
+        const std::string name = dir.file("filler" + std::to_string(i) + ".txt");
+        ASSERT_TRUE(writeWholeFile(name, "x"));
+        fillers += " " + shellQuoted(name);
+    }
+    const std::string grub = dir.file("files/boot/grub/");
+    for (const std::string& step :
+         {mtools("mmd", image, "::/boot ::/boot/grub"),
+          mtools("mcopy", image, fillers + " ::/boot/grub/"),
+          mtools("mcopy", image,
+                 shellQuoted(grub + "stage2") + " " + shellQuoted(grub + "menu.lst") + " ::/boot/grub/"),
+          mtools("mcopy", image, shellQuoted(firmware) + " ::/boot/bzImage")})
+        ASSERT_EQ(runCommand(step), 0) << step;
+
+    const CardRun run = inspect();
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("Partition 0: type 0x0B"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Volume 0: FAT32, 512-byte clusters"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("boot/grub/menu.lst: 21 bytes\n"), std::string::npos) << run.out;
+}
+
 TEST_F(CardImage, FormatRefusalsKeepTheWizardsDebugLine) {
     // Clusters below one sector: the formatter refuses and writes nothing.
     const CardRun run = runCardTool(
