@@ -111,7 +111,10 @@ int formatCommand(const CardOptions& options, std::ostream& out, std::ostream& e
 int bootloaderCommand(const CardOptions& options, std::ostream& out, std::ostream& err) {
     return runDiskStage(options, out, err, "The boot loader could not be written",
                         [](const OpenCard& card, ConsoleReport& report) {
-                            installBootloader(report, card.handle(), STAGE_FIRST, STAGE_LAST);
+                            // The install page's span: the stage's steps are
+                            // fractions of it that only fit a span of its size.
+                            installBootloader(report, card.handle(), BOOTLOADER_FIRST,
+                                              BOOTLOADER_LAST);
                             return true;
                         });
 }
