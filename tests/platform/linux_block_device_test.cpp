@@ -1,12 +1,15 @@
-// The Linux backend on a real block device: a loop device over an image,
-// reached through the fake dev tree. Needs root and loop devices; skipped
-// without them.
+// The Linux backend against the real kernel: a loop device over an image,
+// reached through the fake dev tree, and a real mount behind a fake volume.
+// Needs root (and loop devices); skipped without them.
 
 #include "linux_fake_tree.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/mount.h>
 #include <unistd.h>
 #include <vector>
 
@@ -89,6 +92,62 @@ TEST_F(LinuxBlockDevice, ExclusiveOpenGeometryAndUnbufferedSectors) {
     EXPECT_TRUE(os.CloseHandle(drive));
     EXPECT_EQ(readWholeFile(image_).substr(1000 * 512, 512),
               std::string(reinterpret_cast<const char*>(out), 512));
+}
+
+}  // namespace
+
+namespace {
+
+// A volume lock takes the file system away, and a busy one refuses. Stands a
+// tmpfs in for the card's file system: the unmount is the same for every type.
+class LinuxVolumeLock : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (::geteuid() != 0) GTEST_SKIP() << "needs root";
+        mountPoint_ = tree.path("card boot");
+        std::filesystem::create_directories(mountPoint_);
+        if (::mount("tmpfs", mountPoint_.c_str(), "tmpfs", 0, "size=1m") != 0)
+            GTEST_SKIP() << "cannot mount here: " << std::strerror(errno);
+        mounted_ = true;
+        tree.addDisk("sdc", 1 << 20);
+        tree.addPartition("sdc", 1, 256, 1000);
+        tree.mount("/dev/sdc1", mountPoint_);
+    }
+    void TearDown() override {
+        if (mounted_) ::umount2(mountPoint_.c_str(), MNT_DETACH);
+    }
+    bool stillMounted() {
+        return readWholeFile("/proc/self/mountinfo").find(tree.path("card\\040boot")) !=
+               std::string::npos;
+    }
+
+    FakeLinuxTree tree;
+    LinuxPlatform os{tree.roots()};
+    std::string mountPoint_;
+    bool mounted_ = false;
+};
+
+TEST_F(LinuxVolumeLock, BusyVolumeRefusesTheLockAndStaysMounted) {
+    ASSERT_EQ(os.GetLogicalDrives(), 1u << ('D' - 'A'));
+    EXPECT_EQ(os.volumeRoot('D'), mountPoint_ + "/");
+    Handle volume = os.CreateFileW(u"\\\\.\\D:", kReadWrite, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   OPEN_EXISTING, FILE_FLAG_NO_BUFFERING);
+    ASSERT_NE(volume, INVALID_HANDLE_VALUE);
+
+    std::string busyFile = mountPoint_ + "/open.txt";
+    int busy = ::open(busyFile.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0644);
+    ASSERT_GE(busy, 0);
+    EXPECT_FALSE(os.DeviceIoControl(volume, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, nullptr));
+    EXPECT_EQ(os.GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_TRUE(stillMounted());
+    ::close(busy);
+
+    EXPECT_TRUE(os.DeviceIoControl(volume, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, nullptr));
+    EXPECT_FALSE(stillMounted());
+    mounted_ = false;
+    EXPECT_TRUE(os.DeviceIoControl(volume, FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0, nullptr));
+    EXPECT_TRUE(os.DeviceIoControl(volume, FSCTL_UNLOCK_VOLUME, nullptr, 0, nullptr, 0, nullptr));
+    EXPECT_TRUE(os.CloseHandle(volume));
 }
 
 }  // namespace
