@@ -4,6 +4,7 @@
 
 #include <chrono>
 
+// The same text as the marker in firmware/test_firmware.S.
 const char* const TEST_FIRMWARE_MARKER = "ZEL TEST FIRMWARE: booted from the rebuilt card";
 
 namespace {
