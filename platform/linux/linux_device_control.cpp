@@ -12,6 +12,7 @@
 #include <linux/hdreg.h>
 #include <sys/ioctl.h>
 #include <thread>
+#include <unistd.h>
 
 namespace platform {
 namespace {
@@ -106,6 +107,10 @@ bool LinuxPlatform::lock(OpenDevice& device) {
     if (volumeLockedElsewhere(device.name, &device)) return fail(ERROR_ACCESS_DENIED);
     if (volumes_.unmountAll(device.name) != 0) return fail(ERROR_ACCESS_DENIED);
     device.locked = true;
+    // The lock is our own bookkeeping; an open partition node would keep the
+    // kernel from re-reading the drive's partition table while the lock-out lasts.
+    ::close(device.fd);
+    device.fd = -1;
     return true;
 }
 

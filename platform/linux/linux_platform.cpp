@@ -86,7 +86,8 @@ LinuxPlatform::LinuxPlatform(LinuxRoots roots)
     : roots_(std::move(roots)), sysfs_(roots_.sysfs), volumes_(sysfs_, roots_.dev, roots_.mountinfo) {}
 
 LinuxPlatform::~LinuxPlatform() {
-    for (auto& entry : devices_) ::close(entry.second.fd);
+    for (auto& entry : devices_)
+        if (entry.second.fd >= 0) ::close(entry.second.fd);
 }
 
 bool LinuxPlatform::fail(uint32_t error) {
@@ -214,7 +215,7 @@ bool LinuxPlatform::CloseHandle(Handle handle) {
     std::lock_guard<std::mutex> guard(mutex_);
     OpenDevice* device = find(handle);
     if (device == nullptr) return fail(ERROR_INVALID_HANDLE);
-    ::close(device->fd);
+    if (device->fd >= 0) ::close(device->fd);
     devices_.erase(handle);
     return true;
 }
@@ -276,6 +277,7 @@ bool LinuxPlatform::ReadFile(Handle handle, void* buffer, uint32_t bytes, uint32
     if (transferred != nullptr) *transferred = 0;
     OpenDevice* device = find(handle);
     if (device == nullptr) return fail(ERROR_INVALID_HANDLE);
+    if (device->fd < 0) return fail(ERROR_ACCESS_DENIED);  // a locked volume
     if (bytes == 0) return true;
     if (buffer == nullptr) return fail(ERROR_INVALID_PARAMETER);
     BounceBuffer bounce(bytes);
@@ -301,6 +303,7 @@ bool LinuxPlatform::WriteFile(Handle handle, const void* buffer, uint32_t bytes,
     if (transferred != nullptr) *transferred = 0;
     OpenDevice* device = find(handle);
     if (device == nullptr) return fail(ERROR_INVALID_HANDLE);
+    if (device->fd < 0) return fail(ERROR_ACCESS_DENIED);  // a locked volume
     if (bytes == 0) return true;
     if (buffer == nullptr) return fail(ERROR_INVALID_PARAMETER);
     BounceBuffer bounce(bytes);

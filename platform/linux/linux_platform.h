@@ -15,7 +15,9 @@
 // exclusive open is the drive lock. A volume lock takes the file system away
 // (umount2 without force): Linux has no lock that refuses while files are open,
 // but an unmount does, so a busy volume refuses the lock and stays mounted.
-// The dismount that follows finds nothing left to do.
+// The dismount that follows finds nothing left to do. A locked volume handle
+// closes its partition node (transfers through it are refused), so that the
+// kernel can re-read the drive's partition table while the lock-out lasts.
 
 #include "platform/linux/linux_sysfs.h"
 #include "platform/linux/linux_volumes.h"

@@ -21,6 +21,16 @@ uint32_t le32(const uint8_t* p) {
 uint64_t le64(const uint8_t* p) { return uint64_t{le32(p)} | uint64_t{le32(p + 4)} << 32; }
 uint32_t bit(char letter) { return 1u << (letter - 'A'); }
 
+// How many of this process's descriptors are open on `path`.
+int openDescriptors(const std::string& path) {
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        if (std::filesystem::read_symlink(entry.path(), error) == path) ++count;
+    }
+    return count;
+}
+
 class LinuxVolumes : public ::testing::Test {
 protected:
     Handle openVolume(char letter) {
@@ -211,8 +221,15 @@ TEST_F(LinuxVolumes, OneVolumeLockAtATime) {
     Handle second = openVolume('D');
     ASSERT_NE(first, INVALID_HANDLE_VALUE);
     ASSERT_NE(second, INVALID_HANDLE_VALUE);
+    ASSERT_EQ(openDescriptors(tree.devPath("sdb1")), 2);
     ASSERT_TRUE(control(first, FSCTL_LOCK_VOLUME));
     EXPECT_TRUE(control(first, FSCTL_DISMOUNT_VOLUME));
+    // The lock holds no partition node open: the drive's table can be re-read.
+    EXPECT_EQ(openDescriptors(tree.devPath("sdb1")), 1);
+    uint8_t sector[512];
+    uint32_t transferred = 0;
+    EXPECT_FALSE(os.ReadFile(first, sector, 512, &transferred));
+    EXPECT_EQ(os.GetLastError(), ERROR_ACCESS_DENIED);
     EXPECT_FALSE(control(second, FSCTL_LOCK_VOLUME));
     EXPECT_EQ(os.GetLastError(), ERROR_ACCESS_DENIED);
     EXPECT_FALSE(control(second, FSCTL_DISMOUNT_VOLUME));
