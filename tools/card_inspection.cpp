@@ -118,7 +118,8 @@ private:
 
     void checkVolume(uint32_t index) {
         const PartitionEntry& entry = entries_[index];
-        if (entry.count == 0) return;
+        // A partition starting past the end is already a finding of its own.
+        if (entry.count == 0 || entry.first >= diskSectors_) return;
         uint8_t sector[SECTOR_BYTES];
         if (!read(entry.first, sector)) return;
         volumes_[index] = parseFatBootSector(sector);
