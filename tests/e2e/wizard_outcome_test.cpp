@@ -1,0 +1,159 @@
+// The wizard, driven by its buttons, running the real installation on a
+// simulated 4 GB card with one fault at a time: which page it ends on, what
+// the install page showed on the way, the debug lines, and that nothing of
+// the card is left held.
+#include "wizard_session.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QProgressBar>
+#include <QtTest>
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+enum Fault {
+    VOLUME_LOCK_REFUSED,
+    OPEN_REFUSED,
+    PARTITION_WRITE_FAILS,
+    BOOT_FORMAT_FAILS,
+    DATA_FORMAT_FAILS,
+    LBA0_READ_FAILS,
+    BOOTLOADER_WRITE_FAILS,
+    VOLUME_UNLOCK_REFUSED,
+    BOOT_VOLUME_MISSING,
+    BOOT_FOLDER_MISSING,
+    FIRMWARE_MISSING,
+};
+
+Payload smallPayload() {
+    return {std::string(20000, 's'), "timeout 0\n", "FIRMWARE IMAGE"};
+}
+
+// Makes every write fail from the first moment the status shows `text`.
+void failWritesFrom(WizardSession& session, const QString& text) {
+    session.onChange = [&session, text](const QString& shown) {
+        if (shown != text) return;
+        session.sim.faults().failWritesAfter = static_cast<int64_t>(session.sim.writeCount());
+        session.onChange = nullptr;
+    };
+}
+
+void inject(WizardSession& session, Fault fault) {
+    platform::SimFaults& faults = session.sim.faults();
+    switch (fault) {
+    case VOLUME_LOCK_REFUSED: faults.refuseVolumeLock.insert(CARD_VOLUME); break;
+    case OPEN_REFUSED: faults.refuseOpenDrive.insert(CARD_DRIVE); break;
+    case PARTITION_WRITE_FAILS: faults.failWriteAtLba.insert(0); break;
+    case BOOT_FORMAT_FAILS: failWritesFrom(session, "Formatting boot partition..."); break;
+    case DATA_FORMAT_FAILS: failWritesFrom(session, "Formatting data partition..."); break;
+    case LBA0_READ_FAILS: faults.failReadAtLba.insert(0); break;
+    case BOOTLOADER_WRITE_FAILS: failWritesFrom(session, "Writing bootloader..."); break;
+    case VOLUME_UNLOCK_REFUSED: faults.refuseUnlock.insert(CARD_VOLUME); break;
+    case BOOT_VOLUME_MISSING: session.sim.removeVolume(CARD_VOLUME); break;
+    case BOOT_FOLDER_MISSING: fs::remove_all(session.workFolder() + "/files/boot"); break;
+    case FIRMWARE_MISSING: fs::remove(session.workFolder() + "/firmware/t6-board.fw"); break;
+    }
+}
+
+QStringList debugLines(const platform::SimPlatform& sim) {
+    QStringList lines;
+    for (const std::string& line : sim.debugLines()) lines << QString::fromStdString(line);
+    return lines;
+}
+
+}  // namespace
+
+class WizardOutcomeTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void runEndsOnItsOutcomePage_data();
+    void runEndsOnItsOutcomePage();
+};
+
+void WizardOutcomeTest::runEndsOnItsOutcomePage_data() {
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<int>("page");
+    QTest::addColumn<QStringList>("history");
+    QTest::addColumn<QStringList>("debug");
+
+    const QStringList good = successHistory();
+    QTest::newRow("volume lock refused") << int(VOLUME_LOCK_REFUSED) << int(FINISH_PAGE_ID) << good
+        << QStringList{"LOCK_VOLUME for \\\\.\\E: failed: 5\n"};
+    QTest::newRow("open refused") << int(OPEN_REFUSED) << int(INSTALL_ERROR_PAGE_ID) << failedAfter(0)
+        << QStringList{"Create file \\\\.\\PhysicalDrive1 failed: 5\n", "Failed to open disk\n"};
+    QTest::newRow("partition write fails") << int(PARTITION_WRITE_FAILS) << int(INSTALL_ERROR_PAGE_ID)
+        << failedAfter(1) << QStringList{"Failed partitioning disk\n"};
+    QTest::newRow("boot format fails") << int(BOOT_FORMAT_FAILS) << int(INSTALL_ERROR_PAGE_ID)
+        << failedAfter(2)
+        << QStringList{"Unable to write sector 0: 29\n", "Failed formatting disk 0\n"};
+    QTest::newRow("data format fails") << int(DATA_FORMAT_FAILS) << int(INSTALL_ERROR_PAGE_ID)
+        << failedAfter(3)
+        << QStringList{"Unable to write sector 0: 29\n", "Failed formatting disk 1\n"};
+    QTest::newRow("LBA 0 read fails") << int(LBA0_READ_FAILS) << int(INSTALL_ERROR_PAGE_ID)
+        << failedAfter(2)
+        << QStringList{"Unable to read sector 0: 30\n", "Failed formatting disk 0\n"};
+    QTest::newRow("boot loader write fails") << int(BOOTLOADER_WRITE_FAILS) << int(INSTALL_ERROR_PAGE_ID)
+        << failedAfter(indexOfText(good, "Writing bootloader...") + 2)
+        << QStringList{"Failed to write MBR: 29\n"};
+    QTest::newRow("volume unlock refused") << int(VOLUME_UNLOCK_REFUSED) << int(INSTALL_ERROR_PAGE_ID)
+        << failedAfter(indexOfText(good, "Finished writing bootloader") + 1)
+        << QStringList{"UNLOCK_VOLUME 1 failed: 5\n"};
+    QTest::newRow("boot volume missing") << int(BOOT_VOLUME_MISSING) << int(INSTALL_ERROR_PAGE_ID)
+        << failedAfter(indexOfText(good, "Copying files...") + 1) << QStringList{};
+    QTest::newRow("files/boot missing") << int(BOOT_FOLDER_MISSING) << int(INSTALL_ERROR_PAGE_ID)
+        << failedAfter(good.size() - 1)
+        << QStringList{"Copy failed: source does not exist\n", "Copy failed: unable to open file\n"};
+    QTest::newRow("firmware missing") << int(FIRMWARE_MISSING) << int(INSTALL_ERROR_PAGE_ID)
+        << failedAfter(good.size() - 1) << QStringList{"Copy failed: source does not exist\n"};
+}
+
+void WizardOutcomeTest::runEndsOnItsOutcomePage() {
+    QFETCH(int, fault);
+    QFETCH(int, page);
+    QFETCH(QStringList, history);
+    QFETCH(QStringList, debug);
+
+    WizardSession session(smallPayload());
+    // The card changes after it was listed, before the installation starts.
+    session.beforeCommit = [&session, fault] { inject(session, Fault(fault)); };
+    session.runInstallation();
+    if (QTest::currentTestFailed()) return;
+
+    ZelRecoveryInstallPage& install = session.installPage();
+    const bool success = page == FINISH_PAGE_ID;
+    QCOMPARE(install.installFailed, !success);
+    QCOMPARE(session.history, history);
+    QCOMPARE(debugLines(session.sim), debug);
+    QVERIFY(session.nothingHeld());
+    QCOMPARE(session.offeredDuringRun, 0);
+
+    // The page's last state: the outcome text under a full or a reset bar.
+    if (success) {
+        QCOMPARE(install.statusLabel->text(), QString("Finished successfully"));
+        QCOMPARE(install.progressBar->value(), 100);
+        QCOMPARE(install.progressBar->text(), QString("100%"));
+    } else {
+        QCOMPARE(install.statusLabel->text(), QString("Finished - an error occurred"));
+        QCOMPARE(install.progressBar->value(), install.progressBar->minimum() - 1);
+        QCOMPARE(install.progressBar->text(), QString());
+    }
+    QVERIFY(!offered(session.wizard(), QWizard::BackButton));
+
+    QCOMPARE(session.leaveInstallPage(), page);
+    QWizard& wizard = session.wizard();
+    QVERIFY(offered(wizard, QWizard::FinishButton));
+    QVERIFY(!offered(wizard, QWizard::NextButton));
+    QVERIFY(!offered(wizard, QWizard::CommitButton));
+
+    const bool deployed = fs::exists(session.volumeFolder() + "/boot/bzImage");
+    QCOMPARE(deployed, success);
+    if (fault == OPEN_REFUSED) QCOMPARE(session.sim.writeCount(), uint64_t(0));
+}
+
+QTEST_MAIN(WizardOutcomeTest)
+#include "wizard_outcome_test.moc"
