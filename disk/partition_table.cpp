@@ -2,6 +2,7 @@
 
 #include "disk/raw_disk.h"
 #include "util/debug.h"
+#include "util/little_endian.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -14,13 +15,6 @@ constexpr int MAX_ENTRIES = 4;
 constexpr uint32_t SIGNATURE_OFFSET = 440;
 constexpr uint32_t ENTRY_TABLE_OFFSET = 446;
 constexpr uint32_t ENTRY_BYTES = 16;
-
-void putU32(unsigned char* p, uint32_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-    p[2] = uint8_t(v >> 16);
-    p[3] = uint8_t(v >> 24);
-}
 
 uint32_t sizeInSectors(int32_t entry, uint32_t diskSectors, uint32_t start) {
     if (entry < 0) return (static_cast<uint32_t>(entry) & 0x7FFFFFFFu) * 2;
@@ -58,7 +52,7 @@ bool layOut(uint32_t diskSectors, uint32_t heads, uint32_t sectorsPerTrack, cons
     return true;
 }
 
-void fillEntry(unsigned char* e, const Entry& entry, uint32_t heads, uint32_t sectorsPerTrack) {
+void fillEntry(uint8_t* e, const Entry& entry, uint32_t heads, uint32_t sectorsPerTrack) {
     const ChsBytes first = chsOf(entry.first, heads, sectorsPerTrack);
     const ChsBytes last = chsOf(entry.first + entry.count - 1, heads, sectorsPerTrack);
     e[0] = 0x00;  // no partition is marked active
@@ -69,8 +63,8 @@ void fillEntry(unsigned char* e, const Entry& entry, uint32_t heads, uint32_t se
     e[5] = last.head;
     e[6] = last.sector;
     e[7] = last.cylinder;
-    putU32(e + 8, entry.first);
-    putU32(e + 12, entry.count);
+    storeLe32(e + 8, entry.first);
+    storeLe32(e + 12, entry.count);
 }
 
 }  // namespace
@@ -98,18 +92,18 @@ bool writePartitionTable(platform::Handle handle, uint32_t diskSectors, uint32_t
         return false;
     }
 
-    unsigned char sector[SECTOR_BYTES] = {};
+    uint8_t sector[SECTOR_BYTES] = {};
     std::srand(static_cast<unsigned>(static_cast<uint32_t>(std::time(nullptr))));
     const uint32_t firstDraw = static_cast<uint32_t>(std::rand()) & 0x7FFF;
     const uint32_t secondDraw = static_cast<uint32_t>(std::rand()) & 0x7FFF;
-    putU32(sector + SIGNATURE_OFFSET, firstDraw << 16 | secondDraw);
+    storeLe32(sector + SIGNATURE_OFFSET, firstDraw << 16 | secondDraw);
     sector[510] = 0x55;
     sector[511] = 0xAA;
     for (int i = 0; i < entryCount; ++i)
         fillEntry(sector + ENTRY_TABLE_OFFSET + ENTRY_BYTES * i, entries[i], heads, sectorsPerTrack);
 
     bool complete = writeSector(handle, 0, sector);
-    const unsigned char zeros[SECTOR_BYTES] = {};
+    const uint8_t zeros[SECTOR_BYTES] = {};
     for (uint32_t lba = 1; lba < sectorsPerTrack; ++lba) complete = writeSector(handle, lba, zeros) && complete;
     return complete;
 }

@@ -1,22 +1,13 @@
 #include "disk/raw_disk.h"
 
 #include "util/debug.h"
+#include "util/little_endian.h"
 
 #include <cstring>
 
 using platform::Handle;
 
 namespace {
-
-uint32_t readU32(const unsigned char* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-int64_t readI64(const unsigned char* p) {
-    uint64_t value = 0;
-    for (int i = 7; i >= 0; --i) value = value << 8 | p[i];
-    return static_cast<int64_t>(value);
-}
 
 // The geometry record up to and including the first byte of its variable tail.
 constexpr uint32_t GEOMETRY_BUFFER_BYTES = 33;
@@ -37,13 +28,13 @@ bool openPhysicalDrive(const char* path, Handle& handle, uint32_t& diskSectors, 
     if (!os.DeviceIoControl(handle, platform::FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &returned))
         return false;
 
-    unsigned char geometry[GEOMETRY_BUFFER_BYTES] = {};
+    uint8_t geometry[GEOMETRY_BUFFER_BYTES] = {};
     if (!os.DeviceIoControl(handle, platform::IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, nullptr, 0, geometry,
                             sizeof geometry, &returned))
         return false;
-    if (readU32(geometry + platform::GEOMETRY_EX_BYTES_PER_SECTOR) != SECTOR_BYTES) return false;
+    if (loadLe32(geometry + platform::GEOMETRY_EX_BYTES_PER_SECTOR) != SECTOR_BYTES) return false;
 
-    const int64_t sectors = readI64(geometry + platform::GEOMETRY_EX_DISK_SIZE) / SECTOR_BYTES;
+    const int64_t sectors = static_cast<int64_t>(loadLe64(geometry + platform::GEOMETRY_EX_DISK_SIZE)) / SECTOR_BYTES;
     // Sector numbers are 32 bits everywhere after this: a larger drive would be
     // laid out on a wrapped size, so it is refused here.
     if (sectors < 0 || sectors > int64_t(UINT32_MAX)) {
@@ -52,8 +43,8 @@ bool openPhysicalDrive(const char* path, Handle& handle, uint32_t& diskSectors, 
         return false;
     }
     diskSectors = static_cast<uint32_t>(sectors);
-    heads = readU32(geometry + platform::GEOMETRY_EX_TRACKS_PER_CYLINDER);
-    sectorsPerTrack = readU32(geometry + platform::GEOMETRY_EX_SECTORS_PER_TRACK);
+    heads = loadLe32(geometry + platform::GEOMETRY_EX_TRACKS_PER_CYLINDER);
+    sectorsPerTrack = loadLe32(geometry + platform::GEOMETRY_EX_SECTORS_PER_TRACK);
     return true;
 }
 

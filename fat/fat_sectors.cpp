@@ -1,6 +1,7 @@
 #include "fat/fat_sectors.h"
 
 #include "disk/raw_disk.h"
+#include "util/little_endian.h"
 
 #include <cstring>
 
@@ -25,18 +26,6 @@ struct StubImage {
         std::memcpy(bytes + sizeof(stubCode), stubText, sizeof(stubText));  // with its zero
     }
 };
-
-void put16(uint8_t* at, uint32_t value)
-{
-    at[0] = static_cast<uint8_t>(value);
-    at[1] = static_cast<uint8_t>(value >> 8);
-}
-
-void put32(uint8_t* at, uint32_t value)
-{
-    put16(at, value);
-    put16(at + 2, value >> 16);
-}
 
 // First 11 bytes of the label, zero bytes after a shorter one; no case change.
 void putLabel(uint8_t* at, const char* label)
@@ -64,33 +53,33 @@ void buildBootSector(const FatGeometry& g, uint32_t heads, uint32_t sectorsPerTr
     sector[1] = fat32 ? 0x58 : 0x3C;
     sector[2] = 0x90;
     std::memcpy(sector + 0x03, "MSWIN4.1", 8);
-    put16(sector + 0x0B, SECTOR_BYTES);
+    storeLe16(sector + 0x0B, SECTOR_BYTES);
     sector[0x0D] = static_cast<uint8_t>(g.sectorsPerCluster);
-    put16(sector + 0x0E, g.reservedSectors);
+    storeLe16(sector + 0x0E, g.reservedSectors);
     sector[0x10] = 2;
-    put16(sector + 0x11, fat32 ? 0 : 512);
+    storeLe16(sector + 0x11, fat32 ? 0 : 512);
     const bool small = g.partitionSectors < 65536;
-    put16(sector + 0x13, small ? g.partitionSectors : 0);
+    storeLe16(sector + 0x13, small ? g.partitionSectors : 0);
     sector[0x15] = 0xF8;
-    put16(sector + 0x16, fat32 ? 0 : g.fatSectors);
-    put16(sector + 0x18, sectorsPerTrack);
-    put16(sector + 0x1A, heads);
-    put32(sector + 0x1C, 0);  // hidden sectors: the partition start is not recorded
-    put32(sector + 0x20, small ? 0 : g.partitionSectors);
+    storeLe16(sector + 0x16, fat32 ? 0 : g.fatSectors);
+    storeLe16(sector + 0x18, sectorsPerTrack);
+    storeLe16(sector + 0x1A, heads);
+    storeLe32(sector + 0x1C, 0);  // hidden sectors: the partition start is not recorded
+    storeLe32(sector + 0x20, small ? 0 : g.partitionSectors);
 
     uint8_t* extended = sector + 0x24;
     if (fat32) {
-        put32(sector + 0x24, g.fatSectors);
-        put16(sector + 0x28, 0);  // FATs mirrored
-        put16(sector + 0x2A, 0);
-        put32(sector + 0x2C, 2);  // root directory cluster
-        put16(sector + 0x30, 1);  // FSInfo sector
-        put16(sector + 0x32, 6);  // backup boot sector
+        storeLe32(sector + 0x24, g.fatSectors);
+        storeLe16(sector + 0x28, 0);  // FATs mirrored
+        storeLe16(sector + 0x2A, 0);
+        storeLe32(sector + 0x2C, 2);  // root directory cluster
+        storeLe16(sector + 0x30, 1);  // FSInfo sector
+        storeLe16(sector + 0x32, 6);  // backup boot sector
         extended = sector + 0x40;
     }
     extended[0] = 0x00;  // drive number
     extended[2] = 0x29;  // extended boot signature
-    put32(extended + 3, 0);  // no serial number
+    storeLe32(extended + 3, 0);  // no serial number
     putLabel(extended + 7, label);
     std::memcpy(extended + 18, fat32 ? "FAT32   " : "FAT16   ", 8);
     std::memcpy(extended + 26, nonBootableStub(), NON_BOOTABLE_STUB_BYTES);
@@ -101,26 +90,26 @@ void buildBootSector(const FatGeometry& g, uint32_t heads, uint32_t sectorsPerTr
 void buildFsInfoSector(const FatGeometry& g, uint8_t* sector)
 {
     std::memset(sector, 0, SECTOR_BYTES);
-    put32(sector + 0x000, 0x41615252);
-    put32(sector + 0x1E4, 0x61417272);
+    storeLe32(sector + 0x000, 0x41615252);
+    storeLe32(sector + 0x1E4, 0x61417272);
     // Every data cluster but the root directory's is free.
     const uint32_t clusters =
         (g.partitionSectors - g.reservedSectors - 2 * g.fatSectors) / g.sectorsPerCluster;
-    put32(sector + 0x1E8, clusters - 1);
-    put32(sector + 0x1EC, 3);
-    put32(sector + 0x1FC, 0xAA550000);
+    storeLe32(sector + 0x1E8, clusters - 1);
+    storeLe32(sector + 0x1EC, 3);
+    storeLe32(sector + 0x1FC, 0xAA550000);
 }
 
 void buildFirstFatSector(int fatType, uint8_t* sector)
 {
     std::memset(sector, 0, SECTOR_BYTES);
     if (fatType == 32) {
-        put32(sector + 0, 0x0FFFFFF8);
-        put32(sector + 4, 0x0FFFFFFF);
-        put32(sector + 8, 0x0FFFFFFF);  // the root directory is one cluster long
+        storeLe32(sector + 0, 0x0FFFFFF8);
+        storeLe32(sector + 4, 0x0FFFFFFF);
+        storeLe32(sector + 8, 0x0FFFFFFF);  // the root directory is one cluster long
     } else {
-        put16(sector + 0, 0xFFF8);
-        put16(sector + 2, 0xFFFF);
+        storeLe16(sector + 0, 0xFFF8);
+        storeLe16(sector + 2, 0xFFFF);
     }
 }
 

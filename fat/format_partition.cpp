@@ -5,6 +5,7 @@
 #include "fat/fat_volume_writer.h"
 #include "fat/sector_io.h"
 #include "util/debug.h"
+#include "util/little_endian.h"
 
 #include <array>
 
@@ -18,12 +19,6 @@ constexpr uint32_t ENTRY_FIRST_SECTOR = 8;
 constexpr uint32_t ENTRY_SECTOR_COUNT = 12;
 constexpr uint8_t TYPE_FAT16 = 0x06;
 constexpr uint8_t TYPE_FAT32_LBA = 0x0B;
-
-uint32_t get32(const uint8_t* at)
-{
-    return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 |
-           uint32_t(at[3]) << 24;
-}
 
 }  // namespace
 
@@ -41,7 +36,7 @@ bool formatPartition(platform::Handle handle, uint32_t /*diskSectors*/, uint32_t
 
     uint8_t* entry = mbr.data() + PARTITION_TABLE_OFFSET + PARTITION_ENTRY_BYTES * partitionIndex;
     FatGeometry geometry;
-    if (!chooseFatGeometry(get32(entry + ENTRY_FIRST_SECTOR), get32(entry + ENTRY_SECTOR_COUNT),
+    if (!chooseFatGeometry(loadLe32(entry + ENTRY_FIRST_SECTOR), loadLe32(entry + ENTRY_SECTOR_COUNT),
                            fatType, clusterBytes, geometry))
         return false;
 

@@ -1,5 +1,7 @@
 #include "install/bootloader_stage.h"
 
+#include <algorithm>
+
 void installBootloader(StageReport& report, platform::Handle handle, int first, int last) {
     installBootloader(report, handle, first, last, grubBootImages());
 }
@@ -23,7 +25,8 @@ void installBootloader(StageReport& report, platform::Handle handle, int first, 
             report.setFailed();
             return;
         }
-        position += step;
+        // An image longer than fifteen sectors would step past the span's end.
+        position = std::min(position + step, last);
         report.showValue(position);
     }
     report.showText("Finished writing bootloader");

@@ -6,9 +6,6 @@
 
 namespace {
 
-// Boot partition of 256,000 KiB (250 MiB), data partition over all the rest.
-constexpr int32_t CARD_LAYOUT[4] = {sizeInKiB(256000), 100, 0, 0};
-
 // Let the formatter choose FAT16 or FAT32 and the cluster size from the size.
 constexpr int32_t FAT_TYPE_BY_SIZE = 0;
 constexpr uint32_t CLUSTER_BYTES_BY_SIZE = 0;

@@ -2,10 +2,15 @@
 // The first disk-writing stage: the card's partition table, then both FAT
 // volumes.
 
+#include "disk/partition_table.h"
 #include "install/stage_report.h"
 #include "platform/platform.h"
 
 #include <cstdint>
+
+// The card's size list: boot partition of 256,000 KiB (250 MiB), data
+// partition over all the rest.
+constexpr int32_t CARD_LAYOUT[4] = {sizeInKiB(256000), 100, 0, 0};
 
 // Boot partition of 256,000 KiB, data partition over the rest; formatted as
 // "t6sc_boot" and "t6sc_data" with the FAT type and cluster size the formatter

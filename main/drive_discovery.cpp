@@ -1,6 +1,7 @@
 #include "main/drive_discovery.h"
 
 #include "platform/platform.h"
+#include "util/little_endian.h"
 #include "util/text.h"
 
 #include <QCoreApplication>
@@ -13,17 +14,6 @@ constexpr uint32_t REQUIRED_BYTES_PER_SECTOR = 512;
 constexpr uint32_t GEOMETRY_EX_BYTES = 40;
 constexpr int PATH_CHARS = 256;
 
-uint32_t readU32(const unsigned char* bytes) {
-    return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
-           uint32_t(bytes[3]) << 24;
-}
-
-int64_t readI64(const unsigned char* bytes) {
-    uint64_t value = 0;
-    for (int i = 7; i >= 0; --i) value = value << 8 | bytes[i];
-    return static_cast<int64_t>(value);
-}
-
 QString translated(const char* text) {
     return QCoreApplication::translate("ZelRecoveryDriveSelectPage", text);
 }
@@ -33,7 +23,7 @@ bool describeDrive(platform::Handle handle, QString* rowText) {
     platform::Platform& os = platform::os();
     uint32_t returned = 0;
 
-    unsigned char hotplug[platform::HOTPLUG_INFO_SIZE] = {};
+    uint8_t hotplug[platform::HOTPLUG_INFO_SIZE] = {};
     if (!os.DeviceIoControl(handle, platform::IOCTL_STORAGE_GET_HOTPLUG_INFO, nullptr, 0,
                             hotplug, sizeof hotplug, &returned) ||
         hotplug[platform::HOTPLUG_MEDIA_REMOVABLE] == 0)
@@ -43,26 +33,26 @@ bool describeDrive(platform::Handle handle, QString* rowText) {
                             &returned))
         return false;
 
-    unsigned char geometry[GEOMETRY_EX_BYTES] = {};
+    uint8_t geometry[GEOMETRY_EX_BYTES] = {};
     if (!os.DeviceIoControl(handle, platform::IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, nullptr, 0,
                             geometry, sizeof geometry, &returned) ||
-        readU32(geometry + platform::GEOMETRY_EX_BYTES_PER_SECTOR) != REQUIRED_BYTES_PER_SECTOR)
+        loadLe32(geometry + platform::GEOMETRY_EX_BYTES_PER_SECTOR) != REQUIRED_BYTES_PER_SECTOR)
         return false;
-    const int64_t diskSize = readI64(geometry + platform::GEOMETRY_EX_DISK_SIZE);
+    const int64_t diskSize = static_cast<int64_t>(loadLe64(geometry + platform::GEOMETRY_EX_DISK_SIZE));
 
     // StorageDeviceProperty, PropertyStandardQuery, no additional parameter.
-    unsigned char query[platform::PROPERTY_QUERY_SIZE] = {};
+    uint8_t query[platform::PROPERTY_QUERY_SIZE] = {};
     // Zeroed so that every text in it stays terminated whatever the device fills.
-    unsigned char descriptor[DEVICE_DESCRIPTOR_BYTES];
+    uint8_t descriptor[DEVICE_DESCRIPTOR_BYTES];
     std::memset(descriptor, 0, sizeof descriptor);
     if (!os.DeviceIoControl(handle, platform::IOCTL_STORAGE_QUERY_PROPERTY, query, sizeof query,
                             descriptor, sizeof descriptor, &returned))
         return false;
 
     const QString vendor = descriptorText(
-        descriptor, sizeof descriptor, readU32(descriptor + platform::DESCRIPTOR_VENDOR_OFFSET));
+        descriptor, sizeof descriptor, loadLe32(descriptor + platform::DESCRIPTOR_VENDOR_OFFSET));
     const QString product = descriptorText(
-        descriptor, sizeof descriptor, readU32(descriptor + platform::DESCRIPTOR_PRODUCT_OFFSET));
+        descriptor, sizeof descriptor, loadLe32(descriptor + platform::DESCRIPTOR_PRODUCT_OFFSET));
     *rowText = driveRowText(vendor, product, diskSize);
     return true;
 }
@@ -99,7 +89,7 @@ QString driveRowText(const QString& vendor, const QString& product, int64_t disk
         .arg(translated(unit));
 }
 
-QString descriptorText(const unsigned char* buffer, std::size_t size, uint32_t offset) {
+QString descriptorText(const uint8_t* buffer, std::size_t size, uint32_t offset) {
     if (offset == 0 || offset >= size) return QString();
     const char* text = reinterpret_cast<const char*>(buffer + offset);
     const std::size_t length = strnlen(text, size - offset);

@@ -48,6 +48,15 @@ uint64_t fileSize(const std::string& path) {
     return in ? static_cast<uint64_t>(in.tellg()) : 0;
 }
 
+// Images pass 2 GiB, past what fseek's long reaches on Windows.
+bool seekTo(std::FILE* file, uint64_t position) {
+#if defined(_WIN32)
+    return _fseeki64(file, static_cast<long long>(position), SEEK_SET) == 0;
+#else
+    return fseeko(file, static_cast<off_t>(position), SEEK_SET) == 0;
+#endif
+}
+
 SimCall makeCall(const char* name, const std::string& path = {}, uint32_t access = 0,
                  uint32_t shareMode = 0, uint32_t disposition = 0, uint32_t flags = 0) {
     SimCall call;
@@ -354,8 +363,7 @@ bool SimPlatform::transfer(Handle handle, void* read, const void* write, uint32_
     if (open->position >= size) amount = 0;
     else if (open->position + amount > size) amount = static_cast<uint32_t>(size - open->position);
 
-    if (std::fseek(open->file, static_cast<long>(open->position), SEEK_SET) != 0)
-        return fail(ERROR_SEEK);
+    if (!seekTo(open->file, open->position)) return fail(ERROR_SEEK);
     size_t moved = 0;
     if (amount > 0) {
         moved = read != nullptr ? std::fread(read, 1, amount, open->file)

@@ -21,10 +21,6 @@
 
 namespace {
 
-// The card's layout, as the partition-and-format stage lays it down: a boot
-// partition of 256,000 KiB and a data partition over the rest.
-constexpr int32_t CARD_LAYOUT[4] = {sizeInKiB(256000), 100, 0, 0};
-
 // Progress spans of the rebuild, as the install page shows them.
 constexpr int PARTITION_FIRST = 0, PARTITION_LAST = 33;
 constexpr int BOOTLOADER_FIRST = 34, BOOTLOADER_LAST = 66;

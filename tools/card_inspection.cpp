@@ -4,6 +4,7 @@
 #include "disk/raw_disk.h"
 #include "tools/fat_reader.h"
 #include "util/debug.h"
+#include "util/little_endian.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -30,10 +31,6 @@ struct PartitionEntry {
     bool used = false;  // any byte of the entry is non-zero
 };
 
-uint32_t u32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
 std::string format(const char* pattern, ...) ZEL_PRINTF_FORMAT(1, 2);
 std::string format(const char* pattern, ...) {
     char text[256];
@@ -48,8 +45,8 @@ PartitionEntry readEntry(const uint8_t* mbr, uint32_t index) {
     const uint8_t* raw = mbr + PARTITION_TABLE_OFFSET + index * PARTITION_ENTRY_BYTES;
     PartitionEntry entry;
     entry.type = raw[4];
-    entry.first = u32(raw + 8);
-    entry.count = u32(raw + 12);
+    entry.first = loadLe32(raw + 8);
+    entry.count = loadLe32(raw + 12);
     for (uint32_t i = 0; i < PARTITION_ENTRY_BYTES; ++i) entry.used = entry.used || raw[i] != 0;
     return entry;
 }

@@ -3,6 +3,7 @@
 #include "disk/raw_disk.h"
 #include "util/debug.h"
 #include "util/text.h"
+#include "util/little_endian.h"
 
 #include <filesystem>
 #include <system_error>
@@ -12,15 +13,6 @@ namespace {
 // Drive number of the image in its simulated machine.
 constexpr int IMAGE_DRIVE_NUMBER = 0;
 constexpr uint32_t GEOMETRY_EX_BYTES = 40;
-
-uint32_t readU32(const unsigned char* bytes) {
-    return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
-           uint32_t(bytes[3]) << 24;
-}
-
-uint64_t readU64(const unsigned char* bytes) {
-    return uint64_t(readU32(bytes)) | uint64_t(readU32(bytes + 4)) << 32;
-}
 
 }  // namespace
 
@@ -111,12 +103,12 @@ bool openForReading(const CardTarget& target, platform::Handle& handle, uint64_t
     uint32_t returned = 0;
     if (!os.DeviceIoControl(handle, platform::IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, nullptr, 0,
                             geometry, sizeof geometry, &returned) ||
-        readU32(geometry + platform::GEOMETRY_EX_BYTES_PER_SECTOR) != SECTOR_BYTES) {
+        loadLe32(geometry + platform::GEOMETRY_EX_BYTES_PER_SECTOR) != SECTOR_BYTES) {
         os.CloseHandle(handle);
         handle = platform::INVALID_HANDLE_VALUE;
         return false;
     }
-    diskSectors = readU64(geometry + platform::GEOMETRY_EX_DISK_SIZE) / SECTOR_BYTES;
+    diskSectors = loadLe64(geometry + platform::GEOMETRY_EX_DISK_SIZE) / SECTOR_BYTES;
     return true;
 }
 

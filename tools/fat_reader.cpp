@@ -1,6 +1,7 @@
 #include "tools/fat_reader.h"
 
 #include "disk/raw_disk.h"
+#include "util/little_endian.h"
 
 #include <algorithm>
 #include <cctype>
@@ -18,11 +19,6 @@ constexpr uint8_t ENTRY_KANJI_E5 = 0x05;  // a first byte of E5 stored as 05
 constexpr uint32_t FAT16_END_OF_CHAIN = 0xFFF8;
 constexpr uint32_t FAT32_END_OF_CHAIN = 0x0FFFFFF8;
 constexpr uint32_t FAT32_CLUSTER_MASK = 0x0FFFFFFF;
-
-uint16_t u16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-uint32_t u32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
 
 std::string trimmedText(const uint8_t* bytes, std::size_t length) {
     std::string text(reinterpret_cast<const char*>(bytes), length);
@@ -43,17 +39,17 @@ FatBootSector parseFatBootSector(const uint8_t* sector) {
     FatBootSector boot;
     boot.signature = sector[510] == 0x55 && sector[511] == 0xAA;
     boot.sectorsPerCluster = sector[13];
-    boot.reservedSectors = u16(sector + 14);
+    boot.reservedSectors = loadLe16(sector + 14);
     boot.fatCount = sector[16];
-    boot.rootEntries = u16(sector + 17);
-    boot.totalSectors = u16(sector + 19) != 0 ? u16(sector + 19) : u32(sector + 32);
-    const uint32_t fatSectors16 = u16(sector + 22);
+    boot.rootEntries = loadLe16(sector + 17);
+    boot.totalSectors = loadLe16(sector + 19) != 0 ? loadLe16(sector + 19) : loadLe32(sector + 32);
+    const uint32_t fatSectors16 = loadLe16(sector + 22);
     // FAT32 keeps the FAT size in its extended block and has no fixed root directory.
     boot.fatType = fatSectors16 == 0 ? 32 : 16;
-    boot.fatSectors = fatSectors16 != 0 ? fatSectors16 : u32(sector + 36);
-    boot.rootCluster = boot.fatType == 32 ? u32(sector + 44) : 0;
+    boot.fatSectors = fatSectors16 != 0 ? fatSectors16 : loadLe32(sector + 36);
+    boot.rootCluster = boot.fatType == 32 ? loadLe32(sector + 44) : 0;
     boot.label = trimmedText(sector + (boot.fatType == 32 ? 71 : 43), 11);
-    boot.layout = u16(sector + 11) == SECTOR_BYTES && powerOfTwo(boot.sectorsPerCluster) &&
+    boot.layout = loadLe16(sector + 11) == SECTOR_BYTES && powerOfTwo(boot.sectorsPerCluster) &&
                   boot.reservedSectors != 0 && boot.fatCount != 0 && boot.fatSectors != 0 &&
                   boot.totalSectors != 0 &&
                   (boot.fatType == 32 ? boot.rootEntries == 0 && boot.rootCluster >= 2
@@ -148,9 +144,9 @@ void FatReader::collect(const uint8_t* sector, std::vector<Entry>& entries, bool
         const std::string extension = upper(trimmedText(raw + 8, 3));
         if (!extension.empty()) entry.name += "." + extension;
         entry.folder = (attributes & ATTRIBUTE_FOLDER) != 0;
-        entry.cluster = uint32_t(u16(raw + 26)) |
-                        (boot_.fatType == 32 ? uint32_t(u16(raw + 20)) << 16 : 0);
-        entry.size = u32(raw + 28);
+        entry.cluster = uint32_t(loadLe16(raw + 26)) |
+                        (boot_.fatType == 32 ? uint32_t(loadLe16(raw + 20)) << 16 : 0);
+        entry.size = loadLe32(raw + 28);
         entries.push_back(entry);
     }
 }
@@ -161,7 +157,7 @@ bool FatReader::nextCluster(uint32_t cluster, uint32_t& next) {
     uint8_t sector[SECTOR_BYTES];
     if (!readRelative(boot_.reservedSectors + byteOffset / SECTOR_BYTES, sector)) return false;
     const uint8_t* entry = sector + byteOffset % SECTOR_BYTES;
-    next = boot_.fatType == 32 ? u32(entry) & FAT32_CLUSTER_MASK : u16(entry);
+    next = boot_.fatType == 32 ? loadLe32(entry) & FAT32_CLUSTER_MASK : loadLe16(entry);
     return true;
 }
 

@@ -49,9 +49,16 @@ bool partition(SimCard& /*card: installs the backend*/, const int32_t* list, uin
     return ok;
 }
 
+// sfdisk is not there in the Windows build: its checks are then left out.
+bool haveSfdisk() {
+    static const bool present = haveProgram("sfdisk");
+    return present;
+}
+
 // sfdisk's own reading of the table: "start size type" per entry.
 std::string sfdiskEntries(const std::string& image) {
     std::string output;
+    if (!haveSfdisk()) return "";
     if (runCommand("sfdisk --dump '" + image + "' | grep '^/' | sed 's/.*start= *\\([0-9]*\\), size= *\\([0-9]*\\), type=\\([0-9a-f]*\\).*/\\1 \\2 \\3/'",
                    &output) != 0)
         return "sfdisk failed: " + output;
@@ -84,7 +91,9 @@ TEST(PartitionTable, CardLayoutOnFourGigabyteGeometry) {
     // Signature: two 15-bit draws, bits 15 and 31 clear.
     EXPECT_EQ(mbr[441] & 0x80, 0);
     EXPECT_EQ(mbr[443] & 0x80, 0);
-    EXPECT_EQ(sfdiskEntries(card.image), "256 513824 0\n514080 7293510 0\n");
+    if (haveSfdisk()) {
+        EXPECT_EQ(sfdiskEntries(card.image), "256 513824 0\n514080 7293510 0\n");
+    }
 }
 
 TEST(PartitionTable, CardLayoutOnSixteenHeadGeometryRoundsDown) {
@@ -100,7 +109,9 @@ TEST(PartitionTable, CardLayoutOnSixteenHeadGeometryRoundsDown) {
     EXPECT_EQ(data.count(), 488880u);
     EXPECT_EQ(data.startChs(), (std::array<uint8_t, 3>{0x00, 0x41, 0xFC}));
     EXPECT_EQ(data.endChs(), (std::array<uint8_t, 3>{0x0F, 0xFF, 0xE0}));
-    EXPECT_EQ(sfdiskEntries(card.image), "256 511808 0\n512064 488880 0\n");
+    if (haveSfdisk()) {
+        EXPECT_EQ(sfdiskEntries(card.image), "256 511808 0\n512064 488880 0\n");
+    }
 }
 
 TEST(PartitionTable, ClearsRestOfFirstTrackOnly) {
@@ -139,7 +150,9 @@ TEST(PartitionTable, UnusualGeometriesAndLists) {
         const auto mbr = readImage(card.image, 0, 512);
         for (int i = 0; i < 4; ++i) EXPECT_NE(entryOf(mbr, i).count(), 0u) << i;
         std::string lines = sfdiskEntries(card.image);
-        EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 4) << lines;
+        if (haveSfdisk()) {
+            EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 4) << lines;
+        }
     }
     {   // 100 percent on a disk of whole cylinders ends on its last sector.
         const uint64_t sectors = 500ull * 255 * 63;

@@ -1,0 +1,22 @@
+#pragma once
+// Little-endian fields of on-disk records, whatever the host's byte order.
+
+#include <cstdint>
+
+inline uint16_t loadLe16(const uint8_t* at) { return uint16_t(at[0] | at[1] << 8); }
+
+inline uint32_t loadLe32(const uint8_t* at) {
+    return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
+}
+
+inline uint64_t loadLe64(const uint8_t* at) { return loadLe32(at) | uint64_t(loadLe32(at + 4)) << 32; }
+
+inline void storeLe16(uint8_t* at, uint32_t value) {
+    at[0] = uint8_t(value);
+    at[1] = uint8_t(value >> 8);
+}
+
+inline void storeLe32(uint8_t* at, uint32_t value) {
+    storeLe16(at, value);
+    storeLe16(at + 2, value >> 16);
+}
