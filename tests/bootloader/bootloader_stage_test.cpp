@@ -153,6 +153,14 @@ TEST_F(BootloaderStage, ProgressValuesFollowTheSpan) {
     std::vector<int> expected{0, 16, 33};
     for (int i = 1; i <= 15; ++i) expected.push_back(33 + 4 * i);
     EXPECT_EQ(expected, wide.values());
+
+    // The longer image would step to 101 on the same span: it stops at the end.
+    RecordingReport full;
+    installBootloader(full, handle, 0, 100);
+    const std::vector<int> values = full.values();
+    ASSERT_FALSE(values.empty());
+    EXPECT_EQ(100, values.back());
+    EXPECT_EQ(97, values[values.size() - 2]);
 }
 
 TEST_F(BootloaderStage, UnreadableMbrWritesNothingAndFailsTheStage) {
