@@ -24,7 +24,7 @@ void runInstallation(StageReport& report, int driveNumber, char* drivePath) {
 
     if (!report.failed()) {
         partitionAndFormat(report, disk, diskSectors, heads, sectorsPerTrack, 0, 33);
-        // The boot loader stage never fails the run; a failed format skips it.
+        // The boot loader goes only onto a card that was partitioned and formatted.
         if (!report.failed()) installBootloader(report, disk, 34, 66);
     }
     // The drive goes back whatever happened, also when it opened but could
