@@ -75,6 +75,7 @@ TEST(OpenPhysicalDrive, RefusalsLeaveGeometryUntouched) {
 
 TEST(OpenPhysicalDrive, RefusesDriveOfTwoTerabytesOrMore) {
     SimCard card(512ull << 32);  // 2^32 sectors, sparse
+    if (!card.made) GTEST_SKIP() << "no sparse file of 2 TiB on this file system";
     platform::Handle handle;
     uint32_t sectors = 0, heads = 0, spt = 0;
     EXPECT_FALSE(openPhysicalDrive(DRIVE1, handle, sectors, heads, spt));

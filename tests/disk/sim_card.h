@@ -10,7 +10,7 @@
 struct SimCard {
     explicit SimCard(uint64_t bytes, uint32_t heads = 255, uint32_t sectorsPerTrack = 63) {
         image = dir.file("card.img");
-        makeSparseFile(image, bytes);
+        made = makeSparseFile(image, bytes);
         platform::SimDrive drive;
         drive.imagePath = image;
         drive.heads = heads;
@@ -21,6 +21,7 @@ struct SimCard {
     }
     TempDir dir;
     std::string image;
+    bool made = false;  // false where the file system refuses a file this large
     platform::SimPlatform sim;
     platform::ScopedPlatform scoped{sim};
 };
