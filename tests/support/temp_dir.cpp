@@ -1,23 +1,36 @@
 #include "support/temp_dir.h"
 
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
+
+#if defined(_WIN32)
+#include <process.h>
+#endif
 
 namespace fs = std::filesystem;
 
 TempDir::TempDir() {
     std::string pattern = (fs::temp_directory_path() / "zel-test-XXXXXX").string();
 #if defined(_WIN32)
-    // mingw has no mkdtemp: a unique name from the clock and a counter will do.
-    static int counter = 0;
+    // mingw has no mkdtemp: try fresh random names until one can be created, so
+    // that test processes running side by side never share a folder.
     pattern.resize(pattern.size() - 6);
-    pattern += std::to_string(std::rand()) + "-" + std::to_string(++counter);
-    fs::create_directories(pattern);
-    path_ = pattern;
+    std::random_device random;
+    for (;;) {
+        std::string candidate = pattern + std::to_string(_getpid()) + "-" + std::to_string(random()) +
+                                std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+        std::error_code error;
+        if (fs::create_directory(candidate, error)) {
+            path_ = candidate;
+            break;
+        }
+    }
 #else
     std::array<char, 4096> name{};
     pattern.copy(name.data(), name.size() - 1);
