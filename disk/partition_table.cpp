@@ -11,10 +11,6 @@
 namespace {
 
 constexpr uint32_t FIRST_PARTITION_LBA = 256;
-constexpr int MAX_ENTRIES = 4;
-constexpr uint32_t SIGNATURE_OFFSET = 440;
-constexpr uint32_t ENTRY_TABLE_OFFSET = 446;
-constexpr uint32_t ENTRY_BYTES = 16;
 
 uint32_t sizeInSectors(int32_t entry, uint32_t diskSectors, uint32_t start) {
     if (entry < 0) return (static_cast<uint32_t>(entry) & 0x7FFFFFFFu) * 2;
@@ -33,7 +29,7 @@ bool layOut(uint32_t diskSectors, uint32_t heads, uint32_t sectorsPerTrack, cons
     const uint32_t sectorsPerCylinder = heads * sectorsPerTrack;
     uint32_t start = sectorsPerTrack > FIRST_PARTITION_LBA ? sectorsPerTrack : FIRST_PARTITION_LBA;
     entryCount = 0;
-    for (int i = 0; i < MAX_ENTRIES && sizeList[i] != 0; ++i) {
+    for (int i = 0; i < int(MBR_ENTRIES) && sizeList[i] != 0; ++i) {
         // A start past the disk would make the percentage wrap around.
         if (start >= diskSectors) return false;
         const uint32_t unroundedEnd = start + sizeInSectors(sizeList[i], diskSectors, start);
@@ -59,7 +55,7 @@ void fillEntry(uint8_t* e, const Entry& entry, uint32_t heads, uint32_t sectorsP
     e[1] = first.head;
     e[2] = first.sector;
     e[3] = first.cylinder;
-    e[4] = 0x00;  // the formatter fills in the type
+    e[MBR_ENTRY_TYPE] = 0x00;  // the formatter fills in the type
     e[5] = last.head;
     e[6] = last.sector;
     e[7] = last.cylinder;
@@ -85,7 +81,7 @@ bool writePartitionTable(platform::Handle handle, uint32_t diskSectors, uint32_t
                    sectorsPerTrack);
         return false;
     }
-    Entry entries[MAX_ENTRIES] = {};
+    Entry entries[MBR_ENTRIES] = {};
     int entryCount = 0;
     if (!layOut(diskSectors, heads, sectorsPerTrack, sizeList, entries, entryCount)) {
         debugPrint("Disk of %u sectors is too small for the partition layout\n", diskSectors);
@@ -96,11 +92,11 @@ bool writePartitionTable(platform::Handle handle, uint32_t diskSectors, uint32_t
     std::srand(static_cast<unsigned>(static_cast<uint32_t>(std::time(nullptr))));
     const uint32_t firstDraw = static_cast<uint32_t>(std::rand()) & 0x7FFF;
     const uint32_t secondDraw = static_cast<uint32_t>(std::rand()) & 0x7FFF;
-    storeLe32(sector + SIGNATURE_OFFSET, firstDraw << 16 | secondDraw);
+    storeLe32(sector + MBR_SIGNATURE_OFFSET, firstDraw << 16 | secondDraw);
     sector[510] = 0x55;
     sector[511] = 0xAA;
     for (int i = 0; i < entryCount; ++i)
-        fillEntry(sector + ENTRY_TABLE_OFFSET + ENTRY_BYTES * i, entries[i], heads, sectorsPerTrack);
+        fillEntry(sector + MBR_ENTRY_TABLE_OFFSET + MBR_ENTRY_BYTES * i, entries[i], heads, sectorsPerTrack);
 
     bool complete = writeSector(handle, 0, sector);
     const uint8_t zeros[SECTOR_BYTES] = {};

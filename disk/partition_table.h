@@ -5,6 +5,19 @@
 
 #include <cstdint>
 
+// Sector 0 of the card: boot code, disk signature, four 16-byte entries, 55 AA.
+constexpr uint32_t MBR_SIGNATURE_OFFSET = 440;
+constexpr uint32_t MBR_ENTRY_TABLE_OFFSET = 446;
+constexpr uint32_t MBR_ENTRY_BYTES = 16;
+constexpr uint32_t MBR_ENTRIES = 4;
+// Fields of one entry.
+constexpr uint32_t MBR_ENTRY_TYPE = 4;
+constexpr uint32_t MBR_ENTRY_FIRST_SECTOR = 8;
+constexpr uint32_t MBR_ENTRY_SECTOR_COUNT = 12;
+// The partition types the formatter stores.
+constexpr uint8_t PARTITION_TYPE_FAT16 = 0x06;
+constexpr uint8_t PARTITION_TYPE_FAT32_LBA = 0x0B;
+
 // Size list entries: 0 ends the list; top bit set = absolute size in KiB (low
 // 31 bits); positive = percentage of the space from the partition's start to
 // the end of the disk. At most four entries are used.

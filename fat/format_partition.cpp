@@ -1,5 +1,6 @@
 #include "fat/format_partition.h"
 
+#include "disk/partition_table.h"
 #include "disk/raw_disk.h"
 #include "fat/fat_geometry.h"
 #include "fat/fat_volume_writer.h"
@@ -11,14 +12,6 @@
 
 namespace {
 
-constexpr uint32_t PARTITION_TABLE_OFFSET = 446;
-constexpr uint32_t PARTITION_ENTRY_BYTES = 16;
-constexpr uint32_t PARTITION_ENTRIES = 4;
-constexpr uint32_t ENTRY_TYPE = 4;
-constexpr uint32_t ENTRY_FIRST_SECTOR = 8;
-constexpr uint32_t ENTRY_SECTOR_COUNT = 12;
-constexpr uint8_t TYPE_FAT16 = 0x06;
-constexpr uint8_t TYPE_FAT32_LBA = 0x0B;
 
 }  // namespace
 
@@ -26,7 +19,7 @@ bool formatPartition(platform::Handle handle, uint32_t /*diskSectors*/, uint32_t
                      uint32_t sectorsPerTrack, uint32_t partitionIndex, int32_t fatType,
                      uint32_t clusterBytes, const char* label, ProgressReceiver* progress)
 {
-    if (partitionIndex >= PARTITION_ENTRIES) {
+    if (partitionIndex >= MBR_ENTRIES) {
         debugPrint("Invalid partition index %u\n", partitionIndex);
         return false;
     }
@@ -34,14 +27,14 @@ bool formatPartition(platform::Handle handle, uint32_t /*diskSectors*/, uint32_t
     if (!readCheckedSector(handle, 0, mbr.data()))
         return false;
 
-    uint8_t* entry = mbr.data() + PARTITION_TABLE_OFFSET + PARTITION_ENTRY_BYTES * partitionIndex;
+    uint8_t* entry = mbr.data() + MBR_ENTRY_TABLE_OFFSET + MBR_ENTRY_BYTES * partitionIndex;
     FatGeometry geometry;
-    if (!chooseFatGeometry(loadLe32(entry + ENTRY_FIRST_SECTOR), loadLe32(entry + ENTRY_SECTOR_COUNT),
+    if (!chooseFatGeometry(loadLe32(entry + MBR_ENTRY_FIRST_SECTOR), loadLe32(entry + MBR_ENTRY_SECTOR_COUNT),
                            fatType, clusterBytes, geometry))
         return false;
 
     // The type byte goes by FAT type alone, whatever the partition's size or place.
-    entry[ENTRY_TYPE] = geometry.fatType == 16 ? TYPE_FAT16 : TYPE_FAT32_LBA;
+    entry[MBR_ENTRY_TYPE] = geometry.fatType == 16 ? PARTITION_TYPE_FAT16 : PARTITION_TYPE_FAT32_LBA;
     if (!writeCheckedSector(handle, 0, mbr.data()))
         return false;
     return writeFatVolume(handle, geometry, heads, sectorsPerTrack, label, progress);

@@ -1,6 +1,7 @@
 #include "tools/card_inspection.h"
 
 #include "bootloader/grub_images.h"
+#include "disk/partition_table.h"
 #include "disk/raw_disk.h"
 #include "tools/fat_reader.h"
 #include "util/debug.h"
@@ -16,12 +17,7 @@ const char* const REQUIRED_BOOT_FILES[3] = {"boot/grub/stage2", "boot/grub/menu.
 
 namespace {
 
-constexpr uint32_t PARTITION_TABLE_OFFSET = 446;
-constexpr uint32_t PARTITION_ENTRY_BYTES = 16;
-constexpr uint32_t PARTITION_ENTRIES = 4;
 constexpr uint32_t CARD_PARTITIONS = 2;
-constexpr uint8_t TYPE_FAT16 = 0x06;
-constexpr uint8_t TYPE_FAT32 = 0x0B;
 const char* const VOLUME_LABELS[CARD_PARTITIONS] = {"t6sc_boot", "t6sc_data"};
 
 struct PartitionEntry {
@@ -42,12 +38,12 @@ std::string format(const char* pattern, ...) {
 }
 
 PartitionEntry readEntry(const uint8_t* mbr, uint32_t index) {
-    const uint8_t* raw = mbr + PARTITION_TABLE_OFFSET + index * PARTITION_ENTRY_BYTES;
+    const uint8_t* raw = mbr + MBR_ENTRY_TABLE_OFFSET + index * MBR_ENTRY_BYTES;
     PartitionEntry entry;
-    entry.type = raw[4];
-    entry.first = loadLe32(raw + 8);
-    entry.count = loadLe32(raw + 12);
-    for (uint32_t i = 0; i < PARTITION_ENTRY_BYTES; ++i) entry.used = entry.used || raw[i] != 0;
+    entry.type = raw[MBR_ENTRY_TYPE];
+    entry.first = loadLe32(raw + MBR_ENTRY_FIRST_SECTOR);
+    entry.count = loadLe32(raw + MBR_ENTRY_SECTOR_COUNT);
+    for (uint32_t i = 0; i < MBR_ENTRY_BYTES; ++i) entry.used = entry.used || raw[i] != 0;
     return entry;
 }
 
@@ -82,7 +78,7 @@ private:
     void checkPartitionTable(const uint8_t* mbr) {
         if (mbr[510] != 0x55 || mbr[511] != 0xAA)
             finding("Sector 0 does not end with the signature 55 AA.");
-        for (uint32_t i = 0; i < PARTITION_ENTRIES; ++i) {
+        for (uint32_t i = 0; i < MBR_ENTRIES; ++i) {
             entries_[i] = readEntry(mbr, i);
             const PartitionEntry& entry = entries_[i];
             if (!entry.used) {
@@ -128,7 +124,7 @@ private:
             finding(format("The boot sector of partition %u does not describe a FAT16 or FAT32 "
                            "volume.", index));
             line(format("Volume %u: no FAT volume", index));
-            if (entry.type != TYPE_FAT16 && entry.type != TYPE_FAT32)
+            if (entry.type != PARTITION_TYPE_FAT16 && entry.type != PARTITION_TYPE_FAT32_LBA)
                 finding(format("Partition %u has type 0x%02X, neither FAT16 (0x06) nor FAT32 (0x0B).",
                                index, entry.type));
             return;
@@ -136,7 +132,7 @@ private:
         line(format("Volume %u: FAT%d, %u-byte clusters, FAT of %u sectors (%u copies), label \"%s\"",
                     index, boot.fatType, boot.sectorsPerCluster * SECTOR_BYTES, boot.fatSectors,
                     boot.fatCount, boot.label.c_str()));
-        const uint8_t expectedType = boot.fatType == 32 ? TYPE_FAT32 : TYPE_FAT16;
+        const uint8_t expectedType = boot.fatType == 32 ? PARTITION_TYPE_FAT32_LBA : PARTITION_TYPE_FAT16;
         if (entry.type != expectedType)
             finding(format("Partition %u has type 0x%02X; its FAT%d volume needs 0x%02X.", index,
                            entry.type, boot.fatType, expectedType));
@@ -203,7 +199,7 @@ private:
     platform::Handle handle_;
     uint64_t diskSectors_;
     BootImages images_;
-    PartitionEntry entries_[PARTITION_ENTRIES];
+    PartitionEntry entries_[MBR_ENTRIES];
     FatBootSector volumes_[CARD_PARTITIONS];
     CardInspection result_;
 };

@@ -14,13 +14,6 @@
 
 namespace {
 
-const char* const SERIAL_MENU =
-    "serial --unit=0 --speed=115200\n"
-    "terminal serial\n"
-    "default 0\n"
-    "timeout 1\n"
-    "title T6 firmware\n"
-    "kernel /boot/bzImage\n";
 
 struct Entry {
     uint32_t start = 0, sectors = 0;
@@ -79,7 +72,7 @@ private slots:
 };
 
 void WizardCardBootTest::rebuiltCardChecksOutAndBoots() {
-    const Payload payload{readWholeFile(ZEL_GRUB_STAGE2), SERIAL_MENU,
+    const Payload payload{readWholeFile(ZEL_GRUB_STAGE2), SERIAL_TEST_MENU,
                           readWholeFile(ZEL_TEST_FIRMWARE)};
     QVERIFY(!payload.stage2.empty() && !payload.firmware.empty());
 

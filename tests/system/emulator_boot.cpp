@@ -7,16 +7,16 @@
 // The same text as the marker in firmware/test_firmware.S.
 const char* const TEST_FIRMWARE_MARKER = "ZEL TEST FIRMWARE: booted from the rebuilt card";
 
-namespace {
-
 // Serial console, short wait, the firmware from the boot partition.
-const char* const MENU =
+const char* const SERIAL_TEST_MENU =
     "serial --unit=0 --speed=115200\n"
     "terminal serial\n"
     "default 0\n"
     "timeout 1\n"
     "title Test firmware\n"
     "kernel /boot/bzImage\n";
+
+namespace {
 
 std::string quoted(const std::string& text) { return "'" + text + "'"; }
 
@@ -26,7 +26,7 @@ bool putBootFiles(const std::string& image, uint32_t partitionStart, std::string
     const std::string volume =
         quoted(image + "@@" + std::to_string(uint64_t(partitionStart) * 512));
     const std::string menu = image + ".menu.lst";
-    if (!writeWholeFile(menu, MENU)) return false;
+    if (!writeWholeFile(menu, SERIAL_TEST_MENU)) return false;
     // The volume's geometry fields need not match what mtools would expect of a floppy.
     const std::string tools = "MTOOLS_SKIP_CHECK=1 ";
     const std::string commands[] = {

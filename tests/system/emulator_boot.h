@@ -12,6 +12,9 @@ extern const char* const TEST_FIRMWARE_MARKER;
 // debug-exit port.
 constexpr int TEST_FIRMWARE_EXIT_STATUS = 67;
 
+// A GRUB menu on the serial console that boots /boot/bzImage at once.
+extern const char* const SERIAL_TEST_MENU;
+
 // Puts the package's stage 2 as /boot/grub/stage2, a menu for the serial
 // console that boots /boot/bzImage, and the test firmware as /boot/bzImage
 // onto the FAT volume starting at sector `partitionStart` of `image`.

@@ -11,14 +11,6 @@
 
 namespace {
 
-// GRUB on the serial console, booting the firmware at once.
-const char* const SERIAL_MENU =
-    "serial --unit=0 --speed=115200\n"
-    "terminal serial\n"
-    "default 0\n"
-    "timeout 1\n"
-    "title Test firmware\n"
-    "kernel /boot/bzImage\n";
 
 TEST(CardBoot, ImageWithFilesAndFirmwareBootsTheFirmware) {
     TempDir dir;
@@ -26,7 +18,7 @@ TEST(CardBoot, ImageWithFilesAndFirmwareBootsTheFirmware) {
     ASSERT_EQ(runCommand("mkdir -p " + shellQuoted(boot + "/grub") + " && cp " +
                          shellQuoted(ZEL_GRUB_STAGE2) + " " + shellQuoted(boot + "/grub/stage2")),
               0);
-    ASSERT_TRUE(writeWholeFile(boot + "/grub/menu.lst", SERIAL_MENU));
+    ASSERT_TRUE(writeWholeFile(boot + "/grub/menu.lst", SERIAL_TEST_MENU));
 
     const std::string image = dir.file("card.img");
     std::vector<std::string> arguments = testCardImageArguments(image);
