@@ -273,53 +273,43 @@ uint32_t LinuxPlatform::SetFilePointer(Handle handle, int32_t distanceLow, int32
 }
 
 bool LinuxPlatform::ReadFile(Handle handle, void* buffer, uint32_t bytes, uint32_t* transferred) {
-    std::lock_guard<std::mutex> guard(mutex_);
-    if (transferred != nullptr) *transferred = 0;
-    OpenDevice* device = find(handle);
-    if (device == nullptr) return fail(ERROR_INVALID_HANDLE);
-    if (device->fd < 0) return fail(ERROR_ACCESS_DENIED);  // a locked volume
-    if (bytes == 0) return true;
-    if (buffer == nullptr) return fail(ERROR_INVALID_PARAMETER);
-    BounceBuffer bounce(bytes);
-    if (bounce.data() == nullptr) return fail(ERROR_GEN_FAILURE);
-    uint32_t done = 0;
-    while (done < bytes) {
-        ssize_t n = ::pread(device->fd, bounce.data() + done, bytes - done,
-                            static_cast<off_t>(device->position + done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return fail(windowsError(errno, Transfer::Read));
-        if (n == 0) break;  // end of the device or file
-        done += static_cast<uint32_t>(n);
-    }
-    std::memcpy(buffer, bounce.data(), done);
-    device->position += done;
-    if (transferred != nullptr) *transferred = done;
-    return true;
+    return transfer(handle, Transfer::Read, buffer, nullptr, bytes, transferred);
 }
 
 bool LinuxPlatform::WriteFile(Handle handle, const void* buffer, uint32_t bytes,
                               uint32_t* transferred) {
+    return transfer(handle, Transfer::Write, nullptr, buffer, bytes, transferred);
+}
+
+bool LinuxPlatform::transfer(Handle handle, linuxos::Transfer direction, void* readInto,
+                             const void* writeFrom, uint32_t bytes, uint32_t* transferred) {
     std::lock_guard<std::mutex> guard(mutex_);
     if (transferred != nullptr) *transferred = 0;
     OpenDevice* device = find(handle);
     if (device == nullptr) return fail(ERROR_INVALID_HANDLE);
     if (device->fd < 0) return fail(ERROR_ACCESS_DENIED);  // a locked volume
     if (bytes == 0) return true;
-    if (buffer == nullptr) return fail(ERROR_INVALID_PARAMETER);
+    const bool reading = direction == Transfer::Read;
+    if ((reading ? readInto : writeFrom) == nullptr) return fail(ERROR_INVALID_PARAMETER);
     BounceBuffer bounce(bytes);
     if (bounce.data() == nullptr) return fail(ERROR_GEN_FAILURE);
-    std::memcpy(bounce.data(), buffer, bytes);
+    if (!reading) std::memcpy(bounce.data(), writeFrom, bytes);
     uint32_t done = 0;
     while (done < bytes) {
-        ssize_t n = ::pwrite(device->fd, bounce.data() + done, bytes - done,
-                             static_cast<off_t>(device->position + done));
+        const off_t at = static_cast<off_t>(device->position + done);
+        ssize_t n = reading ? ::pread(device->fd, bounce.data() + done, bytes - done, at)
+                            : ::pwrite(device->fd, bounce.data() + done, bytes - done, at);
         if (n < 0 && errno == EINTR) continue;
         // A handle that fell back to read-only sharing cannot write.
-        if (n < 0 && errno == EBADF) return fail(ERROR_ACCESS_DENIED);
-        if (n < 0) return fail(windowsError(errno, Transfer::Write));
-        if (n == 0) return fail(ERROR_WRITE_FAULT);
+        if (n < 0 && errno == EBADF && !reading) return fail(ERROR_ACCESS_DENIED);
+        if (n < 0) return fail(windowsError(errno, direction));
+        if (n == 0) {
+            if (reading) break;  // end of the device or file
+            return fail(ERROR_WRITE_FAULT);
+        }
         done += static_cast<uint32_t>(n);
     }
+    if (reading) std::memcpy(readInto, bounce.data(), done);
     device->position += done;
     if (transferred != nullptr) *transferred = done;
     return true;

@@ -19,6 +19,7 @@
 // closes its partition node (transfers through it are refused), so that the
 // kernel can re-read the drive's partition table while the lock-out lasts.
 
+#include "platform/linux/linux_errors.h"
 #include "platform/linux/linux_sysfs.h"
 #include "platform/linux/linux_volumes.h"
 #include "platform/platform.h"
@@ -95,6 +96,9 @@ private:
     bool updateProperties(OpenDevice& device);
 
     static bool fail(uint32_t error);
+    // One positioned read or write through the aligned bounce buffer.
+    bool transfer(Handle handle, linuxos::Transfer direction, void* readInto, const void* writeFrom,
+                  uint32_t bytes, uint32_t* transferred);
 
     LinuxRoots roots_;
     linuxos::Sysfs sysfs_;
