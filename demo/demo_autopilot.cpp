@@ -25,7 +25,7 @@ ZelRecoveryInstallPage* installPageOf(ZelRecoveryWizard& wizard) {
 DemoAutopilot::DemoAutopilot(ZelRecoveryWizard& wizard, const QString& pictureFolder,
                              std::function<void()> beforeInstall)
     : wizard_(wizard), pictureFolder_(pictureFolder), beforeInstall_(std::move(beforeInstall)) {
-    QDir().mkpath(pictureFolder_);
+    if (!pictureFolder_.isEmpty()) QDir().mkpath(pictureFolder_);
 }
 
 void DemoAutopilot::start() {
@@ -37,6 +37,7 @@ void DemoAutopilot::later() {
 }
 
 void DemoAutopilot::save(const QString& name) {
+    if (pictureFolder_.isEmpty()) return;
     const QString path = pictureFolder_ + "/" + name + ".png";
     const QPixmap picture = wizard_.grab();
     if (!picture.save(path)) std::fprintf(stderr, "demo: cannot write %s\n", qPrintable(path));
@@ -61,6 +62,25 @@ void DemoAutopilot::onProgress(int value) {
     save("3_install_running");
 }
 
+void DemoAutopilot::selectRow() {
+    auto* list = wizard_.currentPage()->findChild<QListWidget*>();
+    auto* page = qobject_cast<ZelRecoveryDriveSelectPage*>(wizard_.currentPage());
+    if (list == nullptr || page == nullptr || list->count() == 0) return;
+    if (drive_ < 0) {
+        list->setCurrentRow(0);
+        return;
+    }
+    for (int row = 0; row < list->count(); ++row) {
+        list->setCurrentRow(row);
+        int number = -1;
+        QString text;
+        if (page->selectedDrive(number, text) && number == drive_) return;
+    }
+    // Next must not go on with some other drive.
+    list->clearSelection();
+    std::fprintf(stderr, "demo: drive %d is not listed\n", drive_);
+}
+
 void DemoAutopilot::step() {
     ZelRecoveryInstallPage* install = installPageOf(wizard_);
     switch (stage_) {
@@ -68,13 +88,11 @@ void DemoAutopilot::step() {
         save("0_introduction");
         press(QWizard::NextButton);
         break;
-    case 1: {
-        auto* list = wizard_.currentPage()->findChild<QListWidget*>();
-        if (list != nullptr && list->count() > 0) list->setCurrentRow(0);
+    case 1:
+        selectRow();
         save("1_drive_selection");
         press(QWizard::NextButton);
         break;
-    }
     case 2:
         save("2_confirm");
         if (beforeInstall_) beforeInstall_();

@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cstring>
 #include <linux/fs.h>
-#include <linux/hdreg.h>
 #include <sys/ioctl.h>
 #include <thread>
 #include <unistd.h>
@@ -20,8 +19,8 @@ namespace {
 using linuxos::BlockName;
 using linuxos::windowsError;
 
-constexpr uint32_t kDefaultHeads = 255;
-constexpr uint32_t kDefaultSectorsPerTrack = 63;
+constexpr uint32_t kHeads = 255;
+constexpr uint32_t kSectorsPerTrack = 63;
 constexpr uint32_t kSysfsSectorSize = 512;
 constexpr uint32_t kDescriptorMinimum = 8;  // Version and Size: enough to learn the full size
 constexpr int kRereadAttempts = 10;
@@ -136,17 +135,13 @@ bool LinuxPlatform::geometry(OpenDevice& device, std::vector<uint8_t>* record) {
         int sectorSize = 0;
         if (::ioctl(device.fd, BLKSSZGET, &sectorSize) != 0) return fail(windowsError(errno));
         facts.bytesPerSector = static_cast<uint32_t>(sectorSize);
-        // Drivers without a geometry of their own get the usual translation.
-        struct hd_geometry reported {};
-        if (::ioctl(device.fd, HDIO_GETGEO, &reported) == 0 && reported.heads != 0 &&
-            reported.sectors != 0) {
-            facts.heads = reported.heads;
-            facts.sectorsPerTrack = reported.sectors;
-        } else {
-            facts.heads = kDefaultHeads;
-            facts.sectorsPerTrack = kDefaultSectorsPerTrack;
-        }
     }
+    // Always the translation that Windows' disk class driver gives USB and SCSI
+    // disks. HDIO_GETGEO is not asked: the kernel derives its answer from the
+    // partition table the card holds now (or from the size), so the new layout
+    // would depend on the card's old contents and differ from the images'.
+    facts.heads = kHeads;
+    facts.sectorsPerTrack = kSectorsPerTrack;
     facts.removable = removable(device);
     *record = linuxos::geometryRecord(facts);
     return true;

@@ -9,6 +9,9 @@
 // get letters from 'D' on in mount order; after IOCTL_DISK_UPDATE_PROPERTIES
 // the drive's first partition gets one too; letters stay with their partition.
 //
+// Geometry: 255 heads and 63 sectors per track for every drive, as Windows
+// reports USB and SCSI disks, whatever the kernel's HDIO_GETGEO would say.
+//
 // Locks: share mode 0 opens the device with O_EXCL (the kernel refuses it while
 // a partition is mounted or another exclusive opener holds it), plus an flock
 // so that our own handles exclude each other as Windows share modes do; that

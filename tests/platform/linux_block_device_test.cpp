@@ -59,14 +59,14 @@ TEST_F(LinuxBlockDevice, ExclusiveOpenGeometryAndUnbufferedSectors) {
     EXPECT_EQ(os.GetLastError(), ERROR_SHARING_VIOLATION);
     EXPECT_TRUE(os.DeviceIoControl(drive, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, nullptr));
 
-    // Size and sector size from the device; no driver geometry, so 255/63.
+    // Size and sector size from the device; the geometry is always 255/63.
     std::vector<uint8_t> record(33);
     ASSERT_TRUE(os.DeviceIoControl(drive, IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, nullptr, 0,
                                    record.data(), 33, nullptr));
     EXPECT_EQ(le64(&record[GEOMETRY_EX_DISK_SIZE]), kImageBytes);
     EXPECT_EQ(le32(&record[GEOMETRY_EX_BYTES_PER_SECTOR]), 512u);
-    EXPECT_NE(le32(&record[GEOMETRY_EX_TRACKS_PER_CYLINDER]), 0u);
-    EXPECT_NE(le32(&record[GEOMETRY_EX_SECTORS_PER_TRACK]), 0u);
+    EXPECT_EQ(le32(&record[GEOMETRY_EX_TRACKS_PER_CYLINDER]), 255u);
+    EXPECT_EQ(le32(&record[GEOMETRY_EX_SECTORS_PER_TRACK]), 63u);
 
     std::vector<uint8_t> storage(513), back(513);
     uint8_t* out = storage.data() + 1;
