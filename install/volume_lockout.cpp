@@ -18,8 +18,10 @@ int lastError() {
 }
 
 // Opens, checks and locks one volume. Returns its handle when it lies on the
-// drive and is now locked, INVALID_HANDLE_VALUE otherwise.
-platform::Handle lockVolume(char letter, int driveNumber) {
+// drive and is now locked, INVALID_HANDLE_VALUE otherwise; `refused` tells
+// whether it lies on the drive but refused the lock.
+platform::Handle lockVolume(char letter, int driveNumber, bool& refused) {
+    refused = false;
     platform::Platform& os = platform::os();
     char16_t path[VOLUME_PATH_CHARS];
     formatWideLetter(path, VOLUME_PATH_CHARS, u"\\\\.\\%c:", letter);
@@ -45,6 +47,7 @@ platform::Handle lockVolume(char letter, int driveNumber) {
         const int error = lastError();
         debugPrint("LOCK_VOLUME for %s failed: %d\n", wideToUtf8(path).c_str(), error);
         os.CloseHandle(volume);
+        refused = true;
         return platform::INVALID_HANDLE_VALUE;
     }
     if (!control(volume, platform::FSCTL_DISMOUNT_VOLUME)) {
@@ -78,7 +81,10 @@ KeptVolumes lockDriveVolumes(int driveNumber) {
     const uint32_t mask = platform::os().GetLogicalDrives();
     for (int i = 0; i < LETTER_COUNT; ++i) {
         if ((mask & (1u << i)) == 0) continue;
-        platform::Handle volume = lockVolume(static_cast<char>('A' + i), driveNumber);
+        const char letter = static_cast<char>('A' + i);
+        bool refused = false;
+        platform::Handle volume = lockVolume(letter, driveNumber, refused);
+        if (refused && kept.refused == '\0') kept.refused = letter;
         if (volume == platform::INVALID_HANDLE_VALUE) continue;
         if (kept.first == platform::INVALID_HANDLE_VALUE) {
             kept.first = volume;

@@ -8,6 +8,8 @@
 struct KeptVolumes {
     platform::Handle first = platform::INVALID_HANDLE_VALUE;
     platform::Handle second = platform::INVALID_HANDLE_VALUE;
+    // The letter of the first volume on the drive that refused its lock ('\0': none).
+    char refused = '\0';
 };
 
 // Locks and dismounts the volumes that lie on drive `driveNumber`, in letter

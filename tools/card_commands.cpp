@@ -8,6 +8,7 @@
 #include "install/partition_format_stage.h"
 #include "main/drive_discovery.h"
 #include "tools/boot_files_copy.h"
+#include "tools/busy_volume.h"
 #include "tools/card_inspection.h"
 #include "tools/card_target.h"
 #include "tools/console_report.h"
@@ -60,6 +61,10 @@ int runDiskStage(const CardOptions& options, std::ostream& out, std::ostream& er
     bool done = false;
     {
         OpenCard card(*target);
+        if (card.refusedVolume() != '\0') {
+            err << busyVolumeSentence(card.refusedVolume()) << std::endl;
+            return EXIT_FAILED;
+        }
         if (!card.isOpen()) {
             err << "Could not open " << target->name() << " for writing." << std::endl;
             return EXIT_FAILED;

@@ -83,6 +83,8 @@ bool checkRemovableDrive(int driveNumber, std::ostream& err) {
 }
 
 OpenCard::OpenCard(const CardTarget& target) : kept_(lockDriveVolumes(target.driveNumber())) {
+    // A volume that stays mounted would write its cached state over the new card.
+    if (kept_.refused != '\0') return;
     open_ = openPhysicalDrive(target.drivePath(), handle_, diskSectors_, heads_, sectorsPerTrack_);
     if (!open_) debugPrint("Failed to open disk\n");
 }

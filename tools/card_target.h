@@ -53,7 +53,10 @@ public:
     OpenCard(const OpenCard&) = delete;
     OpenCard& operator=(const OpenCard&) = delete;
 
+    // False also when a volume of the drive refused its lock: then the drive
+    // is not opened at all, and refusedVolume() gives that volume's letter.
     bool isOpen() const { return open_; }
+    char refusedVolume() const { return kept_.refused; }
     platform::Handle handle() const { return handle_; }
     uint32_t diskSectors() const { return diskSectors_; }
     uint32_t heads() const { return heads_; }

@@ -98,6 +98,7 @@ TEST_F(VolumeLockoutTest, RefusalsAreLoggedAndTheVolumeLeftAlone) {
                                        "LOCK_VOLUME for \\\\.\\F: failed: 5\n"}));
     EXPECT_TRUE(sim.volume('F').mounted);
     EXPECT_FALSE(sim.volumeLocked('F'));
+    EXPECT_EQ(kept.refused, 'F');
     EXPECT_TRUE(sim.volumeLocked('H'));
     EXPECT_NE(kept.first, INVALID_HANDLE_VALUE);
     EXPECT_EQ(kept.second, INVALID_HANDLE_VALUE);

@@ -153,23 +153,47 @@ TEST_F(CardDrives, UnconfirmedOrMissingDrivesAreRefusedBeforeAnyWrite) {
     EXPECT_EQ(sim.writeCount(), 0u);
 }
 
-TEST_F(CardDrives, AFailedOpenReportsTheWizardsLineAndReleasesTheVolumes) {
+TEST_F(CardDrives, AFailedOpenOrABusyVolumeWritesNothingAndReleasesTheVolumes) {
     addDrive(2, CARD_BYTES, true);
     platform::SimVolume volume;
     volume.directory = dir.path();
     volume.driveNumber = 2;
     sim.addVolume('F', volume);
-    sim.faults().refuseDriveLock = true;
-
-    const Outcome run = card({"partition", "2", "--yes-destroy-drive", "2"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "Could not open drive 2 for writing.\n");
-    const std::vector<std::string> lines = sim.debugLines();
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines.back(), "Failed to open disk\n");
-    EXPECT_EQ(sim.writeCount(), 0u);
-    EXPECT_FALSE(sim.volumeLocked('F'));
-    EXPECT_EQ(sim.openHandleCount(), 0);
+    sim.addVolume('G', volume);
+    struct Case {
+        bool busy;  // F refuses its lock; otherwise the drive refuses its own
+        std::string err, lastDebugLine;
+    };
+    const Case cases[] = {
+        {false, "Could not open drive 2 for writing.\n", "Failed to open disk\n"},
+        // A mounted volume would write its cached state over the new card:
+        // the drive is not even opened.
+        {true,
+         "The card's volume at " + dir.path() +
+             " is busy: a program has files open on it. Close them (or unmount the volume) and "
+             "try again.\n",
+         "LOCK_VOLUME for \\\\.\\F: failed: 5\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.busy ? "busy volume" : "drive lock refused");
+        sim.faults().refuseDriveLock = !c.busy;
+        if (c.busy) sim.faults().refuseVolumeLock.insert('F');
+        sim.clearCalls();
+        const Outcome run = card({"partition", "2", "--yes-destroy-drive", "2"});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, c.err);
+        const std::vector<std::string> lines = sim.debugLines();
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines.back(), c.lastDebugLine);
+        EXPECT_EQ(sim.writeCount(), 0u);
+        bool driveOpened = false;
+        for (const platform::SimCall& call : sim.calls())
+            driveOpened = driveOpened || (call.name == "CreateFileA" && call.shareMode == 0);
+        EXPECT_EQ(driveOpened, !c.busy);
+        EXPECT_FALSE(sim.volumeLocked('F'));
+        EXPECT_FALSE(sim.volumeLocked('G'));
+        EXPECT_EQ(sim.openHandleCount(), 0);
+    }
 }
 
 }  // namespace

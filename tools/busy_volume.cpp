@@ -1,0 +1,14 @@
+#include "tools/busy_volume.h"
+
+#include "platform/platform.h"
+
+std::string busyVolumeSentence(char letter) {
+    // The volume is still mounted (that is why it refused), so its root is
+    // where the user sees it; the letter stands in when there is none.
+    std::string place = platform::os().volumeRoot(letter);
+    while (place.size() > 1 && (place.back() == '/' || place.back() == '\\')) place.pop_back();
+    if (place.empty()) place = std::string(1, letter) + ":";
+    return "The card's volume at " + place +
+           " is busy: a program has files open on it. Close them (or unmount the volume) and "
+           "try again.";
+}
