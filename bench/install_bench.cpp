@@ -82,8 +82,9 @@ int main(int argc, char** argv) {
 
     TimingReport report;
     char drivePath[DRIVE_PATH_CHARS] = {};
+    CardInstallation installation;
     const Clock::time_point start = Clock::now();
-    runInstallation(report, 1, drivePath);
+    installation.run(report, 1, drivePath);
     const Clock::time_point end = Clock::now();
 
     std::printf("ok=%d seconds=%.4f disk_seconds=%.4f deploy_seconds=%.4f sectors_written=%llu "

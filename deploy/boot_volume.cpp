@@ -1,6 +1,6 @@
 #include "deploy/boot_volume.h"
 
-#include "deploy/volume_extents.h"
+#include "disk/volume_extents.h"
 #include "util/debug.h"
 #include "util/text.h"
 

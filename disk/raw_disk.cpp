@@ -1,7 +1,7 @@
 #include "disk/raw_disk.h"
 
 #include "util/debug.h"
-#include "util/little_endian.h"
+#include "platform/little_endian.h"
 
 #include <cstring>
 

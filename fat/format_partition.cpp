@@ -6,7 +6,7 @@
 #include "fat/fat_volume_writer.h"
 #include "fat/sector_io.h"
 #include "util/debug.h"
-#include "util/little_endian.h"
+#include "platform/little_endian.h"
 
 #include <array>
 

@@ -1,11 +1,12 @@
 #pragma once
 // The last installation stage: boot files and firmware onto the new boot volume.
 
+#include "deploy/file_deployer.h"
 #include "install/stage_report.h"
 
-// Finds the first volume (by letter) on drive `driveNumber`, copies
-// "files/boot" to its \boot folder and "firmware/t6-board.fw" to
-// \boot\bzImage, moving the progress from `first` to `last`. No boot volume:
-// failed at once, with the bar where it was. A failed copy marks the run
-// failed, and the stage still runs to its end.
-void deployFiles(StageReport& report, int driveNumber, int first, int last);
+// Has `deployer` find the boot volume of drive `driveNumber` and copy the boot
+// folder and the firmware onto it, moving the progress from `first` to
+// `last`. No boot volume: failed at once, with the bar where it was. A failed
+// copy marks the run failed, and the stage still runs to its end.
+void deployFiles(StageReport& report, FileDeployer& deployer, int driveNumber, int first,
+                 int last);

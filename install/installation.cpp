@@ -1,48 +1,48 @@
 #include "install/installation.h"
 
-#include "disk/raw_disk.h"
+#include "deploy/mounted_volume_deployer.h"
 #include "install/bootloader_stage.h"
 #include "install/deploy_stage.h"
+#include "install/held_drive.h"
 #include "install/partition_format_stage.h"
-#include "install/volume_lockout.h"
-#include "util/debug.h"
+#include "install/stage_spans.h"
 #include "util/text.h"
 
-#include <cstdint>
+void runInstallation(StageReport& report, const InstallTarget& target, FileDeployer* deployer) {
+    const InstallationSpans& spans = INSTALLATION_SPANS;
+    {
+        HeldDrive drive(target);
+        if (!drive.open()) report.setFailed();
 
-void runInstallation(StageReport& report, int driveNumber, char* drivePath) {
-    formatNarrow(drivePath, DRIVE_PATH_CHARS, "\\\\.\\PhysicalDrive%d", driveNumber);
-
-    KeptVolumes kept = lockDriveVolumes(driveNumber);
-
-    platform::Handle disk = platform::INVALID_HANDLE_VALUE;
-    uint32_t diskSectors = 0, heads = 0, sectorsPerTrack = 0;
-    if (!openPhysicalDrive(drivePath, disk, diskSectors, heads, sectorsPerTrack)) {
-        report.setFailed();
-        debugPrint("Failed to open disk\n");
+        if (!report.failed()) {
+            partitionAndFormat(report, drive.handle(), drive.diskSectors(), drive.heads(),
+                               drive.sectorsPerTrack(), spans.partitionFormat.first,
+                               spans.partitionFormat.last);
+            // The boot loader goes only onto a card that was partitioned and formatted.
+            if (!report.failed())
+                installBootloader(report, drive.handle(), spans.bootloader.first,
+                                  spans.bootloader.last);
+        }
+        // The drive and the volumes go back on every path, so nothing stays
+        // locked after the run. A refused unlock leaves that volume in doubt,
+        // so the files are not deployed and the run ends as failed.
+        if (!drive.release()) report.setFailed();
     }
 
-    if (!report.failed()) {
-        partitionAndFormat(report, disk, diskSectors, heads, sectorsPerTrack, 0, 33);
-        // The boot loader goes only onto a card that was partitioned and formatted.
-        if (!report.failed()) installBootloader(report, disk, 34, 66);
-    }
-    // The drive goes back whatever happened, also when it opened but could
-    // not be locked or measured: nothing later needs it, and the OS must
-    // re-read the partition table before the volumes come back.
-    if (disk != platform::INVALID_HANDLE_VALUE) releaseDisk(disk);
-
-    // Unlocked on every path, so no volume stays locked after the run. A
-    // refused unlock leaves that volume in doubt, so the files are not
-    // deployed and the run ends as failed.
-    if (!unlockDriveVolumes(kept)) report.setFailed();
-
-    if (!report.failed()) deployFiles(report, driveNumber, 67, 99);
+    if (!report.failed() && deployer != nullptr)
+        deployFiles(report, *deployer, target.driveNumber(), spans.deploy.first, spans.deploy.last);
 
     if (report.failed()) {
         report.resetProgress();
         report.showText("Finished - an error occurred");
     } else {
-        report.show(100, "Finished successfully");
+        report.show(spans.finished, "Finished successfully");
     }
+}
+
+void CardInstallation::run(StageReport& report, int driveNumber, char* drivePath) {
+    const InstallTarget target(driveNumber);
+    formatNarrow(drivePath, DRIVE_PATH_CHARS, "%s", target.drivePath());
+    MountedVolumeDeployer deployer;
+    runInstallation(report, target, &deployer);
 }

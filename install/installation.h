@@ -1,13 +1,29 @@
 #pragma once
-// The whole rebuild of one card, as the install page runs it.
+// The whole rebuild of one card: the one installation sequence, whoever runs
+// it (the wizard's install page, t6-card).
 
+#include "deploy/file_deployer.h"
+#include "install/install_target.h"
 #include "install/stage_report.h"
 
-constexpr int DRIVE_PATH_CHARS = 256;
+// Locks the target drive's volumes, opens the drive, partitions and formats
+// it, writes the boot loader, releases drive and volumes, has `deployer` put
+// the boot files onto the new boot volume (no deployer: the card gets no
+// files) and shows the final status. Failure is left in report.failed().
+void runInstallation(StageReport& report, const InstallTarget& target, FileDeployer* deployer);
 
-// Locks the drive's volumes, opens the drive, partitions and formats it,
-// writes the boot loader, releases drive and volumes, deploys the boot files
-// from the working directory and shows the final status. Fills `drivePath`
-// ("\\.\PhysicalDriveN", DRIVE_PATH_CHARS characters). Failure is left in
-// report.failed(); the caller then marks the run complete.
-void runInstallation(StageReport& report, int driveNumber, char* drivePath);
+// What the install page runs; tests hand the page a stand-in.
+class Installation {
+public:
+    virtual ~Installation() = default;
+    // Rebuilds the card in drive `driveNumber` and fills `drivePath`
+    // ("\\.\PhysicalDriveN", DRIVE_PATH_CHARS characters).
+    virtual void run(StageReport& report, int driveNumber, char* drivePath) = 0;
+};
+
+// The wizard's installation: a drive of the backend in force, with the boot
+// files and the firmware from the working directory.
+class CardInstallation final : public Installation {
+public:
+    void run(StageReport& report, int driveNumber, char* drivePath) override;
+};

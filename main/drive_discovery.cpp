@@ -1,97 +1,28 @@
 #include "main/drive_discovery.h"
 
-#include "platform/platform.h"
-#include "util/little_endian.h"
-#include "util/text.h"
-
 #include <QCoreApplication>
 
-#include <cstring>
-
 namespace {
-
-constexpr uint32_t REQUIRED_BYTES_PER_SECTOR = 512;
-constexpr uint32_t GEOMETRY_EX_BYTES = 40;
-constexpr int PATH_CHARS = 256;
 
 QString translated(const char* text) {
     return QCoreApplication::translate("ZelRecoveryDriveSelectPage", text);
 }
 
-// The four device requests of one open drive; false as soon as one rules it out.
-bool describeDrive(platform::Handle handle, QString* rowText) {
-    platform::Platform& os = platform::os();
-    uint32_t returned = 0;
-
-    uint8_t hotplug[platform::HOTPLUG_INFO_SIZE] = {};
-    if (!os.DeviceIoControl(handle, platform::IOCTL_STORAGE_GET_HOTPLUG_INFO, nullptr, 0,
-                            hotplug, sizeof hotplug, &returned) ||
-        hotplug[platform::HOTPLUG_MEDIA_REMOVABLE] == 0)
-        return false;
-
-    if (!os.DeviceIoControl(handle, platform::IOCTL_STORAGE_CHECK_VERIFY, nullptr, 0, nullptr, 0,
-                            &returned))
-        return false;
-
-    uint8_t geometry[GEOMETRY_EX_BYTES] = {};
-    if (!os.DeviceIoControl(handle, platform::IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, nullptr, 0,
-                            geometry, sizeof geometry, &returned) ||
-        loadLe32(geometry + platform::GEOMETRY_EX_BYTES_PER_SECTOR) != REQUIRED_BYTES_PER_SECTOR)
-        return false;
-    const int64_t diskSize = static_cast<int64_t>(loadLe64(geometry + platform::GEOMETRY_EX_DISK_SIZE));
-
-    // StorageDeviceProperty, PropertyStandardQuery, no additional parameter.
-    uint8_t query[platform::PROPERTY_QUERY_SIZE] = {};
-    // Zeroed so that every text in it stays terminated whatever the device fills.
-    uint8_t descriptor[DEVICE_DESCRIPTOR_BYTES];
-    std::memset(descriptor, 0, sizeof descriptor);
-    if (!os.DeviceIoControl(handle, platform::IOCTL_STORAGE_QUERY_PROPERTY, query, sizeof query,
-                            descriptor, sizeof descriptor, &returned))
-        return false;
-
-    const QString vendor = descriptorText(
-        descriptor, sizeof descriptor, loadLe32(descriptor + platform::DESCRIPTOR_VENDOR_OFFSET));
-    const QString product = descriptorText(
-        descriptor, sizeof descriptor, loadLe32(descriptor + platform::DESCRIPTOR_PRODUCT_OFFSET));
-    *rowText = driveRowText(vendor, product, diskSize);
-    return true;
-}
-
 }  // namespace
 
 bool probeDrive(int number, QString* rowText) {
-    char path[PATH_CHARS];
-    formatNarrow(path, sizeof path, "\\\\.\\PhysicalDrive%d", number);
-
-    platform::Platform& os = platform::os();
-    const platform::Handle handle =
-        os.CreateFileA(path, platform::GENERIC_READ | platform::GENERIC_WRITE,
-                       platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE,
-                       platform::OPEN_EXISTING, 0);
-    if (handle == platform::INVALID_HANDLE_VALUE) return false;
-    const bool candidate = describeDrive(handle, rowText);
-    os.CloseHandle(handle);
-    return candidate;
+    DriveDescription description;
+    if (!probeDrive(number, description)) return false;
+    *rowText = driveRowText(QString::fromStdString(description.vendor),
+                            QString::fromStdString(description.product), description.diskSize);
+    return true;
 }
 
 QString driveRowText(const QString& vendor, const QString& product, int64_t diskSize) {
-    double capacity = static_cast<double>(diskSize) / 1000000.0;
-    const char* unit = "MB";
-    if (capacity >= 1000.0) {
-        capacity /= 1000.0;
-        unit = "GB";
-    }
-    const qlonglong whole = static_cast<qlonglong>(capacity);  // truncates toward zero
+    const DriveCapacity capacity = driveCapacity(diskSize);
     return translated("%1 %2 %3 %4")
         .arg(vendor)
         .arg(product)
-        .arg(whole)
-        .arg(translated(unit));
-}
-
-QString descriptorText(const uint8_t* buffer, std::size_t size, uint32_t offset) {
-    if (offset == 0 || offset >= size) return QString();
-    const char* text = reinterpret_cast<const char*>(buffer + offset);
-    const std::size_t length = strnlen(text, size - offset);
-    return QString::fromUtf8(text, static_cast<int>(length));
+        .arg(capacity.whole)
+        .arg(translated(capacity.unit));
 }

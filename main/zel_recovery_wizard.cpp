@@ -258,42 +258,46 @@ int ZelRecoveryInstallPage::nextId() const {
     return QWizardPage::nextId();
 }
 
+void ZelRecoveryInstallPage::setInstallation(Installation* installation) {
+    installation_ = installation != nullptr ? installation : &cardInstallation_;
+}
+
 void ZelRecoveryInstallPage::doInstallation() {
-    runInstallation(*this, driveNumber, drivePath);
+    installation_->run(report_, driveNumber, drivePath);
     installComplete = true;
     emit completeChanged();
 }
 
-void ZelRecoveryInstallPage::show(int value, const char* statusText) {
-    progressBar->setValue(value);
-    statusLabel->setText(tr(statusText));
+void ZelRecoveryInstallPage::Report::show(int value, const char* statusText) {
+    page_.progressBar->setValue(value);
+    page_.statusLabel->setText(ZelRecoveryInstallPage::tr(statusText));
     pumpEvents();
 }
 
-void ZelRecoveryInstallPage::showValue(int value) {
-    progressBar->setValue(value);
+void ZelRecoveryInstallPage::Report::showValue(int value) {
+    page_.progressBar->setValue(value);
     pumpEvents();
 }
 
-void ZelRecoveryInstallPage::showText(const char* statusText) {
-    statusLabel->setText(tr(statusText));
+void ZelRecoveryInstallPage::Report::showText(const char* statusText) {
+    page_.statusLabel->setText(ZelRecoveryInstallPage::tr(statusText));
     pumpEvents();
 }
 
-void ZelRecoveryInstallPage::resetProgress() {
-    progressBar->reset();
+void ZelRecoveryInstallPage::Report::resetProgress() {
+    page_.progressBar->reset();
     pumpEvents();
 }
 
-void ZelRecoveryInstallPage::setFailed() {
-    installFailed = true;
+void ZelRecoveryInstallPage::Report::setFailed() {
+    page_.installFailed = true;
 }
 
-bool ZelRecoveryInstallPage::failed() const {
-    return installFailed;
+bool ZelRecoveryInstallPage::Report::failed() const {
+    return page_.installFailed;
 }
 
-void ZelRecoveryInstallPage::pumpEvents() {
+void ZelRecoveryInstallPage::Report::pumpEvents() {
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 

@@ -85,26 +85,25 @@ public:
     QLabel* selectedDriveLabel;  // the chosen drive's list text
 };
 
-// Runs the installation and shows its progress; the stages report to it.
-class ZelRecoveryInstallPage : public QWizardPage, public StageReport {
+// Runs the installation and shows its progress; the stages report to it
+// through stageReport().
+class ZelRecoveryInstallPage : public QWizardPage {
     Q_OBJECT
 
 public:
     explicit ZelRecoveryInstallPage(QWidget* parent);
+
+    // What doInstallation runs: the card installation unless another is set
+    // (not owned; nullptr goes back to the card installation).
+    void setInstallation(Installation* installation);
+    // The page as the stages see it: bar and label, repainted after each change.
+    StageReport& stageReport() { return report_; }
 
     // Starts the installation from the event loop once the page is shown.
     void initializePage() override;
     void cleanupPage() override;
     bool isComplete() const override;
     int nextId() const override;
-
-    using QWizardPage::show;
-    void show(int value, const char* statusText) override;
-    void showValue(int value) override;
-    void showText(const char* statusText) override;
-    void resetProgress() override;
-    void setFailed() override;
-    bool failed() const override;
 
     QLabel* statusLabel;
     QProgressBar* progressBar;
@@ -117,8 +116,25 @@ protected slots:
     void doInstallation();
 
 private:
-    // Lets the page repaint after a visible change, holding back user input.
-    void pumpEvents();
+    class Report final : public StageReport {
+    public:
+        explicit Report(ZelRecoveryInstallPage& page) : page_(page) {}
+        void show(int value, const char* statusText) override;
+        void showValue(int value) override;
+        void showText(const char* statusText) override;
+        void resetProgress() override;
+        void setFailed() override;
+        bool failed() const override;
+
+    private:
+        // Lets the page repaint after a visible change, holding back user input.
+        static void pumpEvents();
+        ZelRecoveryInstallPage& page_;
+    };
+
+    Report report_{*this};
+    CardInstallation cardInstallation_;
+    Installation* installation_ = &cardInstallation_;
 };
 
 class ZelRecoveryFinishPage : public QWizardPage {

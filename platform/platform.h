@@ -91,6 +91,13 @@ constexpr uint32_t DISK_EXTENTS_FIRST_STARTING_OFFSET = 16;
 constexpr uint32_t DISK_EXTENTS_FIRST_LENGTH = 24;
 constexpr uint32_t DISK_EXTENTS_ONE_SIZE = 32;
 
+// What a device path of the OS's own naming ("/dev/sdb") stands for.
+enum class DeviceKind { None, Drive, Partition, Loop };
+struct DeviceNode {
+    DeviceKind kind = DeviceKind::None;
+    int driveNumber = -1;  // Drive: its number; Partition: the number of its drive
+};
+
 class Platform {
 public:
     virtual ~Platform() = default;
@@ -126,6 +133,11 @@ public:
     // Ends file access through volumeRoot paths: flushes, and releases any
     // mount the backend made itself. Nothing to do where the OS owns mounts.
     virtual void releaseVolumeRoots() = 0;
+
+    // For tools that take a drive the way the OS names it: whether `path` is
+    // a whole drive (and which), a partition of one, a loop device, or none of
+    // these. Nothing is opened. Backends without such names answer None.
+    virtual DeviceNode deviceNode(const std::string& path) = 0;
 
     // The debugger output channel.
     virtual void OutputDebugStringA(const char* text) = 0;

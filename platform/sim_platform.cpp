@@ -1,5 +1,7 @@
 #include "platform/sim_platform.h"
 
+#include "platform/little_endian.h"
+
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -8,14 +10,6 @@
 namespace platform {
 
 namespace {
-
-void putU32(unsigned char* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
-
-void putU64(unsigned char* p, uint64_t v) {
-    for (int i = 0; i < 8; ++i) p[i] = uint8_t(v >> (8 * i));
-}
 
 std::string narrow(const char16_t* wide) {
     std::string text;
@@ -225,19 +219,19 @@ bool SimPlatform::driveIoctl(Open& open, uint32_t code, const void* in, uint32_t
         if (outSize < GEOMETRY_EX_MIN_SIZE) return fail(ERROR_INSUFFICIENT_BUFFER);
         std::memset(bytes, 0, outSize);
         const uint64_t perCylinder = uint64_t(drive.heads) * drive.sectorsPerTrack * drive.bytesPerSector;
-        putU64(bytes + GEOMETRY_EX_CYLINDERS, perCylinder == 0 ? 0 : size / perCylinder);
-        putU32(bytes + GEOMETRY_EX_MEDIA_TYPE, drive.removable ? MEDIA_TYPE_REMOVABLE : MEDIA_TYPE_FIXED);
-        putU32(bytes + GEOMETRY_EX_TRACKS_PER_CYLINDER, drive.heads);
-        putU32(bytes + GEOMETRY_EX_SECTORS_PER_TRACK, drive.sectorsPerTrack);
-        putU32(bytes + GEOMETRY_EX_BYTES_PER_SECTOR, drive.bytesPerSector);
-        putU64(bytes + GEOMETRY_EX_DISK_SIZE, size);
+        storeLe64(bytes + GEOMETRY_EX_CYLINDERS, perCylinder == 0 ? 0 : size / perCylinder);
+        storeLe32(bytes + GEOMETRY_EX_MEDIA_TYPE, drive.removable ? MEDIA_TYPE_REMOVABLE : MEDIA_TYPE_FIXED);
+        storeLe32(bytes + GEOMETRY_EX_TRACKS_PER_CYLINDER, drive.heads);
+        storeLe32(bytes + GEOMETRY_EX_SECTORS_PER_TRACK, drive.sectorsPerTrack);
+        storeLe32(bytes + GEOMETRY_EX_BYTES_PER_SECTOR, drive.bytesPerSector);
+        storeLe64(bytes + GEOMETRY_EX_DISK_SIZE, size);
         if (bytesReturned != nullptr) *bytesReturned = outSize < 40 ? outSize : 40;
         break;
     }
     case IOCTL_STORAGE_GET_HOTPLUG_INFO:
         if (outSize < HOTPLUG_INFO_SIZE) return fail(ERROR_INSUFFICIENT_BUFFER);
         std::memset(bytes, 0, HOTPLUG_INFO_SIZE);
-        putU32(bytes, HOTPLUG_INFO_SIZE);
+        storeLe32(bytes, HOTPLUG_INFO_SIZE);
         bytes[HOTPLUG_MEDIA_REMOVABLE] = drive.removable ? 1 : 0;
         bytes[HOTPLUG_MEDIA_REMOVABLE + 1] = drive.removable ? 1 : 0;
         if (bytesReturned != nullptr) *bytesReturned = HOTPLUG_INFO_SIZE;
@@ -250,8 +244,8 @@ bool SimPlatform::driveIoctl(Open& open, uint32_t code, const void* in, uint32_t
         const size_t need = DESCRIPTOR_HEADER_SIZE + drive.vendor.size() + 1 + drive.product.size() + 1;
         if (outSize < DESCRIPTOR_HEADER_SIZE) return fail(ERROR_INSUFFICIENT_BUFFER);
         std::memset(bytes, 0, DESCRIPTOR_HEADER_SIZE);
-        putU32(bytes, 1);
-        putU32(bytes + 4, static_cast<uint32_t>(need));
+        storeLe32(bytes, 1);
+        storeLe32(bytes + 4, static_cast<uint32_t>(need));
         bytes[10] = drive.removable ? 1 : 0;
         uint32_t at = DESCRIPTOR_HEADER_SIZE;
         auto place = [&](const std::string& text, bool report, uint32_t override, uint32_t field) {
@@ -261,7 +255,7 @@ bool SimPlatform::driveIoctl(Open& open, uint32_t code, const void* in, uint32_t
                 offset = at;
                 at += static_cast<uint32_t>(text.size() + 1);
             }
-            putU32(bytes + field, override != 0 ? override : offset);
+            storeLe32(bytes + field, override != 0 ? override : offset);
         };
         place(drive.vendor, drive.reportVendor, drive.vendorOffsetOverride, DESCRIPTOR_VENDOR_OFFSET);
         place(drive.product, drive.reportProduct, drive.productOffsetOverride, DESCRIPTOR_PRODUCT_OFFSET);
@@ -287,8 +281,8 @@ bool SimPlatform::volumeIoctl(Open& open, uint32_t code, void* out, uint32_t out
         if (volume.driveNumber < 0) return fail(ERROR_INVALID_FUNCTION);
         if (outSize < DISK_EXTENTS_ONE_SIZE) return fail(ERROR_MORE_DATA);
         std::memset(bytes, 0, DISK_EXTENTS_ONE_SIZE);
-        putU32(bytes + DISK_EXTENTS_COUNT, 1);
-        putU32(bytes + DISK_EXTENTS_FIRST_DISK_NUMBER, static_cast<uint32_t>(volume.driveNumber));
+        storeLe32(bytes + DISK_EXTENTS_COUNT, 1);
+        storeLe32(bytes + DISK_EXTENTS_FIRST_DISK_NUMBER, static_cast<uint32_t>(volume.driveNumber));
         if (bytesReturned != nullptr) *bytesReturned = DISK_EXTENTS_ONE_SIZE;
         break;
     case FSCTL_LOCK_VOLUME:
@@ -427,6 +421,27 @@ uint32_t SimPlatform::QueryDosDeviceW(const char16_t* deviceName, char16_t* targ
     target[length] = u'\0';  // the list ends with a second terminator
     lastError_ = ERROR_SUCCESS;
     return length + 1;
+}
+
+// Named as a Linux machine names them: /dev/sda is drive 0, /dev/sda1 its
+// first partition, /dev/loopN a loop device.
+DeviceNode SimPlatform::deviceNode(const std::string& path) {
+    DeviceNode node;
+    const std::string prefix = "/dev/";
+    if (path.compare(0, prefix.size(), prefix) != 0) return node;
+    const std::string name = path.substr(prefix.size());
+    if (name.compare(0, 4, "loop") == 0 && name.size() > 4) {
+        node.kind = DeviceKind::Loop;
+        return node;
+    }
+    if (name.size() < 3 || name.compare(0, 2, "sd") != 0 || name[2] < 'a' || name[2] > 'z')
+        return node;
+    const std::string digits = name.substr(3);
+    for (char c : digits)
+        if (c < '0' || c > '9') return node;
+    node.kind = digits.empty() ? DeviceKind::Drive : DeviceKind::Partition;
+    node.driveNumber = name[2] - 'a';
+    return node;
 }
 
 std::string SimPlatform::volumeRoot(char letter) {

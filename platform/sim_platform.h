@@ -111,6 +111,7 @@ public:
     uint32_t QueryDosDeviceW(const char16_t* deviceName, char16_t* target,
                              uint32_t maxChars) override;
     std::string volumeRoot(char letter) override;
+    DeviceNode deviceNode(const std::string& path) override;
     void releaseVolumeRoots() override {}
     void OutputDebugStringA(const char* text) override;
 

@@ -1,17 +1,21 @@
 #include "tools/card_commands.h"
 
 #include "bootloader/boot_sectors.h"
+#include "deploy/mounted_volume_deployer.h"
+#include "disk/drive_probe.h"
 #include "disk/partition_table.h"
 #include "disk/raw_disk.h"
 #include "fat/format_partition.h"
 #include "install/bootloader_stage.h"
+#include "install/held_drive.h"
+#include "install/installation.h"
 #include "install/partition_format_stage.h"
-#include "main/drive_discovery.h"
-#include "tools/boot_files_copy.h"
+#include "install/stage_spans.h"
 #include "tools/busy_volume.h"
 #include "tools/card_inspection.h"
 #include "tools/card_target.h"
 #include "tools/console_report.h"
+#include "tools/image_deployer.h"
 #include "util/debug.h"
 
 #include <filesystem>
@@ -22,54 +26,55 @@
 
 namespace {
 
-// Progress spans of the rebuild, as the install page shows them.
-constexpr int PARTITION_FIRST = 0, PARTITION_LAST = 33;
-constexpr int BOOTLOADER_FIRST = 34, BOOTLOADER_LAST = 66;
-constexpr int COPY_FIRST = 67, COPY_LAST = 99;
-constexpr int FINISHED = 100;
 // A single stage run on its own shows the whole bar.
 constexpr int STAGE_FIRST = 0, STAGE_LAST = 100;
 
-using DiskStage = std::function<bool(const OpenCard&, ConsoleReport&)>;
+using DiskStage = std::function<bool(const HeldDrive&, ConsoleReport&)>;
 
-// The target of a command: an image file checked to exist, or a drive.
-std::unique_ptr<CardTarget> makeTarget(const CardOptions& options, std::ostream& err) {
-    if (options.driveNumber != NO_DRIVE) return std::make_unique<CardTarget>(options.driveNumber);
-    if (!checkImageFile(options.target, err)) return nullptr;
-    return std::make_unique<CardTarget>(options.target, options.heads, options.sectorsPerTrack);
-}
-
-// Opens the target as the installation does, runs one stage on it and gives
-// the drive back.
-// The drives the wizard offers, with the same probe and the same row text.
+// The drives the wizard offers, with the same probe; the row text as the
+// wizard shows it untranslated.
 int listCommand(std::ostream& out) {
     for (int number = FIRST_PROBED_DRIVE; number <= LAST_PROBED_DRIVE; ++number) {
-        QString rowText;
-        if (probeDrive(number, &rowText)) out << number << '\t' << rowText.toStdString() << '\n';
+        DriveDescription drive;
+        if (!probeDrive(number, drive)) continue;
+        const DriveCapacity capacity = driveCapacity(drive.diskSize);
+        out << number << '\t' << drive.vendor << ' ' << drive.product << ' ' << capacity.whole
+            << ' ' << capacity.unit << '\n';
     }
     out.flush();
     return EXIT_OK;
 }
 
-int runDiskStage(const CardOptions& options, std::ostream& out, std::ostream& err,
-                 const char* failure, const DiskStage& stage) {
+// A drive target must name a drive and hold removable media; an image target
+// must exist. The target is made only when the checks pass.
+std::unique_ptr<InstallTarget> checkedTarget(CardOptions& options, std::ostream& err) {
+    if (!resolveDevicePath(options, err)) return nullptr;
     if (options.driveNumber != NO_DRIVE && !checkRemovableDrive(options.driveNumber, err))
-        return EXIT_FAILED;
-    const std::unique_ptr<CardTarget> target = makeTarget(options, err);
+        return nullptr;
+    return makeTarget(options, err);
+}
+
+// Holds the target as the installation does, runs one stage on it and gives
+// the drive back.
+int runDiskStage(CardOptions options, std::ostream& out, std::ostream& err, const char* failure,
+                 const DiskStage& stage) {
+    const std::unique_ptr<InstallTarget> target = checkedTarget(options, err);
     if (!target) return EXIT_FAILED;
     ConsoleReport report(out);
     bool done = false;
     {
-        OpenCard card(*target);
-        if (card.refusedVolume() != '\0') {
-            err << busyVolumeSentence(card.refusedVolume()) << std::endl;
+        HeldDrive drive(*target);
+        // A volume that stays mounted would write its cached state over the
+        // new card: the drive is not even opened.
+        if (drive.refusedVolume() != '\0') {
+            err << busyVolumeSentence(drive.refusedVolume()) << std::endl;
             return EXIT_FAILED;
         }
-        if (!card.isOpen()) {
+        if (!drive.open()) {
             err << "Could not open " << target->name() << " for writing." << std::endl;
             return EXIT_FAILED;
         }
-        done = stage(card, report) && !report.failed();
+        done = stage(drive, report) && !report.failed();
     }
     if (!done) {
         err << failure << " on " << target->name() << "." << std::endl;
@@ -80,10 +85,10 @@ int runDiskStage(const CardOptions& options, std::ostream& out, std::ostream& er
 
 int partitionCommand(const CardOptions& options, std::ostream& out, std::ostream& err) {
     return runDiskStage(options, out, err, "The partition table could not be written",
-                        [](const OpenCard& card, ConsoleReport& report) {
+                        [](const HeldDrive& drive, ConsoleReport& report) {
                             report.show(STAGE_FIRST, "Partitioning drive...");
-                            if (!writePartitionTable(card.handle(), card.diskSectors(),
-                                                     card.heads(), card.sectorsPerTrack(),
+                            if (!writePartitionTable(drive.handle(), drive.diskSectors(),
+                                                     drive.heads(), drive.sectorsPerTrack(),
                                                      CARD_LAYOUT)) {
                                 debugPrint("Failed partitioning disk\n");
                                 return false;
@@ -95,10 +100,10 @@ int partitionCommand(const CardOptions& options, std::ostream& out, std::ostream
 
 int formatCommand(const CardOptions& options, std::ostream& out, std::ostream& err) {
     return runDiskStage(options, out, err, "The partition could not be formatted",
-                        [&options](const OpenCard& card, ConsoleReport& report) {
+                        [&options](const HeldDrive& drive, ConsoleReport& report) {
                             report.show(STAGE_FIRST, "Formatting partition...");
-                            if (!formatPartition(card.handle(), card.diskSectors(), card.heads(),
-                                                 card.sectorsPerTrack(), options.partitionIndex,
+                            if (!formatPartition(drive.handle(), drive.diskSectors(), drive.heads(),
+                                                 drive.sectorsPerTrack(), options.partitionIndex,
                                                  options.fatType, options.clusterBytes,
                                                  options.label.c_str(), nullptr)) {
                                 debugPrint("Failed formatting disk %u\n", options.partitionIndex);
@@ -111,24 +116,32 @@ int formatCommand(const CardOptions& options, std::ostream& out, std::ostream& e
 
 int bootloaderCommand(const CardOptions& options, std::ostream& out, std::ostream& err) {
     return runDiskStage(options, out, err, "The boot loader could not be written",
-                        [](const OpenCard& card, ConsoleReport& report) {
-                            // The install page's span: the stage's steps are
+                        [](const HeldDrive& drive, ConsoleReport& report) {
+                            // The installation's span: the stage's steps are
                             // fractions of it that only fit a span of its size.
-                            installBootloader(report, card.handle(), BOOTLOADER_FIRST,
-                                              BOOTLOADER_LAST);
+                            const StageSpan span = INSTALLATION_SPANS.bootloader;
+                            installBootloader(report, drive.handle(), span.first, span.last);
                             return true;
                         });
 }
 
-// The first sector of partition entry 0, read back from the image's MBR.
-bool bootPartitionStart(const std::string& imagePath, uint32_t& start) {
-    std::ifstream image(imagePath, std::ios::binary);
-    unsigned char entry[16] = {};
-    image.seekg(446);
-    if (!image.read(reinterpret_cast<char*>(entry), sizeof entry)) return false;
-    start = uint32_t(entry[8]) | uint32_t(entry[9]) << 8 | uint32_t(entry[10]) << 16 |
-            uint32_t(entry[11]) << 24;
-    return start != 0;
+// The boot folder and the firmware exist, and mcopy is there when they go
+// into an image.
+bool checkSources(const CardOptions& options, bool intoImage, std::ostream& err) {
+    std::error_code error;
+    if (!std::filesystem::is_directory(options.filesDir, error)) {
+        err << "The boot folder " << options.filesDir << " does not exist." << std::endl;
+        return false;
+    }
+    if (!std::filesystem::is_regular_file(options.firmwareFile, error)) {
+        err << "The firmware file " << options.firmwareFile << " does not exist." << std::endl;
+        return false;
+    }
+    if (intoImage && !haveMcopy()) {
+        err << "Copying files into an image needs mcopy; install mtools." << std::endl;
+        return false;
+    }
+    return true;
 }
 
 bool createSparseImage(const std::string& path, uint64_t sectors, std::ostream& err) {
@@ -153,62 +166,23 @@ bool createSparseImage(const std::string& path, uint64_t sectors, std::ostream& 
     return true;
 }
 
-// The card rebuild on a new image file: partition, format, boot loader, and
-// the boot files when asked for.
-bool buildImage(const CardOptions& options, std::ostream& out, std::ostream& err) {
-    if (!createSparseImage(options.target, options.imageSectors, err)) return false;
+// The installation on an existing image file; the boot files go in when given.
+bool installIntoImage(const CardOptions& options, std::ostream& out, std::ostream& err) {
     ConsoleReport report(out);
-    {
-        CardTarget target(options.target, options.heads, options.sectorsPerTrack);
-        OpenCard card(target);
-        if (!card.isOpen()) {
-            err << "Could not open " << options.target << " for writing." << std::endl;
-            return false;
-        }
-        partitionAndFormat(report, card.handle(), card.diskSectors(), card.heads(),
-                           card.sectorsPerTrack(), PARTITION_FIRST, PARTITION_LAST);
-        if (!report.failed())
-            installBootloader(report, card.handle(), BOOTLOADER_FIRST, BOOTLOADER_LAST);
-    }
-    if (!report.failed() && !options.filesDir.empty()) {
-        report.show(COPY_FIRST, "Copying files...");
-        uint32_t start = 0;
-        if (!bootPartitionStart(options.target, start)) {
-            err << "The boot partition of " << options.target << " cannot be found." << std::endl;
-            report.setFailed();
-        } else if (!copyBootFilesIntoImage(options.target, start, options.filesDir,
-                                           options.firmwareFile, err)) {
-            report.setFailed();
-        } else {
-            report.show(COPY_LAST, "Finished copying files");
-        }
-    }
-    if (report.failed()) {
-        report.resetProgress();
-        report.showText("Finished - an error occurred");
-        return false;
-    }
-    report.show(FINISHED, "Finished successfully");
-    return true;
+    const ImageTarget target(options.target, options.heads, options.sectorsPerTrack);
+    std::unique_ptr<ImageDeployer> deployer;
+    if (!options.filesDir.empty())
+        deployer = std::make_unique<ImageDeployer>(options.target, options.filesDir,
+                                                   options.firmwareFile, err);
+    runInstallation(report, target, deployer.get());
+    return !report.failed();
 }
 
 int imageCommand(const CardOptions& options, std::ostream& out, std::ostream& err) {
-    if (!options.filesDir.empty()) {
-        std::error_code error;
-        if (!std::filesystem::is_directory(options.filesDir, error)) {
-            err << "The boot folder " << options.filesDir << " does not exist." << std::endl;
-            return EXIT_FAILED;
-        }
-        if (!std::filesystem::is_regular_file(options.firmwareFile, error)) {
-            err << "The firmware file " << options.firmwareFile << " does not exist." << std::endl;
-            return EXIT_FAILED;
-        }
-        if (!haveMcopy()) {
-            err << "Copying files into an image needs mcopy; install mtools." << std::endl;
-            return EXIT_FAILED;
-        }
-    }
-    if (buildImage(options, out, err)) return EXIT_OK;
+    if (!options.filesDir.empty() && !checkSources(options, true, err)) return EXIT_FAILED;
+    if (createSparseImage(options.target, options.imageSectors, err) &&
+        installIntoImage(options, out, err))
+        return EXIT_OK;
     // A half-built image must not pass for a card image.
     std::error_code error;
     std::filesystem::remove(options.target, error);
@@ -217,8 +191,30 @@ int imageCommand(const CardOptions& options, std::ostream& out, std::ostream& er
     return EXIT_FAILED;
 }
 
-int inspectCommand(const CardOptions& options, std::ostream& out, std::ostream& err) {
-    const std::unique_ptr<CardTarget> target = makeTarget(options, err);
+// The wizard's whole rebuild of a card, or of an existing image file.
+int installCommand(CardOptions options, std::ostream& out, std::ostream& err) {
+    if (!options.namesDrive()) {
+        if (!checkImageFile(options.target, err) || !checkSources(options, true, err))
+            return EXIT_FAILED;
+        if (installIntoImage(options, out, err)) return EXIT_OK;
+        err << "The installation on " << options.target << " failed." << std::endl;
+        return EXIT_FAILED;
+    }
+    if (!checkSources(options, false, err)) return EXIT_FAILED;
+    const std::unique_ptr<InstallTarget> target = checkedTarget(options, err);
+    if (!target) return EXIT_FAILED;
+    ConsoleReport report(out);
+    MountedVolumeDeployer deployer(QString::fromStdString(options.filesDir),
+                                   QString::fromStdString(options.firmwareFile));
+    runInstallation(report, *target, &deployer);
+    if (!report.failed()) return EXIT_OK;
+    err << "The installation on " << target->name() << " failed." << std::endl;
+    return EXIT_FAILED;
+}
+
+int inspectCommand(CardOptions options, std::ostream& out, std::ostream& err) {
+    if (!resolveDevicePath(options, err)) return EXIT_FAILED;
+    const std::unique_ptr<InstallTarget> target = makeTarget(options, err);
     if (!target) return EXIT_FAILED;
     platform::Handle handle = platform::INVALID_HANDLE_VALUE;
     uint64_t diskSectors = 0;
@@ -250,6 +246,8 @@ int runCardCommand(const CardOptions& options, std::ostream& out, std::ostream& 
         return listCommand(out);
     case CardCommand::Image:
         return imageCommand(options, out, err);
+    case CardCommand::Install:
+        return installCommand(options, out, err);
     case CardCommand::Partition:
         return partitionCommand(options, out, err);
     case CardCommand::Format:

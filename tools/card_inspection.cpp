@@ -5,7 +5,7 @@
 #include "disk/raw_disk.h"
 #include "tools/fat_reader.h"
 #include "util/debug.h"
-#include "util/little_endian.h"
+#include "platform/little_endian.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -13,6 +13,7 @@ constexpr char DRIVE_PATH_PREFIX[] = "\\\\.\\PhysicalDrive";
 
 const std::map<std::string, CardCommand> COMMANDS = {
     {"list", CardCommand::List},           {"image", CardCommand::Image},
+    {"install", CardCommand::Install},
     {"partition", CardCommand::Partition}, {"format", CardCommand::Format},
     {"bootloader", CardCommand::Bootloader}, {"inspect", CardCommand::Inspect},
 };
@@ -21,6 +22,8 @@ const std::map<std::string, CardCommand> COMMANDS = {
 const std::map<CardCommand, std::set<std::string>> ALLOWED = {
     {CardCommand::List, {}},
     {CardCommand::Image, {"--size", "--sectors", "--geometry", "--files", "--firmware"}},
+    {CardCommand::Install,
+     {"--files", "--firmware", "--geometry", "--yes-destroy-drive"}},
     {CardCommand::Partition, {"--geometry", "--yes-destroy-drive"}},
     {CardCommand::Format,
      {"--geometry", "--yes-destroy-drive", "--partition", "--fat", "--cluster-bytes", "--label"}},
@@ -82,9 +85,15 @@ bool applyOption(const std::string& name, const std::string& value, CardOptions&
     } else if (name == "--firmware") {
         options.firmwareFile = value;
     } else if (name == "--yes-destroy-drive") {
-        if (!parseNumber(value, MAX_DRIVE_NUMBER, number))
-            return fail(error, "--yes-destroy-drive takes the number of the drive to overwrite.");
-        options.confirmedDrive = static_cast<int>(number);
+        if (isDevicePath(value)) {
+            options.confirmedDevice = value;
+        } else {
+            if (!parseNumber(value, MAX_DRIVE_NUMBER, number))
+                return fail(error, "--yes-destroy-drive takes the number (or device path) of the "
+                                   "drive to overwrite.");
+            options.confirmedDrive = static_cast<int>(number);
+        }
+
     } else if (name == "--partition") {
         if (!parseNumber(value, 3, number))
             return fail(error, "--partition takes a partition entry from 0 to 3.");
@@ -113,8 +122,12 @@ bool checkCombination(const CardOptions& options, const std::set<std::string>& g
             return fail(error, "image needs exactly one of --size and --sectors.");
         if (has("--files") != has("--firmware"))
             return fail(error, "--files and --firmware go together: the deployment copies both.");
-        if (options.driveNumber != NO_DRIVE)
+        if (options.namesDrive())
             return fail(error, "image writes an image file; name a file, not a drive.");
+        break;
+    case CardCommand::Install:
+        if (!has("--files") || !has("--firmware"))
+            return fail(error, "install needs --files and --firmware: the deployment copies both.");
         break;
     case CardCommand::Format:
         if (!has("--partition")) return fail(error, "format needs --partition.");
@@ -123,16 +136,24 @@ bool checkCombination(const CardOptions& options, const std::set<std::string>& g
     default:
         break;
     }
-    if (options.driveNumber != NO_DRIVE) {
+    if (options.namesDrive()) {
         if (options.geometryGiven)
             return fail(error, "--geometry is for image files; a drive reports its own.");
-        const bool writes = options.command == CardCommand::Partition ||
+        const bool writes = options.command == CardCommand::Install ||
+                            options.command == CardCommand::Partition ||
                             options.command == CardCommand::Format ||
                             options.command == CardCommand::Bootloader;
-        if (writes && options.confirmedDrive != options.driveNumber)
-            return fail(error, "Writing to drive " + std::to_string(options.driveNumber) +
+        // A drive named by its device path is confirmed with that same path.
+        const std::string name = options.devicePath.empty()
+                                     ? std::to_string(options.driveNumber)
+                                     : options.devicePath;
+        const bool confirmed = options.devicePath.empty()
+                                   ? options.confirmedDrive == options.driveNumber
+                                   : options.confirmedDevice == options.devicePath;
+        if (writes && !confirmed)
+            return fail(error, "Writing to drive " + name +
                                    " destroys its contents; confirm with --yes-destroy-drive " +
-                                   std::to_string(options.driveNumber) + ".");
+                                   name + ".");
     } else if (has("--yes-destroy-drive")) {
         return fail(error, "--yes-destroy-drive is for drives, not for image files.");
     }
@@ -140,6 +161,10 @@ bool checkCombination(const CardOptions& options, const std::set<std::string>& g
 }
 
 }  // namespace
+
+bool isDevicePath(const std::string& text) {
+    return text.compare(0, 5, "/dev/") == 0;
+}
 
 int parseDriveArgument(const std::string& text) {
     std::string digits = text;
@@ -195,7 +220,10 @@ bool parseCardOptions(const std::vector<std::string>& arguments, CardOptions& op
     }
     if (wanted == 1) {
         options.target = operands[0];
-        options.driveNumber = parseDriveArgument(operands[0]);
+        if (isDevicePath(operands[0]))
+            options.devicePath = operands[0];
+        else
+            options.driveNumber = parseDriveArgument(operands[0]);
     }
     return checkCombination(options, given, error);
 }
@@ -205,12 +233,16 @@ const char* cardUsage() {
            "  t6-card list\n"
            "  t6-card image OUT.img (--size BYTES | --sectors N) [--geometry HEADS/SPT]\n"
            "                [--files DIR --firmware FILE]\n"
+           "  t6-card install IMG|DRIVE --files DIR --firmware FILE [--geometry HEADS/SPT]\n"
+           "                [--yes-destroy-drive DRIVE]\n"
            "  t6-card partition IMG|DRIVE [--geometry HEADS/SPT]\n"
            "  t6-card format IMG|DRIVE --partition 0..3 [--fat 0|16|32] [--cluster-bytes B]\n"
            "                --label TEXT [--geometry HEADS/SPT]\n"
            "  t6-card bootloader IMG|DRIVE [--geometry HEADS/SPT]\n"
            "  t6-card inspect IMG|DRIVE\n"
-           "DRIVE is a drive number as list shows it (or \\\\.\\PhysicalDriveN); writing to a\n"
-           "drive needs --yes-destroy-drive with the same number. The geometry of an image\n"
-           "file defaults to 255/63. Exit status: 0 success, 1 failed, 2 bad usage.\n";
+           "DRIVE is a drive number as list shows it (or \\\\.\\PhysicalDriveN, or on Linux\n"
+           "its device path /dev/sdX); writing to a drive needs --yes-destroy-drive naming\n"
+           "the same drive, and removable media. install rebuilds the card as the wizard\n"
+           "does; IMG must exist. The geometry of an image file defaults to 255/63.\n"
+           "Exit status: 0 success, 1 failed, 2 bad usage.\n";
 }

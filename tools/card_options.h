@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-enum class CardCommand { List, Image, Partition, Format, Bootloader, Inspect, Help };
+enum class CardCommand { List, Image, Install, Partition, Format, Bootloader, Inspect, Help };
 
 constexpr uint32_t DEFAULT_HEADS = 255;
 constexpr uint32_t DEFAULT_SECTORS_PER_TRACK = 63;
@@ -16,17 +16,22 @@ struct CardOptions {
     // The image file, or the drive when driveNumber is set.
     std::string target;
     int driveNumber = NO_DRIVE;        // "3" or "\\.\PhysicalDrive3"
+    std::string devicePath;            // "/dev/sdb": a drive named the OS's way
     int confirmedDrive = NO_DRIVE;     // --yes-destroy-drive N
+    std::string confirmedDevice;       // --yes-destroy-drive /dev/sdb
     uint64_t imageSectors = 0;         // image: --size / 512 or --sectors
     uint32_t heads = DEFAULT_HEADS;    // --geometry, for image files only
     uint32_t sectorsPerTrack = DEFAULT_SECTORS_PER_TRACK;
     bool geometryGiven = false;
-    std::string filesDir;              // image: --files, becomes \boot
-    std::string firmwareFile;          // image: --firmware, becomes \boot\bzImage
+    std::string filesDir;              // image, install: --files, becomes \boot
+    std::string firmwareFile;          // image, install: --firmware, becomes \boot\bzImage
     uint32_t partitionIndex = 0;       // format: --partition
     int32_t fatType = 0;               // format: --fat (0 = by size)
     uint32_t clusterBytes = 0;         // format: --cluster-bytes (0 = by size)
     std::string label;                 // format: --label
+
+    // The target names a drive rather than an image file.
+    bool namesDrive() const { return driveNumber != NO_DRIVE || !devicePath.empty(); }
 };
 
 // Reads the arguments after the program name. False with a one-sentence
@@ -39,3 +44,6 @@ const char* cardUsage();
 
 // A drive argument: "N" or "\\.\PhysicalDriveN"; -1 when `text` is neither.
 int parseDriveArgument(const std::string& text);
+
+// A device path ("/dev/sdb"): resolved by the backend when the command runs.
+bool isDevicePath(const std::string& text);

@@ -1,46 +1,51 @@
 #include "tools/card_target.h"
 
+#include "disk/drive_probe.h"
 #include "disk/raw_disk.h"
-#include "util/debug.h"
-#include "util/text.h"
-#include "util/little_endian.h"
+#include "platform/little_endian.h"
 
 #include <filesystem>
 #include <system_error>
 
 namespace {
 
-// Drive number of the image in its simulated machine.
-constexpr int IMAGE_DRIVE_NUMBER = 0;
 constexpr uint32_t GEOMETRY_EX_BYTES = 40;
+
+platform::Handle openShared(const InstallTarget& target) {
+    return platform::os().CreateFileA(target.drivePath(), platform::GENERIC_READ,
+                                      platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE,
+                                      platform::OPEN_EXISTING, 0);
+}
 
 }  // namespace
 
-CardTarget::CardTarget(const std::string& imagePath, uint32_t heads, uint32_t sectorsPerTrack)
-    : sim_(std::make_unique<platform::SimPlatform>()), driveNumber_(IMAGE_DRIVE_NUMBER),
-      name_(imagePath) {
-    platform::SimDrive drive;
-    drive.imagePath = imagePath;
-    drive.heads = heads;
-    drive.sectorsPerTrack = sectorsPerTrack;
-    drive.vendor = "image";
-    drive.product = imagePath;
-    sim_->addDrive(IMAGE_DRIVE_NUMBER, drive);
-    // Debug lines go where the native backend writes them: standard error.
-    sim_->setEchoDebug(true);
-    scope_ = std::make_unique<platform::ScopedPlatform>(*sim_);
-    formatNarrow(drivePath_, sizeof drivePath_, "\\\\.\\PhysicalDrive%d", driveNumber_);
+bool resolveDevicePath(CardOptions& options, std::ostream& err) {
+    if (options.devicePath.empty()) return true;
+    const platform::DeviceNode node = platform::os().deviceNode(options.devicePath);
+    switch (node.kind) {
+    case platform::DeviceKind::Drive:
+        options.driveNumber = node.driveNumber;
+        return true;
+    case platform::DeviceKind::Partition:
+        err << options.devicePath << " is a partition; name the whole drive (drive "
+            << node.driveNumber << ")." << std::endl;
+        return false;
+    case platform::DeviceKind::Loop:
+        err << options.devicePath << " is a loop device, not a card; t6-card writes only to "
+            << "removable cards." << std::endl;
+        return false;
+    case platform::DeviceKind::None:
+        break;
+    }
+    err << options.devicePath << " names no drive that t6-card can reach; name the drive by "
+        << "its number (t6-card list)." << std::endl;
+    return false;
 }
 
-CardTarget::CardTarget(int driveNumber)
-    : driveNumber_(driveNumber), name_("drive " + std::to_string(driveNumber)) {
-    formatNarrow(drivePath_, sizeof drivePath_, "\\\\.\\PhysicalDrive%d", driveNumber_);
-}
-
-// The scope goes first so that the previous backend is back before the
-// simulated machine is destroyed.
-CardTarget::~CardTarget() {
-    scope_.reset();
+std::unique_ptr<InstallTarget> makeTarget(const CardOptions& options, std::ostream& err) {
+    if (options.driveNumber != NO_DRIVE) return std::make_unique<InstallTarget>(options.driveNumber);
+    if (!checkImageFile(options.target, err)) return nullptr;
+    return std::make_unique<ImageTarget>(options.target, options.heads, options.sectorsPerTrack);
 }
 
 bool checkImageFile(const std::string& path, std::ostream& err) {
@@ -58,23 +63,20 @@ bool checkImageFile(const std::string& path, std::ostream& err) {
 }
 
 bool checkRemovableDrive(int driveNumber, std::ostream& err) {
-    CardTarget target(driveNumber);
+    const InstallTarget target(driveNumber);
     platform::Platform& os = platform::os();
-    const platform::Handle handle =
-        os.CreateFileA(target.drivePath(), platform::GENERIC_READ,
-                       platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE,
-                       platform::OPEN_EXISTING, 0);
+    const platform::Handle handle = openShared(target);
     if (handle == platform::INVALID_HANDLE_VALUE) {
-        err << "Drive " << driveNumber << " cannot be opened (error " << os.GetLastError() << ")."
-            << std::endl;
+        const uint32_t error = os.GetLastError();
+        err << "Drive " << driveNumber << " cannot be opened (error " << error << ")";
+        if (error == platform::ERROR_ACCESS_DENIED)
+            err << "; writing a drive needs administrator (root) rights";
+        err << "." << std::endl;
         return false;
     }
-    unsigned char hotplug[platform::HOTPLUG_INFO_SIZE] = {};
-    uint32_t returned = 0;
-    const bool answered = os.DeviceIoControl(handle, platform::IOCTL_STORAGE_GET_HOTPLUG_INFO,
-                                             nullptr, 0, hotplug, sizeof hotplug, &returned);
+    const bool removable = mediaRemovable(handle);
     os.CloseHandle(handle);
-    if (!answered || hotplug[platform::HOTPLUG_MEDIA_REMOVABLE] == 0) {
+    if (!removable) {
         err << "Drive " << driveNumber
             << " does not hold removable media; t6-card writes only to removable cards." << std::endl;
         return false;
@@ -82,26 +84,11 @@ bool checkRemovableDrive(int driveNumber, std::ostream& err) {
     return true;
 }
 
-OpenCard::OpenCard(const CardTarget& target) : kept_(lockDriveVolumes(target.driveNumber())) {
-    // A volume that stays mounted would write its cached state over the new card.
-    if (kept_.refused != '\0') return;
-    open_ = openPhysicalDrive(target.drivePath(), handle_, diskSectors_, heads_, sectorsPerTrack_);
-    if (!open_) debugPrint("Failed to open disk\n");
-}
-
-OpenCard::~OpenCard() {
-    // A failed open may still have left a handle behind; give that back too.
-    if (handle_ != platform::INVALID_HANDLE_VALUE) releaseDisk(handle_);
-    unlockDriveVolumes(kept_);
-}
-
-bool openForReading(const CardTarget& target, platform::Handle& handle, uint64_t& diskSectors) {
+bool openForReading(const InstallTarget& target, platform::Handle& handle, uint64_t& diskSectors) {
     platform::Platform& os = platform::os();
-    handle = os.CreateFileA(target.drivePath(), platform::GENERIC_READ,
-                            platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE,
-                            platform::OPEN_EXISTING, 0);
+    handle = openShared(target);
     if (handle == platform::INVALID_HANDLE_VALUE) return false;
-    unsigned char geometry[GEOMETRY_EX_BYTES] = {};
+    uint8_t geometry[GEOMETRY_EX_BYTES] = {};
     uint32_t returned = 0;
     if (!os.DeviceIoControl(handle, platform::IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, nullptr, 0,
                             geometry, sizeof geometry, &returned) ||

@@ -1,7 +1,7 @@
 #include "tools/fat_reader.h"
 
 #include "disk/raw_disk.h"
-#include "util/little_endian.h"
+#include "platform/little_endian.h"
 
 #include <algorithm>
 #include <cctype>

@@ -7,6 +7,7 @@
 #include "disk/raw_disk.h"
 #include "fat/fat_geometry.h"
 #include "fat/format_partition.h"
+#include "platform/little_endian.h"
 #include "platform/sim_platform.h"
 
 #include <chrono>
@@ -43,11 +44,6 @@ bool makeSparse(const fs::path& path, uint64_t bytes)
     return !error;
 }
 
-uint32_t le32(const unsigned char* at)
-{
-    return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
-}
-
 bool readPartitions(const fs::path& image, Partition (&parts)[2])
 {
     unsigned char mbr[512] = {};
@@ -55,7 +51,7 @@ bool readPartitions(const fs::path& image, Partition (&parts)[2])
     if (!in.read(reinterpret_cast<char*>(mbr), sizeof mbr))
         return false;
     for (int i = 0; i < 2; ++i)
-        parts[i] = {le32(mbr + 446 + 16 * i + 8), le32(mbr + 446 + 16 * i + 12)};
+        parts[i] = {loadLe32(mbr + 446 + 16 * i + 8), loadLe32(mbr + 446 + 16 * i + 12)};
     return true;
 }
 

@@ -4,6 +4,7 @@
 #include "platform/linux/linux_errors.h"
 #include "platform/linux/linux_platform.h"
 #include "platform/linux/linux_records.h"
+#include "platform/little_endian.h"
 
 #include <cerrno>
 #include <chrono>
@@ -30,12 +31,6 @@ constexpr auto kRereadPause = std::chrono::milliseconds(100);
 constexpr uint32_t kStorageDeviceProperty = 0;
 constexpr uint32_t kPropertyStandardQuery = 0;
 constexpr uint32_t kPropertyExistsQuery = 1;
-
-uint32_t readLe32(const void* data, uint32_t offset) {
-    const auto* bytes = static_cast<const uint8_t*>(data) + offset;
-    return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 |
-           uint32_t{bytes[3]} << 24;
-}
 
 }  // namespace
 
@@ -162,8 +157,8 @@ bool LinuxPlatform::checkVerify(OpenDevice& device) {
 bool LinuxPlatform::queryProperty(OpenDevice& device, const void* in, uint32_t inSize,
                                   std::vector<uint8_t>* record) {
     if (in == nullptr || inSize < PROPERTY_QUERY_SIZE) return fail(ERROR_INVALID_PARAMETER);
-    if (readLe32(in, 0) != kStorageDeviceProperty) return fail(ERROR_INVALID_FUNCTION);
-    uint32_t queryType = readLe32(in, 4);
+    if (loadLe32(static_cast<const uint8_t*>(in)) != kStorageDeviceProperty) return fail(ERROR_INVALID_FUNCTION);
+    uint32_t queryType = loadLe32(static_cast<const uint8_t*>(in) + 4);
     if (queryType == kPropertyExistsQuery) {
         record->clear();
         return true;

@@ -376,6 +376,35 @@ std::string LinuxPlatform::volumeRoot(char letter) {
     return root;
 }
 
+namespace {
+
+// The path with every link followed (/dev/disk/by-id/... names the node it
+// points at); the path as given when it cannot be resolved.
+std::string resolvedPath(const std::string& path) {
+    char* real = ::realpath(path.c_str(), nullptr);
+    if (real == nullptr) return path;
+    std::string resolved = real;
+    std::free(real);
+    return resolved;
+}
+
+}  // namespace
+
+DeviceNode LinuxPlatform::deviceNode(const std::string& path) {
+    const std::string resolved = resolvedPath(path);
+    const std::string prefix = resolvedPath(roots_.dev) + "/";
+    DeviceNode node;
+    if (resolved.compare(0, prefix.size(), prefix) != 0) return node;
+    const std::string name = resolved.substr(prefix.size());
+    if (name.compare(0, 4, "loop") == 0 && name.size() > 4) {
+        node.kind = DeviceKind::Loop;
+    } else if (std::optional<BlockName> block = BlockName::parse(name)) {
+        node.kind = block->wholeDisk() ? DeviceKind::Drive : DeviceKind::Partition;
+        node.driveNumber = static_cast<int>(block->driveNumber());
+    }
+    return node;
+}
+
 void LinuxPlatform::releaseVolumeRoots() {
     std::lock_guard<std::mutex> guard(mutex_);
     volumes_.releaseOwnMounts();

@@ -31,8 +31,5 @@ std::vector<uint8_t> deviceDescriptor(bool removable, const std::optional<std::s
 std::vector<uint8_t> diskExtentsRecord(uint32_t diskNumber, uint64_t startingOffset,
                                        uint64_t length);
 
-void putLe32(std::vector<uint8_t>& record, uint32_t offset, uint32_t value);
-void putLe64(std::vector<uint8_t>& record, uint32_t offset, uint64_t value);
-
 }  // namespace linuxos
 }  // namespace platform

@@ -123,6 +123,9 @@ std::string Win32Platform::volumeRoot(char letter) { return std::string{letter, 
 
 void Win32Platform::releaseVolumeRoots() {}
 
+// Windows names drives only as "\\.\PhysicalDriveN", which the tools take as they are.
+DeviceNode Win32Platform::deviceNode(const std::string&) { return DeviceNode(); }
+
 void Win32Platform::OutputDebugStringA(const char* text) { ::OutputDebugStringA(text); }
 
 std::unique_ptr<Platform> makeNativePlatform() {

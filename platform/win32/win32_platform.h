@@ -28,6 +28,7 @@ public:
                              uint32_t maxChars) override;
     // "X:\": Windows mounts volumes itself and remounts them on access.
     std::string volumeRoot(char letter) override;
+    DeviceNode deviceNode(const std::string& path) override;
     void releaseVolumeRoots() override;
     void OutputDebugStringA(const char* text) override;
 };

@@ -6,7 +6,7 @@
 #include "disk/raw_disk.h"
 #include "install/bootloader_stage.h"
 #include "platform/sim_platform.h"
-#include "recording_report.h"
+#include "support/recording_report.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>

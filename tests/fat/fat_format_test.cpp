@@ -433,6 +433,7 @@ public:
     }
     std::string volumeRoot(char letter) override { return sim_.volumeRoot(letter); }
     void releaseVolumeRoots() override { sim_.releaseVolumeRoots(); }
+    platform::DeviceNode deviceNode(const std::string& p) override { return sim_.deviceNode(p); }
     void OutputDebugStringA(const char* text) override { sim_.OutputDebugStringA(text); }
 
 private:

@@ -1,8 +1,10 @@
 #include "install/deploy_stage.h"
 
+#include "deploy/mounted_volume_deployer.h"
+
 #include "platform/sim_platform.h"
 #include "support/temp_dir.h"
-#include "recording_report.h"
+#include "support/recording_report.h"
 #include "working_directory.h"
 
 #include <gtest/gtest.h>
@@ -47,7 +49,8 @@ protected:
 
     void deploy(const std::string& workDir = "work") {
         WorkingDirectory in(temp.file(workDir));
-        deployFiles(report, CARD, 67, 99);
+        MountedVolumeDeployer deployer;
+        deployFiles(report, deployer, CARD, 67, 99);
     }
 };
 
@@ -149,7 +152,8 @@ TEST_F(DeployStageTest, VolumeWithoutFileAccessCopiesNothing) {
 TEST_F(DeployStageTest, SpanIsHalvedTowardZero) {
     volume('E', CARD);
     WorkingDirectory in(temp.file("work"));
-    deployFiles(report, CARD, 10, 13);
+    MountedVolumeDeployer deployer;
+    deployFiles(report, deployer, CARD, 10, 13);
     EXPECT_EQ(report.history, (History{{-1, "Copying files..."},
                                        {10, "Copying files..."},
                                        {11, "Copying files..."},

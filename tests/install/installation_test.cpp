@@ -3,7 +3,7 @@
 #include "bootloader/boot_sectors.h"
 #include "platform/sim_platform.h"
 #include "support/temp_dir.h"
-#include "recording_report.h"
+#include "support/recording_report.h"
 #include "working_directory.h"
 
 #include <gtest/gtest.h>
@@ -100,7 +100,7 @@ protected:
 
     void run() {
         WorkingDirectory in(temp.file("work"));
-        runInstallation(report, CARD, drivePath);
+        CardInstallation().run(report, CARD, drivePath);
     }
 
     // Makes every write fail from the moment the status shows `text`.

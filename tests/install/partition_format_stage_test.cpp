@@ -3,7 +3,7 @@
 #include "disk/raw_disk.h"
 #include "platform/sim_platform.h"
 #include "support/temp_dir.h"
-#include "recording_report.h"
+#include "support/recording_report.h"
 
 #include <gtest/gtest.h>
 

@@ -186,10 +186,10 @@ void DriveDiscoveryTest::descriptorOffsetsOutsideTheBufferGiveEmptyTexts() {
     // A text that runs to the last byte without a terminator stops there.
     unsigned char buffer[16];
     std::memset(buffer, 'x', sizeof buffer);
-    QCOMPARE(descriptorText(buffer, sizeof buffer, 12), QString("xxxx"));
-    QCOMPARE(descriptorText(buffer, sizeof buffer, 15), QString("x"));
-    QCOMPARE(descriptorText(buffer, sizeof buffer, 16), QString());
-    QCOMPARE(descriptorText(buffer, sizeof buffer, 0), QString());
+    QCOMPARE(descriptorText(buffer, sizeof buffer, 12), std::string("xxxx"));
+    QCOMPARE(descriptorText(buffer, sizeof buffer, 15), std::string("x"));
+    QCOMPARE(descriptorText(buffer, sizeof buffer, 16), std::string());
+    QCOMPARE(descriptorText(buffer, sizeof buffer, 0), std::string());
 }
 
 void DriveDiscoveryTest::rediscoveryReplacesEarlierRows() {

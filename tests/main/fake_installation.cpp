@@ -1,6 +1,6 @@
 #include "fake_installation.h"
 
-#include "install/installation.h"
+#include "main/zel_recovery_wizard.h"
 #include "util/text.h"
 
 FakeInstallation& fakeInstallation() {
@@ -9,20 +9,29 @@ FakeInstallation& fakeInstallation() {
 }
 
 void resetFakeInstallation() {
-    fakeInstallation() = FakeInstallation();
+    FakeInstallation& fake = fakeInstallation();
+    fake.fail = false;
+    fake.midRun = nullptr;
+    fake.runs = 0;
+    fake.driveNumber = -100;
+    fake.drivePath.clear();
 }
 
-void runInstallation(StageReport& report, int driveNumber, char* drivePath) {
-    FakeInstallation& fake = fakeInstallation();
-    ++fake.runs;
-    fake.driveNumber = driveNumber;
+void useFakeInstallation(ZelRecoveryWizard& wizard) {
+    auto* page = qobject_cast<ZelRecoveryInstallPage*>(wizard.page(INSTALL_PAGE_ID));
+    page->setInstallation(&fakeInstallation());
+}
+
+void FakeInstallation::run(StageReport& report, int driveNumber, char* drivePath) {
+    ++runs;
+    this->driveNumber = driveNumber;
     formatNarrow(drivePath, DRIVE_PATH_CHARS, "\\\\.\\PhysicalDrive%d", driveNumber);
-    fake.drivePath = drivePath;
+    this->drivePath = drivePath;
 
     report.show(0, "Partitioning drive...");
     report.show(33, "Formatting complete");
-    if (fake.midRun) fake.midRun(report);
-    if (fake.fail) {
+    if (midRun) midRun(report);
+    if (fail) {
         report.setFailed();
         report.resetProgress();
         report.showText("Finished - an error occurred");

@@ -72,6 +72,7 @@ void WizardNavigationTest::init() {
 
 void WizardNavigationTest::start() {
     wizard = std::make_unique<ZelRecoveryWizard>("5.3");
+    useFakeInstallation(*wizard);
     wizard->show();
     QVERIFY(QTest::qWaitForWindowExposed(wizard.get()));
 }

@@ -163,7 +163,7 @@ void WizardPagesTest::installPageStartsEmptyAndShowsReports() {
     QVERIFY(page->progressBar->isTextVisible());
     QCOMPARE(page->progressBar->text(), QString());  // reset state: no percentage
 
-    StageReport& report = *page;
+    StageReport& report = page->stageReport();
     report.show(34, "Writing bootloader...");
     QCOMPARE(page->progressBar->value(), 34);
     QCOMPARE(page->progressBar->text(), QString("34%"));
@@ -190,7 +190,7 @@ void WizardPagesTest::installPageCleanupClearsDisplay() {
     ZelRecoveryWizard wizard("5.3");
     auto* page = qobject_cast<ZelRecoveryInstallPage*>(wizard.page(INSTALL_PAGE_ID));
     page->driveNumber = 4;
-    page->show(50, "Formatting data partition...");
+    page->stageReport().show(50, "Formatting data partition...");
     page->cleanupPage();
     QCOMPARE(page->statusLabel->text(), QString());
     QCOMPARE(page->progressBar->text(), QString());

@@ -38,6 +38,7 @@ void walk(const QString& prefix, QWizard::WizardStyle style, bool failing, bool 
     resetFakeInstallation();
 
     ZelRecoveryWizard wizard("5.3");
+    useFakeInstallation(wizard);
     wizard.setWizardStyle(style);
     wizard.show();
     if (!QTest::qWaitForWindowExposed(&wizard)) std::fprintf(stderr, "window not exposed\n");

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 #include <vector>
@@ -54,6 +55,32 @@ TEST_F(LinuxDrive, DriveNumberNamesTheSdDiskOfThatLetter) {
                                 "\\\\.\\PhysicalDrive2x"}) {
         EXPECT_EQ(openExclusive(missing), INVALID_HANDLE_VALUE) << missing;
         EXPECT_EQ(os.GetLastError(), ERROR_FILE_NOT_FOUND) << missing;
+    }
+}
+
+TEST_F(LinuxDrive, DevicePathsNameDrivesPartitionsAndLoopDevices) {
+    tree.addDisk("sdc", 3 * 512);
+    tree.addPartition("sdc", 1, 1, 1);
+    writeWholeFile(tree.devPath("loop0"), "");
+    std::filesystem::create_directories(tree.devPath("disk/by-id"));
+    std::filesystem::create_symlink("../../sdc", tree.devPath("disk/by-id/usb-card"));
+    struct Case {
+        std::string path;
+        DeviceKind kind;
+        int driveNumber;
+    };
+    const Case cases[] = {
+        {tree.devPath("sdc"), DeviceKind::Drive, 2},
+        {tree.devPath("disk/by-id/usb-card"), DeviceKind::Drive, 2},
+        {tree.devPath("sdc1"), DeviceKind::Partition, 2},
+        {tree.devPath("loop0"), DeviceKind::Loop, -1},
+        {tree.devPath("sr0"), DeviceKind::None, -1},
+        {tree.path("sdc"), DeviceKind::None, -1},  // not under the dev root
+    };
+    for (const Case& c : cases) {
+        const DeviceNode node = os.deviceNode(c.path);
+        EXPECT_EQ(node.kind, c.kind) << c.path;
+        EXPECT_EQ(node.driveNumber, c.driveNumber) << c.path;
     }
 }
 

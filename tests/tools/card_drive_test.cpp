@@ -2,13 +2,14 @@
 // drive list the wizard shows, the confirmation and removable-media rules,
 // the volume lock-out around writes, and read-only inspection.
 
-#include "main/drive_discovery.h"
 #include "platform/sim_platform.h"
 #include "support/temp_dir.h"
 #include "tools/card_commands.h"
+#include "card_run.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -68,8 +69,6 @@ TEST_F(CardDrives, ListShowsTheWizardsRowsWithTheirDriveNumbers) {
     const Outcome listed = card({"list"});
     EXPECT_EQ(listed.status, 0);
     EXPECT_EQ(listed.out, "3\tCFVENDOR  Card3 128 MB\n9\tCFVENDOR  Card9 4 GB\n");
-    EXPECT_EQ(listed.out.substr(2, listed.out.find('\n') - 2),
-              driveRowText("CFVENDOR ", "Card3", 128450560).toStdString());
     EXPECT_EQ(sim.writeCount(), 0u);
     EXPECT_EQ(sim.openHandleCount(), 0);
 
@@ -194,6 +193,79 @@ TEST_F(CardDrives, AFailedOpenOrABusyVolumeWritesNothingAndReleasesTheVolumes) {
         EXPECT_FALSE(sim.volumeLocked('G'));
         EXPECT_EQ(sim.openHandleCount(), 0);
     }
+}
+
+TEST_F(CardDrives, InstallRebuildsAConfirmedCardAndDeploysItsFiles) {
+    addDrive(2, CARD_BYTES, true);
+    platform::SimVolume volume;
+    volume.directory = dir.file("volE");
+    volume.driveNumber = 2;
+    std::filesystem::create_directories(volume.directory);
+    sim.addVolume('E', volume);
+    std::filesystem::create_directories(dir.file("files/boot/grub"));
+    writeWholeFile(dir.file("files/boot/grub/menu.lst"), "timeout 0\n");
+    writeWholeFile(dir.file("fw.bin"), "FIRMWARE");
+
+    // By number, and on Linux by device path: /dev/sdc is drive 2.
+    for (const std::string drive : {"2", "/dev/sdc"}) {
+        SCOPED_TRACE(drive);
+        std::filesystem::remove_all(dir.file("volE/boot"));
+        const Outcome run = card({"install", drive, "--files", dir.file("files/boot"),
+                                  "--firmware", dir.file("fw.bin"), "--yes-destroy-drive", drive});
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.out, REBUILD_STAGE_LINES);
+        EXPECT_EQ(readWholeFile(dir.file("volE/boot/grub/menu.lst")), "timeout 0\n");
+        EXPECT_EQ(readWholeFile(dir.file("volE/boot/bzImage")), "FIRMWARE");
+        EXPECT_FALSE(sim.volumeLocked('E'));
+        EXPECT_FALSE(sim.driveLocked(2));
+        EXPECT_EQ(sim.openHandleCount(), 0);
+    }
+    // The sim keeps the volume's files in a folder: inspect sees the rebuilt disk alone.
+    EXPECT_NE(card({"inspect", "/dev/sdc"}).out.find("Boot code (LBA 0): GRUB stage 1\n"),
+              std::string::npos);
+
+    // A failed deployment fails the command.
+    const Outcome missing = card({"install", "2", "--files", dir.file("files/boot"), "--firmware",
+                                  dir.file("none.bin"), "--yes-destroy-drive", "2"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.err, "The firmware file " + dir.file("none.bin") + " does not exist.\n");
+}
+
+TEST_F(CardDrives, DevicePathsThatAreNoRemovableDriveAreRefusedBeforeAnyWrite) {
+    addDrive(0, CARD_BYTES, false);
+    addDrive(2, CARD_BYTES, true);
+    std::filesystem::create_directories(dir.file("files/boot"));
+    writeWholeFile(dir.file("fw.bin"), "FIRMWARE");
+    struct Case {
+        std::string drive;
+        std::string confirmation;
+        int status;
+        std::string err;
+    };
+    const Case cases[] = {
+        {"/dev/sdc1", "/dev/sdc1", 1, "/dev/sdc1 is a partition; name the whole drive (drive 2).\n"},
+        {"/dev/loop0", "/dev/loop0", 1,
+         "/dev/loop0 is a loop device, not a card; t6-card writes only to removable cards.\n"},
+        {"/dev/sda", "/dev/sda", 1,
+         "Drive 0 does not hold removable media; t6-card writes only to removable cards.\n"},
+        {"/dev/sdq", "/dev/sdq", 1, "Drive 16 cannot be opened (error 2).\n"},
+        {"/dev/cdrom", "/dev/cdrom", 1,
+         "/dev/cdrom names no drive that t6-card can reach; name the drive by its number "
+         "(t6-card list).\n"},
+    };
+    for (const Case& c : cases) {
+        const Outcome run = card({"install", c.drive, "--files", dir.file("files/boot"),
+                                  "--firmware", dir.file("fw.bin"), "--yes-destroy-drive",
+                                  c.confirmation});
+        EXPECT_EQ(run.status, c.status) << c.drive;
+        EXPECT_EQ(run.err, c.err) << c.drive;
+    }
+    // The confirmation names the drive the same way.
+    const Outcome unconfirmed = card({"install", "/dev/sdc", "--files", dir.file("files/boot"),
+                                      "--firmware", dir.file("fw.bin"), "--yes-destroy-drive", "2"});
+    EXPECT_EQ(unconfirmed.status, 2);
+    EXPECT_EQ(sim.writeCount(), 0u);
+    EXPECT_EQ(sim.openHandleCount(), 0);
 }
 
 }  // namespace

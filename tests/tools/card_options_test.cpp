@@ -64,6 +64,11 @@ TEST(CardOptions, DrivesAreNamedByNumberOrPathAndNeedTheSameConfirmation) {
     // Reading a drive needs no confirmation.
     options = parsed({"inspect", "\\\\.\\PhysicalDrive5"});
     EXPECT_EQ(options.driveNumber, 5);
+    options = parsed({"install", "/dev/sdb", "--files", "b", "--firmware", "f",
+                      "--yes-destroy-drive", "/dev/sdb"});
+    EXPECT_EQ(options.command, CardCommand::Install);
+    EXPECT_EQ(options.devicePath, "/dev/sdb");
+    EXPECT_EQ(options.driveNumber, NO_DRIVE);  // the backend resolves it when the command runs
     EXPECT_EQ(parsed({"list"}).command, CardCommand::List);
     EXPECT_EQ(parsed({"--help"}).command, CardCommand::Help);
 }
@@ -106,6 +111,12 @@ TEST(CardOptions, BadUsageIsRefusedWithASentence) {
         {"partition", "2", "--yes-destroy-drive", "2", "--geometry", "16/63"},
         {"partition", "card.img", "--yes-destroy-drive", "2"},         // not a drive
         {"inspect", "card.img", "--geometry", "16/63"},
+        {"install", "card.img", "--files", "b"},                        // no firmware
+        {"install", "2", "--files", "b", "--firmware", "f"},           // unconfirmed drive
+        {"install", "/dev/sdb", "--files", "b", "--firmware", "f", "--yes-destroy-drive", "1"},
+        {"install", "/dev/sdb", "--files", "b", "--firmware", "f", "--yes-destroy-drive",
+         "/dev/sdb", "--geometry", "16/63"},
+        {"image", "/dev/sdb", "--sectors", "100"},
         {"--help", "list"},
     };
     for (const Arguments& arguments : bad) {

@@ -18,6 +18,7 @@ inline std::string shellQuoted(const std::string& text) {
     return quoted + "'";
 }
 
+#ifdef ZEL_T6_CARD
 // Runs t6-card with `arguments`; `scratch` holds the captured error stream.
 inline CardRun runCardTool(const TempDir& scratch, const std::vector<std::string>& arguments) {
     std::string command = shellQuoted(ZEL_T6_CARD);
@@ -28,6 +29,20 @@ inline CardRun runCardTool(const TempDir& scratch, const std::vector<std::string
     run.err = readWholeFile(errFile);
     return run;
 }
+#endif
+
+// What image and install print for a whole rebuild with boot files: the
+// wizard's stage texts with the bar value each was shown with.
+constexpr char REBUILD_STAGE_LINES[] =
+    "[  0%] Partitioning drive...\n"
+    "[ 11%] Formatting boot partition...\n"
+    "[ 22%] Formatting data partition...\n"
+    "[ 33%] Formatting complete\n"
+    "[ 34%] Writing bootloader...\n"
+    "[ 61%] Finished writing bootloader\n"
+    "[ 61%] Copying files...\n"
+    "[ 99%] Finished copying files\n"
+    "[100%] Finished successfully\n";
 
 // The arguments that build the test card: 1,000,944 sectors, 16 heads, 63
 // sectors per track (boot partition 256 + 511,808 sectors, data 512,064 +

@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
     if (!inTestGuest()) return 2;
     ConsoleReport report(std::cout);
     char drivePath[DRIVE_PATH_CHARS] = {};
-    runInstallation(report, std::atoi(argv[1]), drivePath);
+    CardInstallation().run(report, std::atoi(argv[1]), drivePath);
     std::cout << drivePath << (report.failed() ? ": failed" : ": finished") << std::endl;
     return report.failed() ? 1 : 0;
 }

@@ -1,5 +1,6 @@
 #pragma once
-// Little-endian fields of on-disk records, whatever the host's byte order.
+// Little-endian fields of on-disk and device records, whatever the host's byte
+// order. Header-only, so every layer down to the backends can use it.
 
 #include <cstdint>
 
@@ -19,4 +20,9 @@ inline void storeLe16(uint8_t* at, uint32_t value) {
 inline void storeLe32(uint8_t* at, uint32_t value) {
     storeLe16(at, value);
     storeLe16(at + 2, value >> 16);
+}
+
+inline void storeLe64(uint8_t* at, uint64_t value) {
+    storeLe32(at, uint32_t(value));
+    storeLe32(at + 4, uint32_t(value >> 32));
 }

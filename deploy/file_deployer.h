@@ -1,0 +1,22 @@
+#pragma once
+// Where the deployment stage puts the boot files: onto the card's boot volume
+// as the OS mounts it, or (for an image file) into the volume inside the image.
+// The stage calls these in order and keeps the progress and failure rules.
+
+class FileDeployer {
+public:
+    virtual ~FileDeployer() = default;
+
+    // Finds the boot volume of the card in drive `driveNumber`. False when
+    // there is none: the stage fails at once.
+    virtual bool findVolume(int driveNumber) = 0;
+    // Makes the found volume's files reachable. False when they are not: the
+    // copies are skipped and the stage fails.
+    virtual bool openVolume() = 0;
+    // The boot folder to \boot, then the firmware to \boot\bzImage, so that
+    // the firmware replaces any bzImage the folder brought along.
+    virtual bool copyBootFolder() = 0;
+    virtual bool copyFirmware() = 0;
+    // Ends the file access, whether openVolume succeeded or not.
+    virtual void closeVolume() = 0;
+};

@@ -1,0 +1,42 @@
+#pragma once
+// Probing one numbered physical drive for a Compact Flash card: what the
+// wizard's drive list and t6-card's list are made from. Reads only.
+
+#include "platform/platform.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Drive numbers probed: "\\.\PhysicalDrive0" to "\\.\PhysicalDrive15".
+constexpr int FIRST_PROBED_DRIVE = 0;
+constexpr int LAST_PROBED_DRIVE = 15;
+// Size of the device descriptor buffer asked for.
+constexpr uint32_t DEVICE_DESCRIPTOR_BYTES = 10000;
+
+struct DriveDescription {
+    std::string vendor;
+    std::string product;
+    int64_t diskSize = 0;  // bytes
+};
+
+// Opens drive `number` and keeps it only if it has removable media, media
+// present, 512-byte sectors and a device description, which fills
+// `description`. Every failure is silent: the drive is just not a candidate.
+bool probeDrive(int number, DriveDescription& description);
+
+// The hot-plug record of an open drive says its media are removable.
+bool mediaRemovable(platform::Handle drive);
+
+// The capacity as a row shows it: decimal megabytes, or gigabytes from
+// 1000 MB on, truncated toward zero.
+struct DriveCapacity {
+    long long whole;
+    const char* unit;  // "MB" or "GB"
+};
+DriveCapacity driveCapacity(int64_t diskSize);
+
+// The NUL-terminated text at `offset` in a descriptor buffer. Offset 0 means
+// the field is not reported; an offset at or past the end gives an empty text,
+// and the text never runs past the buffer.
+std::string descriptorText(const uint8_t* buffer, std::size_t size, uint32_t offset);

@@ -1,0 +1,24 @@
+#include "install/held_drive.h"
+
+#include "disk/raw_disk.h"
+#include "util/debug.h"
+
+HeldDrive::HeldDrive(const InstallTarget& target)
+    : target_(target), kept_(lockDriveVolumes(target.driveNumber())) {}
+
+bool HeldDrive::open() {
+    open_ = openPhysicalDrive(target_.drivePath(), handle_, diskSectors_, heads_, sectorsPerTrack_);
+    if (!open_) debugPrint("Failed to open disk\n");
+    return open_;
+}
+
+HeldDrive::~HeldDrive() {
+    release();
+}
+
+bool HeldDrive::release() {
+    if (handle_ != platform::INVALID_HANDLE_VALUE) releaseDisk(handle_);
+    handle_ = platform::INVALID_HANDLE_VALUE;
+    open_ = false;
+    return unlockDriveVolumes(kept_);
+}

@@ -1,0 +1,45 @@
+#pragma once
+// The card held as the disk stages need it: its mounted volumes locked and
+// dismounted first, then the drive opened exclusively; given back in the
+// opposite order, the drive before the volumes, so that the OS re-reads the
+// new partition table before it mounts anything again.
+
+#include "install/install_target.h"
+#include "install/volume_lockout.h"
+#include "platform/platform.h"
+
+#include <cstdint>
+
+class HeldDrive {
+public:
+    // Locks the volumes of the target's drive.
+    explicit HeldDrive(const InstallTarget& target);
+    // Gives back whatever release() has not.
+    ~HeldDrive();
+    HeldDrive(const HeldDrive&) = delete;
+    HeldDrive& operator=(const HeldDrive&) = delete;
+
+    // The first volume of the drive that refused its lock ('\0': none). It is
+    // still mounted, and whoever holds it open can write to the card.
+    char refusedVolume() const { return kept_.refused; }
+
+    // Opens the drive exclusively; a failed open writes "Failed to open disk".
+    bool open();
+    bool isOpen() const { return open_; }
+    platform::Handle handle() const { return handle_; }
+    uint32_t diskSectors() const { return diskSectors_; }
+    uint32_t heads() const { return heads_; }
+    uint32_t sectorsPerTrack() const { return sectorsPerTrack_; }
+
+    // Releases the drive (also one that opened but could not be locked or
+    // measured), then unlocks the volumes. False when an unlock was refused:
+    // that volume's state is in doubt.
+    bool release();
+
+private:
+    const InstallTarget& target_;
+    KeptVolumes kept_;
+    platform::Handle handle_ = platform::INVALID_HANDLE_VALUE;
+    uint32_t diskSectors_ = 0, heads_ = 0, sectorsPerTrack_ = 0;
+    bool open_ = false;
+};

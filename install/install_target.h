@@ -1,0 +1,45 @@
+#pragma once
+// The drive an installation rewrites. A physical drive is reached through the
+// backend in force; an image file becomes drive 0 of a simulated machine that
+// is in force while its target lives, so the stages run on it as on a card.
+
+#include "platform/sim_platform.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+constexpr int DRIVE_PATH_CHARS = 256;
+
+class InstallTarget {
+public:
+    explicit InstallTarget(int driveNumber);
+    virtual ~InstallTarget();
+    InstallTarget(const InstallTarget&) = delete;
+    InstallTarget& operator=(const InstallTarget&) = delete;
+
+    int driveNumber() const { return driveNumber_; }
+    // "\\.\PhysicalDriveN", DRIVE_PATH_CHARS characters at most.
+    const char* drivePath() const { return drivePath_; }
+    // How the target is named in messages: "drive N", or the image path.
+    const std::string& name() const { return name_; }
+
+protected:
+    InstallTarget(int driveNumber, std::string name);
+
+private:
+    int driveNumber_;
+    char drivePath_[DRIVE_PATH_CHARS] = {};
+    std::string name_;
+};
+
+class ImageTarget final : public InstallTarget {
+public:
+    // `imagePath` must already exist as a regular file; its size is the disk's.
+    ImageTarget(const std::string& imagePath, uint32_t heads, uint32_t sectorsPerTrack);
+    ~ImageTarget() override;
+
+private:
+    std::unique_ptr<platform::SimPlatform> sim_;
+    std::unique_ptr<platform::ScopedPlatform> scope_;
+};

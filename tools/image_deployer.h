@@ -1,0 +1,43 @@
+#pragma once
+// The deployment into a card image file: the boot folder and the firmware go
+// into the FAT volume of partition 0 with mtools' mcopy, which needs neither
+// root nor a FAT driver. The files are gathered with the deployment's own
+// copier first, so the same rules hold (entries whose name starts with a dot
+// stay behind).
+
+#include "deploy/file_deployer.h"
+
+#include <QTemporaryDir>
+
+#include <cstdint>
+#include <memory>
+#include <ostream>
+#include <string>
+
+class ImageDeployer final : public FileDeployer {
+public:
+    // Reasons for a failure go to `err`.
+    ImageDeployer(std::string imagePath, std::string bootFolder, std::string firmware,
+                  std::ostream& err);
+    ~ImageDeployer() override;
+
+    // The boot volume is the one partition entry 0 of the image's MBR points at.
+    bool findVolume(int driveNumber) override;
+    bool openVolume() override;
+    bool copyBootFolder() override;
+    bool copyFirmware() override;
+    void closeVolume() override;
+
+private:
+    bool mcopy(const QStringList& arguments, const std::string& what);
+
+    std::string imagePath_;
+    std::string bootFolder_;
+    std::string firmware_;
+    std::ostream& err_;
+    uint32_t partitionStart_ = 0;
+    std::unique_ptr<QTemporaryDir> staging_;
+};
+
+// True when mcopy can be started.
+bool haveMcopy();
