@@ -1,6 +1,6 @@
 #include "disk/partition_table.h"
 #include "disk/raw_disk.h"
-#include "sim_card.h"
+#include "support/sim_machine.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 #include "disk/raw_disk.h"
-#include "sim_card.h"
+#include "support/sim_machine.h"
 
 #include <gtest/gtest.h>
 

@@ -2,19 +2,12 @@
 
 #include "disk/raw_disk.h"
 
-#include <fstream>
-
 FatTestDisk::FatTestDisk(uint64_t sectors, uint32_t driveHeads, uint32_t driveSectorsPerTrack)
 {
-    image = dir.file("card.img");
-    makeSparseFile(image, sectors * 512);
-    platform::SimDrive drive;
-    drive.imagePath = image;
+    platform::SimDrive& drive = addCard(0, sectors * 512, "Generic", "CF Card");
     drive.heads = driveHeads;
     drive.sectorsPerTrack = driveSectorsPerTrack;
-    drive.vendor = "Generic";
-    drive.product = "CF Card";
-    sim.addDrive(0, drive);
+    image = drive.imagePath;
 }
 
 FatTestDisk::~FatTestDisk()
@@ -42,22 +35,6 @@ bool FatTestDisk::open()
 {
     return openPhysicalDrive("\\\\.\\PhysicalDrive0", handle, diskSectors, heads,
                              sectorsPerTrack);
-}
-
-SectorBytes FatTestDisk::sector(uint64_t lba) const
-{
-    SectorBytes bytes(512, 0);
-    std::ifstream in(image, std::ios::binary);
-    in.seekg(static_cast<std::streamoff>(lba * 512));
-    in.read(reinterpret_cast<char*>(bytes.data()), 512);
-    return bytes;
-}
-
-void FatTestDisk::putSector(uint64_t lba, const SectorBytes& bytes)
-{
-    std::fstream out(image, std::ios::binary | std::ios::in | std::ios::out);
-    out.seekp(static_cast<std::streamoff>(lba * 512));
-    out.write(reinterpret_cast<const char*>(bytes.data()), 512);
 }
 
 SectorBytes FatTestDisk::pattern(uint8_t seed)

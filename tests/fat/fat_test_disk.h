@@ -1,17 +1,14 @@
 #pragma once
-// A simulated machine whose drive 0 is a sparse image, with direct access to
-// the image's sectors for setting up and checking a format.
+// The simulated machine with drive 0 as the disk to format, and the MBR and
+// sector helpers the format checks use.
 
-#include "platform/sim_platform.h"
-#include "support/temp_dir.h"
+#include "support/sim_machine.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-using SectorBytes = std::vector<uint8_t>;
-
-struct FatTestDisk {
+struct FatTestDisk : SimMachine {
     explicit FatTestDisk(uint64_t sectors, uint32_t heads = 255, uint32_t sectorsPerTrack = 63);
     ~FatTestDisk();
 
@@ -24,15 +21,12 @@ struct FatTestDisk {
     // Opens drive 0 through the raw disk layer; true on success.
     bool open();
 
-    SectorBytes sector(uint64_t lba) const;
-    void putSector(uint64_t lba, const SectorBytes& bytes);
+    SectorBytes sector(uint64_t lba) const { return SimMachine::sector(0, lba); }
+    void putSector(uint64_t lba, const SectorBytes& bytes) { SimMachine::putSector(0, lba, bytes); }
     // A recognisable non-zero pattern, to prove a sector was left alone.
     static SectorBytes pattern(uint8_t seed);
 
-    TempDir dir;
     std::string image;
-    platform::SimPlatform sim;
-    platform::ScopedPlatform scoped{sim};
     platform::Handle handle = platform::INVALID_HANDLE_VALUE;
     uint32_t diskSectors = 0, heads = 0, sectorsPerTrack = 0;
 };

@@ -2,7 +2,7 @@
 // rows say, and what is asked of the OS on the way.
 #include "main/drive_discovery.h"
 #include "main/zel_recovery_wizard.h"
-#include "sim_machine.h"
+#include "support/sim_machine.h"
 
 #include <QListWidget>
 #include <QStackedWidget>

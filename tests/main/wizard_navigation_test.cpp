@@ -2,7 +2,7 @@
 // machines with a stand-in installation.
 #include "fake_installation.h"
 #include "main/zel_recovery_wizard.h"
-#include "sim_machine.h"
+#include "support/sim_machine.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -2,7 +2,7 @@
 // page's report display, and the wizard's checks of its own page registry.
 #include "fake_installation.h"
 #include "main/zel_recovery_wizard.h"
-#include "sim_machine.h"
+#include "support/sim_machine.h"
 
 #include <QLabel>
 #include <QListWidget>

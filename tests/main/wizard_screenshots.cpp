@@ -3,7 +3,7 @@
 // Usage: zel_wizard_screenshots <output folder>
 #include "fake_installation.h"
 #include "main/zel_recovery_wizard.h"
-#include "sim_machine.h"
+#include "support/sim_machine.h"
 
 #include <QAbstractButton>
 #include <QApplication>
