@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <dirent.h>
 #include <fstream>
 #include <iterator>
 #include <sys/stat.h>
@@ -42,6 +43,21 @@ std::string Sysfs::directory(const BlockName& name) const {
 bool Sysfs::exists(const BlockName& name) const {
     struct stat info {};
     return ::stat(directory(name).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool Sysfs::hasPartitions(const std::string& disk) const {
+    DIR* dir = ::opendir((root_ + "/block/" + disk).c_str());
+    if (dir == nullptr) return false;
+    bool found = false;
+    while (const dirent* entry = ::readdir(dir)) {
+        std::optional<BlockName> name = BlockName::parse(entry->d_name);
+        if (name && name->disk == disk && !name->wholeDisk()) {
+            found = true;
+            break;
+        }
+    }
+    ::closedir(dir);
+    return found;
 }
 
 std::optional<std::string> Sysfs::text(const std::string& path) const {

@@ -32,6 +32,8 @@ public:
     // <root>/block/sdb or <root>/block/sdb/sdb1.
     std::string directory(const BlockName& name) const;
     bool exists(const BlockName& name) const;
+    // Whether the kernel shows partitions of the disk (from its partition table).
+    bool hasPartitions(const std::string& disk) const;
     // The file's text with the one trailing newline removed; nothing when unreadable.
     std::optional<std::string> text(const std::string& path) const;
     std::optional<uint64_t> number(const std::string& path) const;

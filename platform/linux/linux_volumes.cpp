@@ -20,11 +20,13 @@ VolumeTable::~VolumeTable() { releaseOwnMounts(); }
 
 void VolumeTable::refresh() {
     mounts_ = readDiskMounts(mountinfoPath_, devRoot_);
-    for (const DiskMount& mount : mounts_) assignLetter(mount.device);
+    // First partitions of re-read disks before any mount, so that each gets
+    // the lowest letter of its drive even when the desktop mounts its siblings.
     for (const std::string& disk : rereadDisks_) {
         BlockName first{disk, 1};
         if (sysfs_.exists(first)) assignLetter(first);
     }
+    for (const DiskMount& mount : mounts_) assignLetter(mount.device);
 }
 
 void VolumeTable::assignLetter(const BlockName& name) {
@@ -38,20 +40,38 @@ void VolumeTable::assignLetter(const BlockName& name) {
     }
 }
 
+bool VolumeTable::present(const BlockName& name) const {
+    // A file system over the whole disk is gone once the disk has a partition
+    // table and nothing has it mounted, as Windows drops such a volume when the
+    // disk is partitioned; the disk itself stays in sysfs.
+    if (name.wholeDisk() && sysfs_.hasPartitions(name.disk) && mountPointsOf(name).empty())
+        return false;
+    return sysfs_.exists(name);
+}
+
 uint32_t VolumeTable::mask() const {
     uint32_t bits = 0;
     for (const auto& entry : letters_)
-        if (sysfs_.exists(entry.second)) bits |= 1u << (entry.first - 'A');
+        if (present(entry.second)) bits |= 1u << (entry.first - 'A');
     return bits;
 }
 
 std::optional<BlockName> VolumeTable::volumeOf(char letter) const {
     auto found = letters_.find(letter);
-    if (found == letters_.end() || !sysfs_.exists(found->second)) return std::nullopt;
+    if (found == letters_.end() || !present(found->second)) return std::nullopt;
     return found->second;
 }
 
 void VolumeTable::diskReread(const std::string& disk) {
+    // The old table's letters would name the new table's partitions: a letter
+    // that stood for the old second partition would come first and be taken
+    // for the boot partition. The disk's volumes get letters afresh.
+    for (auto entry = letters_.begin(); entry != letters_.end();) {
+        if (entry->second.disk == disk)
+            entry = letters_.erase(entry);
+        else
+            ++entry;
+    }
     rereadDisks_.insert(disk);
 }
 

@@ -4,12 +4,13 @@
 // Letter mapping: every sdXN partition (or whole sdX disk holding a file
 // system) that appears as a mount source in the mountinfo file gets the next
 // free letter, starting at 'D', in the order the mounts are listed (mount
-// order). After a drive's partition table has been re-read, its first
-// partition gets a letter as well, mounted or not, so that the new file system
-// can be found. A letter, once given, stays with its partition name for the
+// order). After a drive's partition table has been re-read, its partitions
+// lose their letters and its first partition gets the lowest free one, mounted
+// or not, so that the new file system is the drive's first volume. A letter, once given, stays with its partition name for the
 // life of the backend and is in use (GetLogicalDrives) for as long as sysfs
 // lists the partition, mounted or not: as on Windows, a dismounted volume keeps
-// its letter and comes back when its files are used (volumeRoot).
+// its letter and comes back when its files are used (volumeRoot). A whole-disk
+// file system loses its letter once the disk shows partitions.
 
 #include "platform/linux/linux_mounts.h"
 #include "platform/linux/linux_sysfs.h"
@@ -37,7 +38,8 @@ public:
     std::optional<BlockName> volumeOf(char letter) const;
     std::string devicePath(const BlockName& name) const { return devRoot_ + "/" + name.text(); }
 
-    // The partition table of `disk` was read again: its first partition must be reachable.
+    // The partition table of `disk` was read again: its first partition must be
+    // reachable, as the drive's first letter.
     void diskReread(const std::string& disk);
 
     // Takes every mount of the partition away (umount2 without force). Returns
@@ -51,6 +53,7 @@ public:
     void releaseOwnMounts();
 
 private:
+    bool present(const BlockName& name) const;
     void assignLetter(const BlockName& name);
     std::vector<std::string> mountPointsOf(const BlockName& name) const;
     void forgetOwnMount(const std::string& mountPoint);

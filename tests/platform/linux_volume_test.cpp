@@ -155,6 +155,20 @@ TEST_F(LinuxVolumes, WholeDiskFileSystemIsAVolumeToo) {
     // The volume handle does not keep the drive's exclusive open out.
     Handle drive = os.CreateFileA("\\\\.\\PhysicalDrive2", kReadWrite, 0, OPEN_EXISTING, 0);
     EXPECT_NE(drive, INVALID_HANDLE_VALUE);
+
+    // Unmounted and partitioned: the whole-disk volume is gone, as on Windows.
+    tree.clearMounts();
+    tree.addPartition("sdc", 1, 256, 1000);
+    EXPECT_EQ(os.GetLogicalDrives(), 0u);
+    EXPECT_EQ(openVolume('D'), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(os.GetLastError(), ERROR_FILE_NOT_FOUND);
+    // Read again: the new boot partition is the drive's only volume.
+    ASSERT_TRUE(control(drive, IOCTL_DISK_UPDATE_PROPERTIES));
+    EXPECT_EQ(os.GetLogicalDrives(), bit('D'));
+    EXPECT_TRUE(os.CloseHandle(volume));
+    volume = openVolume('D');
+    ASSERT_NE(volume, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(extentsOf(volume).start, 256u * 512);
 }
 
 TEST_F(LinuxVolumes, LettersStayWithTheirPartitions) {
@@ -185,7 +199,12 @@ TEST_F(LinuxVolumes, LettersStayWithTheirPartitions) {
 TEST_F(LinuxVolumes, RereadDriveShowsItsFirstPartition) {
     addSystemAndCard();
     tree.mount("/dev/sda1", "/", "ext4");
-    ASSERT_EQ(os.GetLogicalDrives(), bit('D'));
+    // The desktop had mounted only the card's second partition, and the
+    // lock-out took it away: its letter E stays.
+    tree.mount("/dev/sdb2", tree.path("data"));
+    ASSERT_EQ(os.GetLogicalDrives(), bit('D') | bit('E'));
+    tree.clearMounts();
+    tree.mount("/dev/sda1", "/", "ext4");
 
     Handle drive = os.CreateFileA("\\\\.\\PhysicalDrive1", kReadWrite, 0, OPEN_EXISTING,
                                   FILE_FLAG_NO_BUFFERING);
@@ -193,7 +212,8 @@ TEST_F(LinuxVolumes, RereadDriveShowsItsFirstPartition) {
     ASSERT_TRUE(control(drive, IOCTL_DISK_UPDATE_PROPERTIES));
     EXPECT_TRUE(os.CloseHandle(drive));
 
-    // Nothing has mounted the new boot partition, yet it is there to be found.
+    // Nothing has mounted the new boot partition, yet it is there to be found,
+    // as the drive's first letter: the old E was the second partition's.
     EXPECT_EQ(os.GetLogicalDrives(), bit('D') | bit('E'));
     char16_t target[1024];
     EXPECT_NE(os.QueryDosDeviceW(u"E:", target, 1024), 0u);
