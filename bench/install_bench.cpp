@@ -70,6 +70,7 @@ int main(int argc, char** argv) {
 
     platform::SimPlatform sim;
     platform::ScopedPlatform scoped(sim);
+    sim.setRecordCalls(false);
     platform::SimDrive drive;
     drive.imagePath = image.string();
     drive.heads = 255;

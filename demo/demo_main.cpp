@@ -59,6 +59,7 @@ int main(int argc, char** argv) {
     platform::SimPlatform sim;
     platform::ScopedPlatform scoped(sim);
     sim.setEchoDebug(true);
+    sim.setRecordCalls(false);  // nobody reads the call log in the demo
     platform::SimDrive drive;
     drive.imagePath = options.card.toStdString();
     drive.heads = 255;

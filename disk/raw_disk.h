@@ -22,5 +22,6 @@ bool writeSector(platform::Handle handle, uint32_t lba, const void* buffer);
 // the positioning failed.
 bool seekSector(platform::Handle handle, uint32_t lba);
 
-// Unlocks, asks the OS to re-read the partition table, closes. Always true.
+// Unlocks, asks the OS to re-read the partition table, closes. False (with a
+// debug line) only when the close fails: written sectors may then be lost.
 bool releaseDisk(platform::Handle handle);

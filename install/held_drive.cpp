@@ -17,8 +17,9 @@ HeldDrive::~HeldDrive() {
 }
 
 bool HeldDrive::release() {
-    if (handle_ != platform::INVALID_HANDLE_VALUE) releaseDisk(handle_);
+    bool released = true;
+    if (handle_ != platform::INVALID_HANDLE_VALUE) released = releaseDisk(handle_);
     handle_ = platform::INVALID_HANDLE_VALUE;
     open_ = false;
-    return unlockDriveVolumes(kept_);
+    return unlockDriveVolumes(kept_) && released;
 }

@@ -32,8 +32,8 @@ public:
     uint32_t sectorsPerTrack() const { return sectorsPerTrack_; }
 
     // Releases the drive (also one that opened but could not be locked or
-    // measured), then unlocks the volumes. False when an unlock was refused:
-    // that volume's state is in doubt.
+    // measured), then unlocks the volumes. False when the drive's close or an
+    // unlock was refused: written sectors or that volume's state are in doubt.
     bool release();
 
 private:

@@ -31,6 +31,8 @@ ImageTarget::ImageTarget(const std::string& imagePath, uint32_t heads, uint32_t 
     sim_->addDrive(IMAGE_DRIVE_NUMBER, drive);
     // Debug lines go where the native backend writes them: standard error.
     sim_->setEchoDebug(true);
+    // A run may move millions of sectors; nobody reads the call log here.
+    sim_->setRecordCalls(false);
     scope_ = std::make_unique<platform::ScopedPlatform>(*sim_);
 }
 

@@ -116,6 +116,10 @@ bool SimPlatform::fail(uint32_t error) {
     return false;
 }
 
+void SimPlatform::record(const SimCall& call) {
+    if (recordCalls_) calls_.push_back(call);
+}
+
 SimPlatform::Open* SimPlatform::find(Handle handle) {
     auto it = opens_.find(handle);
     return it == opens_.end() ? nullptr : it->second.get();
@@ -123,7 +127,7 @@ SimPlatform::Open* SimPlatform::find(Handle handle) {
 
 Handle SimPlatform::CreateFileA(const char* path, uint32_t access, uint32_t shareMode,
                                 uint32_t disposition, uint32_t flags) {
-    calls_.push_back(makeCall("CreateFileA", path, access, shareMode, disposition, flags));
+    record(makeCall("CreateFileA", path, access, shareMode, disposition, flags));
     const int number = driveNumberOf(path);
     auto it = drives_.find(number);
     if (number < 0 || it == drives_.end() || !it->second.present) {
@@ -147,13 +151,16 @@ Handle SimPlatform::CreateFileA(const char* path, uint32_t access, uint32_t shar
         lastError_ = ERROR_ACCESS_DENIED;
         return INVALID_HANDLE_VALUE;
     }
+    // Unbuffered, like the handle it stands for: each transfer reaches the
+    // file at once and its error comes back with it.
+    std::setvbuf(file, nullptr, _IONBF, 0);
     auto open = std::make_unique<Open>();
     open->drive = number;
     open->exclusive = shareMode == 0;
     open->file = file;
     const Handle handle = nextHandle_++;
     opens_[handle] = std::move(open);
-    calls_.back().handle = handle;
+    if (recordCalls_) calls_.back().handle = handle;
     lastError_ = ERROR_SUCCESS;
     return handle;
 }
@@ -161,7 +168,7 @@ Handle SimPlatform::CreateFileA(const char* path, uint32_t access, uint32_t shar
 Handle SimPlatform::CreateFileW(const char16_t* path, uint32_t access, uint32_t shareMode,
                                 uint32_t disposition, uint32_t flags) {
     const std::string name = narrow(path);
-    calls_.push_back(makeCall("CreateFileW", name, access, shareMode, disposition, flags));
+    record(makeCall("CreateFileW", name, access, shareMode, disposition, flags));
     const char letter = volumeLetterOf(name);
     auto it = volumes_.find(letter);
     if (letter == 0 || it == volumes_.end()) {
@@ -176,7 +183,7 @@ Handle SimPlatform::CreateFileW(const char16_t* path, uint32_t access, uint32_t 
     open->letter = letter;
     const Handle handle = nextHandle_++;
     opens_[handle] = std::move(open);
-    calls_.back().handle = handle;
+    if (recordCalls_) calls_.back().handle = handle;
     lastError_ = ERROR_SUCCESS;
     return handle;
 }
@@ -189,7 +196,7 @@ bool SimPlatform::DeviceIoControl(Handle handle, uint32_t code, const void* in, 
     call.inSize = inSize;
     call.outSize = outSize;
     call.handle = handle;
-    calls_.push_back(call);
+    record(call);
     if (bytesReturned != nullptr) *bytesReturned = 0;
     Open* open = find(handle);
     if (open == nullptr) return fail(ERROR_INVALID_HANDLE);
@@ -317,7 +324,7 @@ uint32_t SimPlatform::SetFilePointer(Handle handle, int32_t distanceLow, int32_t
     call.name = "SetFilePointer";
     call.handle = handle;
     call.offset = offset;
-    calls_.push_back(call);
+    record(call);
     if (open == nullptr || open->file == nullptr || moveMethod != FILE_BEGIN) {
         lastError_ = open == nullptr ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER;
         return INVALID_SET_FILE_POINTER;
@@ -335,7 +342,7 @@ bool SimPlatform::transfer(Handle handle, void* read, const void* write, uint32_
     call.name = read != nullptr ? "ReadFile" : "WriteFile";
     call.handle = handle;
     call.offset = open != nullptr ? open->position : 0;
-    calls_.push_back(call);
+    record(call);
     if (open == nullptr || open->file == nullptr) return fail(ERROR_INVALID_HANDLE);
 
     const SimDrive& drive = drives_.at(open->drive);
@@ -362,7 +369,12 @@ bool SimPlatform::transfer(Handle handle, void* read, const void* write, uint32_
     if (amount > 0) {
         moved = read != nullptr ? std::fread(read, 1, amount, open->file)
                                 : std::fwrite(write, 1, amount, open->file);
-        std::fflush(open->file);
+        // A full file system under the image fails the write like a bad sector.
+        const bool flushed = read != nullptr || std::fflush(open->file) == 0;
+        if (std::ferror(open->file) || !flushed || moved != amount) {
+            std::clearerr(open->file);
+            return fail(read != nullptr ? ERROR_READ_FAULT : ERROR_WRITE_FAULT);
+        }
     }
     open->position += moved;
     if (transferred != nullptr) *transferred = static_cast<uint32_t>(moved);
@@ -382,17 +394,20 @@ bool SimPlatform::CloseHandle(Handle handle) {
     SimCall call;
     call.name = "CloseHandle";
     call.handle = handle;
-    calls_.push_back(call);
+    record(call);
     auto it = opens_.find(handle);
     if (it == opens_.end()) return fail(ERROR_INVALID_HANDLE);
-    if (it->second->file != nullptr) std::fclose(it->second->file);
+    const bool drive = it->second->drive >= 0;
+    const bool closed = it->second->file == nullptr || std::fclose(it->second->file) == 0;
     opens_.erase(it);
+    // The handle is gone either way; a failed close means written bytes may be lost.
+    if (!closed || (drive && faults_.failDriveClose)) return fail(ERROR_WRITE_FAULT);
     lastError_ = ERROR_SUCCESS;
     return true;
 }
 
 uint32_t SimPlatform::GetLogicalDrives() {
-    calls_.push_back(makeCall("GetLogicalDrives"));
+    record(makeCall("GetLogicalDrives"));
     uint32_t mask = 0;
     for (const auto& entry : volumes_)
         if (entry.first >= 'A' && entry.first <= 'Z') mask |= 1u << (entry.first - 'A');
@@ -401,7 +416,7 @@ uint32_t SimPlatform::GetLogicalDrives() {
 
 uint32_t SimPlatform::QueryDosDeviceW(const char16_t* deviceName, char16_t* target, uint32_t maxChars) {
     const std::string name = narrow(deviceName);
-    calls_.push_back(makeCall("QueryDosDeviceW", name));
+    record(makeCall("QueryDosDeviceW", name));
     const char letter = name.size() == 2 && name[1] == ':' ? name[0] : 0;
     if (letter == 0 || volumes_.count(letter) == 0) {
         lastError_ = ERROR_FILE_NOT_FOUND;

@@ -56,6 +56,7 @@ struct SimFaults {
     std::set<uint64_t> shortWriteAtLba;   // WriteFile at this LBA moves 256 bytes
     int64_t failWritesAfter = -1;         // >= 0: every write after this many fails
     int64_t failReadsAfter = -1;          // >= 0: every read after this many fails
+    bool failDriveClose = false;          // CloseHandle on a drive reports a write fault
 };
 
 // One recorded call, for tests that check what the logic asked of the OS.
@@ -81,9 +82,12 @@ public:
     void removeVolume(char letter);
     SimFaults& faults() { return faults_; }
 
-    // Inspection for tests.
+    // Inspection for tests. The call log is kept only while recording is on
+    // (the default); long-running users such as the tools switch it off so
+    // that memory does not grow with every sector moved.
     const std::vector<SimCall>& calls() const { return calls_; }
     void clearCalls() { calls_.clear(); }
+    void setRecordCalls(bool record) { recordCalls_ = record; }
     std::vector<std::string> debugLines() const;
     void clearDebugLines();
     int openHandleCount() const;
@@ -125,6 +129,7 @@ private:
                      uint32_t* bytesReturned);
     bool transfer(Handle handle, void* read, const void* write, uint32_t bytes,
                   uint32_t* transferred);
+    void record(const SimCall& call);
 
     std::map<int, SimDrive> drives_;
     std::map<char, SimVolume> volumes_;
@@ -137,6 +142,7 @@ private:
     uint32_t lastError_ = 0;
     uint64_t reads_ = 0, writes_ = 0;
     bool echoDebug_ = false;
+    bool recordCalls_ = true;
 };
 
 // Installs a backend for the lifetime of a scope, then restores the previous one.

@@ -75,6 +75,7 @@ int runDiskStage(CardOptions options, std::ostream& out, std::ostream& err, cons
             return EXIT_FAILED;
         }
         done = stage(drive, report) && !report.failed();
+        done = drive.release() && done;
     }
     if (!done) {
         err << failure << " on " << target->name() << "." << std::endl;

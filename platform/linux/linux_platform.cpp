@@ -215,8 +215,12 @@ bool LinuxPlatform::CloseHandle(Handle handle) {
     std::lock_guard<std::mutex> guard(mutex_);
     OpenDevice* device = find(handle);
     if (device == nullptr) return fail(ERROR_INVALID_HANDLE);
-    if (device->fd >= 0) ::close(device->fd);
+    // The descriptor is gone even when close reports an error; the error
+    // still means written bytes may not have reached the device.
+    const bool closed = device->fd < 0 || ::close(device->fd) == 0;
+    const int error = errno;
     devices_.erase(handle);
+    if (!closed) return fail(windowsError(error, Transfer::Write));
     return true;
 }
 

@@ -3,7 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstring>
+#include <string>
+#include <vector>
+#if __has_include(<sys/resource.h>)
+#include <sys/resource.h>
+#endif
 
 namespace {
 
@@ -129,6 +135,46 @@ TEST(SectorIo, FailedAndShortTransfersAreFalse) {
     // Beyond the end of the disk nothing moves.
     EXPECT_FALSE(readSector(handle, sectors, buffer));
     releaseDisk(handle);
+}
+
+// A file system under the image that refuses bytes (here the process's file
+// size limit, which fails a write as a full disk does) fails that write.
+TEST(SectorIo, WriteRefusedByTheImageFileSystemIsFalse) {
+#if __has_include(<sys/resource.h>)
+    SimCard card(64ull << 20);
+    platform::Handle handle;
+    uint32_t sectors, heads, spt;
+    ASSERT_TRUE(openPhysicalDrive(DRIVE1, handle, sectors, heads, spt));
+    const unsigned char buffer[512] = {1};
+    rlimit previous{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
+    rlimit low = previous;
+    low.rlim_cur = 1 << 20;
+    const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &low), 0);
+    const bool below = writeSector(handle, 8, buffer);
+    const bool beyond = writeSector(handle, 4096, buffer);
+    const uint32_t error = card.sim.GetLastError();
+    setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, handler);
+    EXPECT_TRUE(below);
+    EXPECT_FALSE(beyond);
+    EXPECT_EQ(error, platform::ERROR_WRITE_FAULT);
+    EXPECT_TRUE(releaseDisk(handle));
+#else
+    GTEST_SKIP() << "no file size limit to refuse a write";
+#endif
+}
+
+TEST(ReleaseDisk, FailedCloseIsReportedAndTheHandleGone) {
+    SimCard card(64ull << 20);
+    platform::Handle handle;
+    uint32_t sectors, heads, spt;
+    ASSERT_TRUE(openPhysicalDrive(DRIVE1, handle, sectors, heads, spt));
+    card.sim.faults().failDriveClose = true;
+    EXPECT_FALSE(releaseDisk(handle));
+    EXPECT_EQ(card.sim.debugLines(), std::vector<std::string>{"Failed to close disk: 29\n"});
+    EXPECT_EQ(card.sim.openHandleCount(), 0);
 }
 
 TEST(ReleaseDisk, FailedUnlockStillRefreshesAndCloses) {

@@ -112,4 +112,16 @@ TEST_F(SimMachine, TransfersCountAndFailOnDemand) {
     sim.CloseHandle(h);
 }
 
+TEST_F(SimMachine, CallLogCanBeSwitchedOff) {
+    sim.setRecordCalls(false);
+    Handle h = sim.CreateFileA("\\\\.\\PhysicalDrive3", GENERIC_READ, 3, OPEN_EXISTING, 0);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    unsigned char sector[512];
+    uint32_t moved = 0;
+    EXPECT_TRUE(sim.ReadFile(h, sector, 512, &moved));
+    EXPECT_TRUE(sim.CloseHandle(h));
+    EXPECT_TRUE(sim.calls().empty());
+    EXPECT_EQ(sim.readCount(), 1u);
+}
+
 }  // namespace

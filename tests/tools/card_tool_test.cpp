@@ -87,6 +87,26 @@ TEST(CardUsage, AFailedOperationExitsOne) {
     EXPECT_NE(run.err.find("is not an image file"), std::string::npos) << run.err;
 }
 
+// A 32 GB card image on a 10 MiB file system: the FATs of the data volume do
+// not fit, and the build must fail instead of finishing on a cut-short image.
+// The file system is a tmpfs in a mount namespace of its own.
+TEST(CardUsage, ImageOnAFullFileSystemFails) {
+    TempDir dir;
+    const std::string full = dir.file("full");
+    const std::string mount = "mkdir -p " + shellQuoted(full) + " && mount -t tmpfs -o size=10m none " +
+                              shellQuoted(full);
+    if (runCommand("unshare -rm sh -c " + shellQuoted(mount)) != 0)
+        GTEST_SKIP() << "no tmpfs can be mounted here";
+    const std::string build = mount + " && " + shellQuoted(ZEL_T6_CARD) + " image " +
+                              shellQuoted(full + "/card.img") + " --size 32000000000";
+    std::string output;
+    EXPECT_EQ(runCommand("unshare -rm sh -c " + shellQuoted(build), &output), 1)
+        << output;
+    EXPECT_NE(output.find("Unable to write sector"), std::string::npos) << output;
+    EXPECT_NE(output.find("Finished - an error occurred"), std::string::npos) << output;
+    EXPECT_EQ(output.find("Finished successfully"), std::string::npos) << output;
+}
+
 class CardImage : public ::testing::Test {
 protected:
     void SetUp() override {
