@@ -57,6 +57,14 @@ bool chooseFatGeometry(uint32_t partitionStart, uint32_t partitionSectors, int32
         debugPrint("Cluster size of %u bytes is below one sector\n", clusterBytes);
         return false;
     }
+    // The boot sector holds sectors per cluster in one byte, and readers take
+    // only powers of two up to 128.
+    const bool powerOfTwo = (clusterBytes & (clusterBytes - 1)) == 0;
+    if (clusterBytes != 0 && (clusterBytes > MAX_CLUSTER_BYTES || !powerOfTwo)) {
+        debugPrint("Cluster size of %u bytes is not a power of two from 512 to 65536\n",
+                   clusterBytes);
+        return false;
+    }
 
     int type = fatType;
     uint32_t spc = clusterBytes / SECTOR_BYTES;
@@ -78,7 +86,9 @@ bool chooseFatGeometry(uint32_t partitionStart, uint32_t partitionSectors, int32
         type = count / spc <= FAT16_MAX_UNITS ? 16 : 32;
     }
 
-    if (type == 16 && count / spc > FAT16_MAX_UNITS) {
+    // Huge partitions would double an automatic FAT16 cluster past what the
+    // one-byte field holds.
+    if (type == 16 && (count / spc > FAT16_MAX_UNITS || spc > MAX_CLUSTER_BYTES / SECTOR_BYTES)) {
         debugPrint("Unable to find suitable sectors per cluster for FAT16, sectors: %d, "
                    "sectorsPerCluster %d\n",
                    static_cast<int>(count), static_cast<int>(spc));
@@ -111,6 +121,20 @@ bool chooseFatGeometry(uint32_t partitionStart, uint32_t partitionSectors, int32
     }
     if (!fits) {
         debugPrint("Partition too small for FAT%d, sectors: %u\n", type, count);
+        return false;
+    }
+    // Readers tell the FAT type by the cluster count alone: outside its range
+    // the volume would be read as FAT12 or FAT32 and its FAT misread. FAT32
+    // is held to its minimum only when type and cluster size were both asked
+    // for; the automatic choice keeps its small FAT32 volumes.
+    const uint32_t dataStart = type == 16 ? g.rootStart() + g.rootSectors : g.rootStart();
+    const uint32_t clusters = (count - dataStart) / spc;
+    const bool fat16Range = clusters >= FAT16_MIN_CLUSTERS && clusters < FAT32_MIN_CLUSTERS;
+    const bool explicitFat32 = fatType == 32 && clusterBytes != 0;
+    if ((type == 16 && !fat16Range) || (explicitFat32 && clusters < FAT32_MIN_CLUSTERS)) {
+        debugPrint("Cluster count %u does not make a FAT%d volume, sectors: %u, "
+                   "sectorsPerCluster %u\n",
+                   clusters, type, count, spc);
         return false;
     }
     // Every sector written must have a 32-bit address; an entry whose start

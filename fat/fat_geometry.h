@@ -30,11 +30,19 @@ struct FatGeometry {
 // not the 65,524 clusters of the FAT standard.
 constexpr uint32_t FAT16_MAX_UNITS = 65536;
 constexpr uint32_t FAT32_MAX_UNITS = 268435456;
+// Cluster counts by which readers tell FAT12, FAT16 and FAT32 apart.
+constexpr uint32_t FAT16_MIN_CLUSTERS = 4085;
+constexpr uint32_t FAT32_MIN_CLUSTERS = 65525;
+// Largest cluster: 128 sectors.
+constexpr uint32_t MAX_CLUSTER_BYTES = 65536;
 
 // Chooses the FAT type (fatType 0: by size; 16 or 32: as asked) and the
 // sectors per cluster (clusterBytes 0: by size; else clusterBytes / 512), then
 // works out the region sizes. On an impossible request writes one debug line
-// and returns false; `geometry` is then unspecified.
+// and returns false; `geometry` is then unspecified. Impossible: a cluster
+// size that is not a power of two from 512 to 65,536 bytes, a FAT16 volume
+// whose cluster count readers would take for FAT12 or FAT32, and a FAT32
+// volume under 65,525 clusters when both type and cluster size were given.
 bool chooseFatGeometry(uint32_t partitionStart, uint32_t partitionSectors, int32_t fatType,
                        uint32_t clusterBytes, FatGeometry& geometry);
 

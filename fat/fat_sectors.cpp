@@ -27,12 +27,50 @@ struct StubImage {
     }
 };
 
-// First 11 bytes of the label, zero bytes after a shorter one; no case change.
+bool continuationByte(char c)
+{
+    return (static_cast<uint8_t>(c) & 0xC0) == 0x80;
+}
+
+// Bytes of the UTF-8 character that `lead` starts; 0 when it starts none.
+size_t utf8Length(char lead)
+{
+    const uint8_t b = static_cast<uint8_t>(lead);
+    return b >= 0xF0 && b <= 0xF7 ? 4 : b >= 0xE0 ? (b <= 0xEF ? 3 : 0) : b >= 0xC0 ? 2 : 0;
+}
+
+// How much of the label fits the 11-byte field: all of a shorter one, else 11
+// bytes, or fewer when the 11th byte would end inside a UTF-8 character.
+// Bytes that are not UTF-8 are cut at 11 as they stand.
+size_t labelBytes(const char* label)
+{
+    size_t length = 0;
+    while (label && length < VOLUME_LABEL_BYTES && label[length] != '\0')
+        ++length;
+    if (length < VOLUME_LABEL_BYTES || !continuationByte(label[length]))
+        return length;
+    size_t start = length;
+    while (start > 0 && length - start < 3 && continuationByte(label[start - 1]))
+        --start;
+    if (start == 0)
+        return length;
+    const size_t lead = start - 1;
+    const size_t size = utf8Length(label[lead]);
+    if (lead + size <= length)
+        return length;
+    for (size_t i = lead + 1; i < lead + size; ++i)
+        if (!continuationByte(label[i]))
+            return length;
+    return lead;
+}
+
+// The label's bytes as labelBytes cuts them, zero bytes after; no case change.
 void putLabel(uint8_t* at, const char* label)
 {
     std::memset(at, 0, VOLUME_LABEL_BYTES);
-    for (size_t i = 0; label && i < VOLUME_LABEL_BYTES && label[i] != '\0'; ++i)
-        at[i] = static_cast<uint8_t>(label[i]);
+    const size_t length = labelBytes(label);
+    if (length > 0)
+        std::memcpy(at, label, length);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "tools/card_options.h"
 
+#include <cstring>
 #include <map>
 #include <set>
 
@@ -10,6 +11,8 @@ constexpr uint32_t MAX_HEADS = 255;
 constexpr uint32_t MAX_SECTORS_PER_TRACK = 63;
 constexpr int MAX_DRIVE_NUMBER = 99;
 constexpr char DRIVE_PATH_PREFIX[] = "\\\\.\\PhysicalDrive";
+constexpr uint64_t MIN_CLUSTER_BYTES = 512;
+constexpr uint64_t MAX_CLUSTER_BYTES = 65536;
 
 const std::map<std::string, CardCommand> COMMANDS = {
     {"list", CardCommand::List},           {"image", CardCommand::Image},
@@ -54,6 +57,13 @@ bool parseGeometry(const std::string& text, uint32_t& heads, uint32_t& sectorsPe
         return false;
     heads = static_cast<uint32_t>(h);
     sectorsPerTrack = static_cast<uint32_t>(s);
+    return true;
+}
+
+// Characters FAT forbids in a volume label, besides the control characters.
+bool validLabel(const std::string& label) {
+    for (unsigned char c : label)
+        if (c < 0x20 || c == 0x7F || std::strchr("\"*+,./:;<=>?[\\]|", c) != nullptr) return false;
     return true;
 }
 
@@ -103,10 +113,16 @@ bool applyOption(const std::string& name, const std::string& value, CardOptions&
             return fail(error, "--fat takes 0 (chosen by size), 16 or 32.");
         options.fatType = std::stoi(value);
     } else if (name == "--cluster-bytes") {
-        if (!parseNumber(value, 0xFFFFFFFFull, number))
-            return fail(error, "--cluster-bytes takes a cluster size in bytes (0: chosen by size).");
+        // A FAT cluster is a power of two from one sector to 128 sectors.
+        if (!parseNumber(value, MAX_CLUSTER_BYTES, number) ||
+            (number != 0 && (number < MIN_CLUSTER_BYTES || (number & (number - 1)) != 0)))
+            return fail(error, "--cluster-bytes takes 0 (chosen by size) or a power of two "
+                               "from 512 to 65536.");
         options.clusterBytes = static_cast<uint32_t>(number);
     } else if (name == "--label") {
+        if (!validLabel(value))
+            return fail(error, "--label may not hold control characters or any of "
+                               "\" * + , . / : ; < = > ? [ \\ ] |, which FAT forbids in a label.");
         options.label = value;
     }
     return true;

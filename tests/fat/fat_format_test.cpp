@@ -244,6 +244,13 @@ TEST_F(FormatTest, LabelsAreCutAndPaddedWithZeros)
         {"ABCDEFGHIJKLMNOP", "ABCDEFGHIJK", true},
         {"ABCDEFGHIJK", "ABCDEFGHIJK", true},
         {"a b", std::string("a b\0\0\0\0\0\0\0\0", 11), true},
+        // A multi-byte character that would not fit whole stays out.
+        {"ABCDEFGHIJ\xC3\xA9", std::string("ABCDEFGHIJ\0", 11), true},
+        {"ABCDEFGHI\xE2\x82\xAC", std::string("ABCDEFGHI\0\0", 11), true},
+        {"ABCDEFGHIJ\xF0\x9F\x98\x80", std::string("ABCDEFGHIJ\0", 11), true},
+        {"ABCDEFGH\xE2\x82\xAC", "ABCDEFGH\xE2\x82\xAC", true},
+        // Bytes that are not UTF-8 are cut where they stand.
+        {"ABCDEFGHIJ\xBF\xBF", "ABCDEFGHIJ\xBF", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
@@ -279,13 +286,10 @@ TEST_F(FormatTest, SmallVolumesCarryTheirSizeInTheSixteenBitField)
     EXPECT_EQ(le16(boot, 0x13), 0u);
     EXPECT_EQ(le32(boot, 0x20), 65536u);
 
-    // A FAT32 volume under 65,536 sectors follows the same rule.
-    disk->writeMbr({{S, 60000}});
-    ASSERT_TRUE(format(0, 32, 1024, "X"));
-    boot = disk->sector(S);
-    EXPECT_EQ(le16(boot, 0x13), 60000u);
-    EXPECT_EQ(le32(boot, 0x20), 0u);
-    EXPECT_EQ(boot[0x0D], 2);
+    // A FAT32 volume under 65,536 sectors is too small to be read as FAT32.
+    disk->writeMbr({{S, 65535}});
+    EXPECT_FALSE(format(0, 32, 512, "X"));
+    EXPECT_EQ(disk->sector(S), boot);
 }
 
 TEST_F(FormatTest, RefusedRequestsWriteNothing)
@@ -326,11 +330,12 @@ TEST_F(FormatTest, FailedReadOfTheMbrWritesNothing)
     EXPECT_EQ(disk->sim.writeCount(), 0u);
 }
 
-// Fails every write from the n-th on and checks the format stops right there.
+// Fails every write from the n-th on, for each n of `failing`, and checks the
+// format stops right there.
 void expectFailureAtEachWrite(FatTestDisk& disk, int32_t type, uint32_t clusterBytes,
-                              uint32_t totalSteps)
+                              uint32_t totalSteps, const std::vector<uint32_t>& failing)
 {
-    for (uint32_t n = 0; n < totalSteps; ++n) {
+    for (uint32_t n : failing) {
         SCOPED_TRACE("failing write " + std::to_string(n));
         disk.sim.clearDebugLines();
         disk.sim.clearCalls();
@@ -359,12 +364,17 @@ void expectFailureAtEachWrite(FatTestDisk& disk, int32_t type, uint32_t clusterB
 
 TEST_F(FormatTest, AFaultAtAnyWriteEndsTheFormat)
 {
-    // Small volumes, so that every write of every region can fail in turn:
-    // FAT16 with 4 sectors per FAT, FAT32 with 8 per FAT and a 2-sector root.
-    makeDisk(S + 2000, {{S, 1000}});
-    expectFailureAtEachWrite(*disk, 16, 512, 42);
-    disk->writeMbr({{S, 2000}});
-    expectFailureAtEachWrite(*disk, 32, 1024, 51);
+    // The smallest FAT16 volume (4,085 clusters, 16 sectors per FAT): every
+    // write of every region fails in turn.
+    makeDisk(S + 65536, {{S, 4150}});
+    std::vector<uint32_t> every(66);
+    for (uint32_t n = 0; n < every.size(); ++n) every[n] = n;
+    expectFailureAtEachWrite(*disk, 16, 512, 66, every);
+    // The smallest FAT32 volume has 504 sectors per FAT: the MBR, then the
+    // first, second and last write of the reserved region, both FATs and the root.
+    disk->writeMbr({{S, 65536}});
+    expectFailureAtEachWrite(*disk, 32, 0, 1042,
+                             {0, 1, 2, 32, 33, 34, 536, 537, 538, 1040, 1041});
 }
 
 TEST_F(FormatTest, ShortWritesEndTheFormat)

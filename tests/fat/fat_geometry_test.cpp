@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 namespace {
 
 struct WorkedRow {
@@ -89,10 +92,57 @@ TEST_F(FatGeometryChoice, ExplicitClusterBytesDecideTheTypeWhenAutomatic)
     ASSERT_TRUE(choose(7000000, 0, 65536));
     EXPECT_EQ(g.fatType, 16);
     EXPECT_EQ(g.sectorsPerCluster, 128u);
-    // The low nine bits of the cluster size are dropped.
-    ASSERT_TRUE(choose(400000, 0, 4096 + 511));
-    EXPECT_EQ(g.sectorsPerCluster, 8u);
     EXPECT_TRUE(sim.debugLines().empty());
+}
+
+// Requests whose volume the boot sector cannot describe, or that readers,
+// which go by the cluster count, would take for another FAT type.
+TEST_F(FatGeometryChoice, VolumesReadAsAnotherTypeAreRefused)
+{
+    struct Row {
+        uint32_t count;
+        int32_t type;
+        uint32_t clusterBytes;
+        const char* line;  // null: accepted
+    };
+    const Row rows[] = {
+        {400000, 0, 1536, "Cluster size of 1536 bytes is not a power of two from 512 to 65536\n"},
+        {400000, 0, 4096 + 511,
+         "Cluster size of 4607 bytes is not a power of two from 512 to 65536\n"},
+        {400000, 0, 131072,
+         "Cluster size of 131072 bytes is not a power of two from 512 to 65536\n"},
+        {400000, 0, 0xFFFFFFFFu,
+         "Cluster size of 4294967295 bytes is not a power of two from 512 to 65536\n"},
+        // FAT16 from 4,085 to 65,524 clusters, whichever way it was chosen.
+        {4150, 16, 512, nullptr},
+        {4149, 16, 512,
+         "Cluster count 4084 does not make a FAT16 volume, sectors: 4149, sectorsPerCluster 1\n"},
+        {4149, 0, 0,
+         "Cluster count 4084 does not make a FAT16 volume, sectors: 4149, sectorsPerCluster 1\n"},
+        {8387744, 16, 65536, nullptr},
+        {8387745, 16, 65536,
+         "Cluster count 65525 does not make a FAT16 volume, sectors: 8387745, "
+         "sectorsPerCluster 128\n"},
+        // An automatic FAT16 cluster stops at 128 sectors.
+        {0xFFFFFFFFu, 16, 0,
+         "Unable to find suitable sectors per cluster for FAT16, sectors: -1, "
+         "sectorsPerCluster 65536\n"},
+        // FAT32 with type and cluster size given needs 65,525 clusters; the
+        // automatic choices keep their smaller FAT32 volumes.
+        {66581, 32, 512, nullptr},
+        {66580, 32, 512,
+         "Cluster count 65524 does not make a FAT32 volume, sectors: 66580, sectorsPerCluster 1\n"},
+        {66580, 32, 0, nullptr},
+        {524296, 0, 0, nullptr},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::to_string(row.count) + " " + std::to_string(row.clusterBytes));
+        sim.clearDebugLines();
+        EXPECT_EQ(choose(row.count, row.type, row.clusterBytes), row.line == nullptr);
+        const std::vector<std::string> expected =
+            row.line == nullptr ? std::vector<std::string>{} : std::vector<std::string>{row.line};
+        EXPECT_EQ(sim.debugLines(), expected);
+    }
 }
 
 TEST_F(FatGeometryChoice, ImpossibleRequestsAreRefusedWithTheirLine)
@@ -126,11 +176,7 @@ TEST_F(FatGeometryChoice, RequestsTheArithmeticCannotServeAreRefused)
     // The partition must hold the reserved region, both FATs and the root.
     EXPECT_FALSE(choose(33, 16, 512));
     EXPECT_FALSE(choose(34, 16, 512));  // 1 + 2 * 1 + 32 = 35 sectors needed
-    EXPECT_TRUE(choose(35, 16, 512));
-    EXPECT_EQ(g.metadataSectors(), 35u);
     EXPECT_FALSE(choose(64, 32, 512));
-    EXPECT_TRUE(choose(65, 32, 512));
-    EXPECT_EQ(g.metadataSectors(), 35u);
     EXPECT_FALSE(choose(0, 0, 0));
     // Nor may its sectors run past the last 32-bit address.
     EXPECT_FALSE(chooseFatGeometry(0xFFFFFF00u, 60000, 0, 0, g));

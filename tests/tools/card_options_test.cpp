@@ -48,6 +48,14 @@ TEST(CardOptions, FormatTakesPartitionTypeClusterAndLabel) {
     EXPECT_EQ(options.fatType, 32);
     EXPECT_EQ(options.clusterBytes, 4096u);
     EXPECT_EQ(options.label, "spare one");
+    // Cluster sizes from one sector to 128, or 0 for the automatic choice;
+    // a label of any characters FAT allows, multi-byte ones included.
+    for (const char* bytes : {"0", "512", "65536"})
+        EXPECT_EQ(parsed({"format", "c.img", "--partition", "0", "--cluster-bytes", bytes,
+                          "--label", "x"}).clusterBytes,
+                  std::stoul(bytes));
+    EXPECT_EQ(parsed({"format", "c.img", "--partition", "0", "--label", "t6sc_boot-\xC3\xA9!"}).label,
+              "t6sc_boot-\xC3\xA9!");
 }
 
 TEST(CardOptions, DrivesAreNamedByNumberOrPathAndNeedTheSameConfirmation) {
@@ -104,6 +112,14 @@ TEST(CardOptions, BadUsageIsRefusedWithASentence) {
         {"format", "card.img", "--partition", "4", "--label", "x"},
         {"format", "card.img", "--partition", "0", "--fat", "12", "--label", "x"},
         {"format", "card.img", "--partition", "0", "--cluster-bytes", "4k", "--label", "x"},
+        {"format", "card.img", "--partition", "0", "--cluster-bytes", "256", "--label", "x"},
+        {"format", "card.img", "--partition", "0", "--cluster-bytes", "1536", "--label", "x"},
+        {"format", "card.img", "--partition", "0", "--cluster-bytes", "131072", "--label", "x"},
+        {"format", "card.img", "--partition", "0", "--cluster-bytes", "4294967295", "--label", "x"},
+        {"format", "card.img", "--partition", "0", "--label", "a/b"},
+        {"format", "card.img", "--partition", "0", "--label", "v1.2"},
+        {"format", "card.img", "--partition", "0", "--label", "tab\there"},
+        {"format", "card.img", "--partition", "0", "--label", "a*?"},
         {"partition", "2"},                                            // unconfirmed drive
         {"partition", "2", "--yes-destroy-drive", "3"},                // another drive confirmed
         {"bootloader", "\\\\.\\PhysicalDrive2", "--yes-destroy-drive", "20"},

@@ -320,13 +320,14 @@ TEST_F(CardImage, BootFilesAreFoundOnAFat32BootVolumeBehindLongFolders) {
 }
 
 TEST_F(CardImage, FormatRefusalsKeepTheWizardsDebugLine) {
-    // Clusters below one sector: the formatter refuses and writes nothing.
+    // Too few clusters for FAT16, which readers would take for FAT12: the
+    // formatter refuses and writes nothing.
     const CardRun run = runCardTool(
-        dir, {"format", image, "--partition", "1", "--cluster-bytes", "256", "--label", "x",
-              "--geometry", "16/63"});
+        dir, {"format", image, "--partition", "1", "--fat", "16", "--cluster-bytes", "65536",
+              "--label", "x", "--geometry", "16/63"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find("Cluster size of 256 bytes is below one sector\n"
-                           "Failed formatting disk 1\n"),
+    EXPECT_NE(run.err.find("Cluster count 3818 does not make a FAT16 volume, sectors: 488880, "
+                           "sectorsPerCluster 128\nFailed formatting disk 1\n"),
               std::string::npos)
         << run.err;
     EXPECT_EQ(inspect().status, 0);
