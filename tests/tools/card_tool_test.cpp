@@ -200,6 +200,26 @@ TEST_F(CardImage, InstallOnAnImageGivesTheImageCommandsBytes) {
     EXPECT_EQ(inspect().status, 0);
 }
 
+// A link in the payload fails the build with a line naming it, and neither
+// the staging folder nor the image stays behind.
+TEST_F(CardImage, PayloadWithALinkIsRefused) {
+    const std::string link = dir.file("files/boot/grub/loop");
+    ASSERT_EQ(runCommand("ln -s .. " + shellQuoted(link) + " && mkdir " + shellQuoted(dir.file("tmp"))),
+              0);
+    std::string command = "TMPDIR=" + shellQuoted(dir.file("tmp")) + " " + shellQuoted(ZEL_T6_CARD);
+    std::vector<std::string> arguments = testCardImageArguments(dir.file("linked.img"));
+    arguments.insert(arguments.end(), {"--files", dir.file("files/boot"), "--firmware", firmware});
+    for (const std::string& argument : arguments) command += " " + shellQuoted(argument);
+    std::string output;
+    EXPECT_EQ(runCommand(command, &output), 1) << output;
+    EXPECT_NE(output.find("Copy failed: " + link + " is a symbolic link\n"), std::string::npos)
+        << output;
+    std::string left;
+    EXPECT_EQ(runCommand("ls -A " + shellQuoted(dir.file("tmp")), &left), 0);
+    EXPECT_EQ(left, "");
+    EXPECT_FALSE(std::ifstream(dir.file("linked.img")).good());
+}
+
 TEST_F(CardImage, WrongTypeByteIsFound) {
     patch(image, 446 + 4, "\x0C");
     expectOnlyFinding("Partition 0 has type 0x0C; its FAT16 volume needs 0x06.");
