@@ -16,6 +16,10 @@
 #include "tools/card_target.h"
 #include "tools/console_report.h"
 #include "tools/image_deployer.h"
+#include "tools/held_back_report.h"
+#include "tools/image_output.h"
+#include "tools/interrupt_cleanup.h"
+#include "tools/partition_entry_check.h"
 #include "util/debug.h"
 
 #include <filesystem>
@@ -99,9 +103,25 @@ int partitionCommand(const CardOptions& options, std::ostream& out, std::ostream
                         });
 }
 
+// The formatter writes wherever the entry points; refuse before it does.
+bool partitionEntryUsable(const HeldDrive& card, uint32_t index, std::ostream& err) {
+    uint8_t mbr[SECTOR_BYTES];
+    std::string reason;
+    if (!readSector(card.handle(), 0, mbr)) {
+        reason = "Sector 0 cannot be read.";
+    } else if (checkPartitionEntry(mbr, index, card.diskSectors(),
+                                   STAGE15_FIRST_LBA + grubBootImages().stage15Sectors, reason)) {
+        return true;
+    }
+    err << reason << " Nothing was written." << std::endl;
+    return false;
+}
+
 int formatCommand(const CardOptions& options, std::ostream& out, std::ostream& err) {
     return runDiskStage(options, out, err, "The partition could not be formatted",
-                        [&options](const HeldDrive& drive, ConsoleReport& report) {
+                        [&options, &err](const HeldDrive& drive, ConsoleReport& report) {
+                            if (!partitionEntryUsable(drive, options.partitionIndex, err))
+                                return false;
                             report.show(STAGE_FIRST, "Formatting partition...");
                             if (!formatPartition(drive.handle(), drive.diskSectors(), drive.heads(),
                                                  drive.sectorsPerTrack(), options.partitionIndex,
@@ -145,31 +165,8 @@ bool checkSources(const CardOptions& options, bool intoImage, std::ostream& err)
     return true;
 }
 
-bool createSparseImage(const std::string& path, uint64_t sectors, std::ostream& err) {
-    std::error_code error;
-    if (std::filesystem::exists(path, error) && !std::filesystem::is_regular_file(path, error)) {
-        err << path << " exists and is not an image file; it is left alone." << std::endl;
-        return false;
-    }
-    {
-        std::ofstream file(path, std::ios::binary | std::ios::trunc);
-        if (!file) {
-            err << "The image file " << path << " cannot be created." << std::endl;
-            return false;
-        }
-    }
-    std::filesystem::resize_file(path, sectors * SECTOR_BYTES, error);
-    if (error) {
-        err << "The image file " << path << " cannot be made " << sectors * SECTOR_BYTES
-            << " bytes long: " << error.message() << "." << std::endl;
-        return false;
-    }
-    return true;
-}
-
 // The installation on an existing image file; the boot files go in when given.
-bool installIntoImage(const CardOptions& options, std::ostream& out, std::ostream& err) {
-    ConsoleReport report(out);
+bool installIntoImage(const CardOptions& options, ConsoleReport& report, std::ostream& err) {
     const ImageTarget target(options.target, options.heads, options.sectorsPerTrack);
     std::unique_ptr<ImageDeployer> deployer;
     if (!options.filesDir.empty())
@@ -181,14 +178,24 @@ bool installIntoImage(const CardOptions& options, std::ostream& out, std::ostrea
 
 int imageCommand(const CardOptions& options, std::ostream& out, std::ostream& err) {
     if (!options.filesDir.empty() && !checkSources(options, true, err)) return EXIT_FAILED;
-    if (createSparseImage(options.target, options.imageSectors, err) &&
-        installIntoImage(options, out, err))
+    InterruptCleanup interrupts;
+    ImageOutput output(options.target, options.force);
+    if (!output.create(options.imageSectors * SECTOR_BYTES, err)) return EXIT_FAILED;
+    CardOptions building = options;
+    building.target = output.buildPath();
+    // Success is told only once the image is in place under its name.
+    HeldBackReport report(out, INSTALLATION_SPANS.finished);
+    if (installIntoImage(building, report, err) && output.commit(err)) {
+        report.release();
         return EXIT_OK;
-    // A half-built image must not pass for a card image.
-    std::error_code error;
-    std::filesystem::remove(options.target, error);
-    err << "The image " << options.target << " could not be built and has been removed."
-        << std::endl;
+    }
+    if (!report.failed()) {
+        report.resetProgress();
+        report.showText("Finished - an error occurred");
+    }
+    output.discard(err);
+    err << "The image " << options.target << " could not be built"
+        << (output.buildPath().empty() ? "; nothing of it was left behind." : ".") << std::endl;
     return EXIT_FAILED;
 }
 
@@ -197,7 +204,8 @@ int installCommand(CardOptions options, std::ostream& out, std::ostream& err) {
     if (!options.namesDrive()) {
         if (!checkImageFile(options.target, err) || !checkSources(options, true, err))
             return EXIT_FAILED;
-        if (installIntoImage(options, out, err)) return EXIT_OK;
+        ConsoleReport report(out);
+        if (installIntoImage(options, report, err)) return EXIT_OK;
         err << "The installation on " << options.target << " failed." << std::endl;
         return EXIT_FAILED;
     }

@@ -21,10 +21,10 @@ const std::map<std::string, CardCommand> COMMANDS = {
     {"bootloader", CardCommand::Bootloader}, {"inspect", CardCommand::Inspect},
 };
 
-// Options each command accepts; every one of them takes a value.
+// Options each command accepts; all but the flags take a value.
 const std::map<CardCommand, std::set<std::string>> ALLOWED = {
     {CardCommand::List, {}},
-    {CardCommand::Image, {"--size", "--sectors", "--geometry", "--files", "--firmware"}},
+    {CardCommand::Image, {"--size", "--sectors", "--geometry", "--files", "--firmware", "--force"}},
     {CardCommand::Install,
      {"--files", "--firmware", "--geometry", "--yes-destroy-drive"}},
     {CardCommand::Partition, {"--geometry", "--yes-destroy-drive"}},
@@ -33,6 +33,9 @@ const std::map<CardCommand, std::set<std::string>> ALLOWED = {
     {CardCommand::Bootloader, {"--geometry", "--yes-destroy-drive"}},
     {CardCommand::Inspect, {}},
 };
+
+// Options that stand alone, without a value.
+const std::set<std::string> FLAGS = {"--force"};
 
 // Plain decimal digits only, no sign, no suffix, within `limit`.
 bool parseNumber(const std::string& text, uint64_t limit, uint64_t& value) {
@@ -222,6 +225,11 @@ bool parseCardOptions(const std::vector<std::string>& arguments, CardOptions& op
         if (allowed.count(name) == 0)
             return fail(error, "Option " + name + " does not apply to " + arguments[0] + ".");
         if (!given.insert(name).second) return fail(error, "Option " + name + " is given twice.");
+        if (FLAGS.count(name) != 0) {
+            if (inlineValue) return fail(error, "Option " + name + " takes no value.");
+            options.force = true;
+            continue;
+        }
         if (!inlineValue) {
             if (i + 1 >= arguments.size()) return fail(error, "Option " + name + " needs a value.");
             value = arguments[++i];
@@ -248,7 +256,7 @@ const char* cardUsage() {
     return "Usage:\n"
            "  t6-card list\n"
            "  t6-card image OUT.img (--size BYTES | --sectors N) [--geometry HEADS/SPT]\n"
-           "                [--files DIR --firmware FILE]\n"
+           "                [--files DIR --firmware FILE] [--force]\n"
            "  t6-card install IMG|DRIVE --files DIR --firmware FILE [--geometry HEADS/SPT]\n"
            "                [--yes-destroy-drive DRIVE]\n"
            "  t6-card partition IMG|DRIVE [--geometry HEADS/SPT]\n"

@@ -25,6 +25,7 @@ struct CardOptions {
     bool geometryGiven = false;
     std::string filesDir;              // image, install: --files, becomes \boot
     std::string firmwareFile;          // image, install: --firmware, becomes \boot\bzImage
+    bool force = false;                // image: --force, an existing image file is replaced
     uint32_t partitionIndex = 0;       // format: --partition
     int32_t fatType = 0;               // format: --fat (0 = by size)
     uint32_t clusterBytes = 0;         // format: --cluster-bytes (0 = by size)

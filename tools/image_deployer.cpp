@@ -5,6 +5,7 @@
 #include "disk/partition_table.h"
 #include "disk/raw_disk.h"
 #include "platform/little_endian.h"
+#include "tools/interrupt_cleanup.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -50,6 +51,7 @@ bool ImageDeployer::openVolume() {
         err_ << "No temporary folder for the boot files could be made." << std::endl;
         return false;
     }
+    stagingCleanup_ = std::make_unique<InterruptPath>(staging_->path().toStdString());
     return true;
 }
 
@@ -74,6 +76,7 @@ bool ImageDeployer::copyFirmware() {
 }
 
 void ImageDeployer::closeVolume() {
+    stagingCleanup_.reset();
     staging_.reset();
 }
 
@@ -89,6 +92,7 @@ bool ImageDeployer::mcopy(const QStringList& arguments, const std::string& what)
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(QString::fromLatin1(MCOPY),
                   QStringList{QStringLiteral("-Q"), QStringLiteral("-i"), image} + arguments);
+    const InterruptChild stopOnInterrupt(process.processId());
     if (!process.waitForFinished(MCOPY_TIMEOUT_MS) || process.exitStatus() != QProcess::NormalExit ||
         process.exitCode() != 0) {
         err_ << "mcopy could not write " << what << " into " << imagePath_ << ": "

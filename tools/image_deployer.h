@@ -6,6 +6,7 @@
 // stay behind).
 
 #include "deploy/file_deployer.h"
+#include "tools/interrupt_cleanup.h"
 
 #include <QTemporaryDir>
 
@@ -37,6 +38,7 @@ private:
     std::ostream& err_;
     uint32_t partitionStart_ = 0;
     std::unique_ptr<QTemporaryDir> staging_;
+    std::unique_ptr<InterruptPath> stagingCleanup_;  // removed too when interrupted
 };
 
 // True when mcopy can be started.

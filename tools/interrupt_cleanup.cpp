@@ -1,0 +1,69 @@
+#include "tools/interrupt_cleanup.h"
+
+#include "tools/os_services.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <mutex>
+#include <set>
+#include <system_error>
+
+namespace {
+
+struct Registry {
+    std::mutex mutex;
+    std::multiset<std::string> paths;
+    std::multiset<int64_t> children;
+};
+
+Registry& registry() {
+    static Registry instance;
+    return instance;
+}
+
+// On the interrupt thread. The registry stays locked until the process ends,
+// so the interrupted run cannot register anything new meanwhile.
+void cleanUpAndEnd(int exitStatus) {
+    Registry& r = registry();
+    r.mutex.lock();
+    for (int64_t pid : r.children) stopProcess(pid);
+    for (const std::string& path : r.paths) {
+        std::error_code error;
+        const bool removed = std::filesystem::remove_all(path, error) > 0 && !error;
+        std::fprintf(stderr, removed ? "Interrupted: %s has been removed.\n"
+                                     : "Interrupted: %s could not be removed.\n",
+                     path.c_str());
+    }
+    std::fflush(stderr);
+    std::_Exit(exitStatus);
+}
+
+}  // namespace
+
+InterruptCleanup::InterruptCleanup() {
+    onInterrupt(cleanUpAndEnd);
+}
+
+InterruptCleanup::~InterruptCleanup() {
+    restoreInterruptDefaults();
+}
+
+InterruptPath::InterruptPath(const std::string& path) : path_(path) {
+    std::lock_guard<std::mutex> lock(registry().mutex);
+    registry().paths.insert(path_);
+}
+
+InterruptPath::~InterruptPath() {
+    std::lock_guard<std::mutex> lock(registry().mutex);
+    registry().paths.erase(registry().paths.find(path_));
+}
+
+InterruptChild::InterruptChild(int64_t pid) : pid_(pid) {
+    std::lock_guard<std::mutex> lock(registry().mutex);
+    registry().children.insert(pid_);
+}
+
+InterruptChild::~InterruptChild() {
+    std::lock_guard<std::mutex> lock(registry().mutex);
+    registry().children.erase(registry().children.find(pid_));
+}

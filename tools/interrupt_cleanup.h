@@ -1,0 +1,42 @@
+#pragma once
+// What a run has created and must not leave behind when it is interrupted:
+// files, folders and child processes, registered while they exist. While an
+// InterruptCleanup lives, SIGINT/SIGTERM/SIGHUP (Ctrl-C or closing the console
+// on Windows) stop the registered children, remove the registered paths, say
+// so on standard error and end the process with 128 + the signal number.
+
+#include <cstdint>
+#include <string>
+
+class InterruptCleanup {
+public:
+    InterruptCleanup();
+    ~InterruptCleanup();
+    InterruptCleanup(const InterruptCleanup&) = delete;
+    InterruptCleanup& operator=(const InterruptCleanup&) = delete;
+};
+
+// A file or folder (removed with its contents) of this run, for as long as the
+// object lives.
+class InterruptPath {
+public:
+    explicit InterruptPath(const std::string& path);
+    ~InterruptPath();
+    InterruptPath(const InterruptPath&) = delete;
+    InterruptPath& operator=(const InterruptPath&) = delete;
+
+private:
+    std::string path_;
+};
+
+// A running child process of this run, for as long as the object lives.
+class InterruptChild {
+public:
+    explicit InterruptChild(int64_t pid);
+    ~InterruptChild();
+    InterruptChild(const InterruptChild&) = delete;
+    InterruptChild& operator=(const InterruptChild&) = delete;
+
+private:
+    int64_t pid_;
+};

@@ -1,0 +1,23 @@
+#pragma once
+// What t6-card needs of the OS beyond the platform layer: putting a finished
+// file in place without replacing anything, and stopping a child process.
+// One implementation per OS (os_services_posix.cpp, os_services_win32.cpp).
+
+#include <cstdint>
+#include <string>
+
+// Renames `from` to `to` in one step, failing when `to` exists; `reason`
+// receives the OS's words on failure.
+bool renameNoReplace(const std::string& from, const std::string& to, std::string& reason);
+
+// Ends the process `pid` at once. Safe to call from the interrupt thread.
+void stopProcess(int64_t pid);
+
+// Calls `handler` with the exit status to use (128 + signal number) on its own
+// thread when the process is asked to stop (SIGINT, SIGTERM, SIGHUP; a console
+// Ctrl-C or close). The handler is expected to end the process. Installed once
+// per process; later calls only replace the handler.
+void onInterrupt(void (*handler)(int exitStatus));
+
+// Gives the interrupt signals back to their default behaviour.
+void restoreInterruptDefaults();

@@ -1,0 +1,57 @@
+#include "tools/os_services.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdlib>
+
+namespace {
+
+std::atomic<void (*)(int)> currentHandler{nullptr};
+constexpr int EXIT_INTERRUPTED = 128 + 2;   // as SIGINT
+constexpr int EXIT_TERMINATED = 128 + 15;   // as SIGTERM
+
+std::wstring wide(const std::string& text) {
+    const int length = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+    std::wstring result(length > 0 ? length : 1, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &result[0], length);
+    result.resize(result.size() - 1);
+    return result;
+}
+
+// The console runs this on a thread of its own.
+BOOL WINAPI consoleEvent(DWORD event) {
+    const int status = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? EXIT_INTERRUPTED
+                                                                          : EXIT_TERMINATED;
+    void (*handler)(int) = currentHandler.load();
+    if (handler != nullptr) handler(status);
+    ExitProcess(static_cast<UINT>(status));
+    return TRUE;
+}
+
+}  // namespace
+
+bool renameNoReplace(const std::string& from, const std::string& to, std::string& reason) {
+    // Without MOVEFILE_REPLACE_EXISTING the move fails when `to` exists.
+    if (MoveFileExW(wide(from).c_str(), wide(to).c_str(), 0)) return true;
+    reason = "error " + std::to_string(GetLastError());
+    return false;
+}
+
+void stopProcess(int64_t pid) {
+    if (pid <= 0) return;
+    HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(pid));
+    if (process == nullptr) return;
+    TerminateProcess(process, 1);
+    CloseHandle(process);
+}
+
+void onInterrupt(void (*handler)(int)) {
+    currentHandler.store(handler);
+    SetConsoleCtrlHandler(consoleEvent, TRUE);
+}
+
+void restoreInterruptDefaults() {
+    currentHandler.store(nullptr);
+    SetConsoleCtrlHandler(consoleEvent, FALSE);
+}
