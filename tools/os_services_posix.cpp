@@ -74,10 +74,20 @@ void onInterrupt(void (*handler)(int)) {
     action.sa_handler = forwardSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (int signal : INTERRUPT_SIGNALS) sigaction(signal, &action, nullptr);
+    for (int signal : INTERRUPT_SIGNALS) {
+        // A signal ignored by whoever started us (nohup, a background job)
+        // stays ignored.
+        struct sigaction previous {};
+        if (sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
+        sigaction(signal, &action, nullptr);
+    }
 }
 
 void restoreInterruptDefaults() {
     currentHandler.store(nullptr);
-    for (int signal : INTERRUPT_SIGNALS) std::signal(signal, SIG_DFL);
+    for (int signal : INTERRUPT_SIGNALS) {
+        struct sigaction current {};
+        if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler == forwardSignal)
+            std::signal(signal, SIG_DFL);
+    }
 }

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -105,6 +107,95 @@ TEST(CardUsage, ImageOnAFullFileSystemFails) {
     EXPECT_NE(output.find("Unable to write sector"), std::string::npos) << output;
     EXPECT_NE(output.find("Finished - an error occurred"), std::string::npos) << output;
     EXPECT_EQ(output.find("Finished successfully"), std::string::npos) << output;
+}
+
+// Names in `folder`, sorted, one per line.
+std::string listing(const std::string& folder) {
+    std::string names;
+    runCommand("ls -A " + shellQuoted(folder), &names);
+    return names;
+}
+
+TEST(CardOutput, OnlyAnImageFileIsEverReplacedAndOnlyByASuccessfulBuild) {
+    TempDir dir;
+    ASSERT_EQ(runCommand("cd " + shellQuoted(dir.path()) +
+                         " && mkdir folder && mkfifo fifo && ln -s kept link"), 0);
+    ASSERT_TRUE(writeWholeFile(dir.file("kept"), "kept"));
+    const bool haveDevice = runCommand("mknod " + shellQuoted(dir.file("device")) + " c 1 3") == 0;
+    const std::string before = listing(dir.path());
+    const std::string tooSmall = "1000";
+    struct Case {
+        std::string out;
+        bool force;
+        std::string sectors;
+        int status;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"kept", false, std::to_string(TEST_CARD_SECTORS), 1, "kept exists; it is left alone"},
+        {"kept", true, tooSmall, 1, "could not be built; nothing of it was left behind."},
+        {"folder", true, std::to_string(TEST_CARD_SECTORS), 1, "is not an image file"},
+        {"fifo", true, std::to_string(TEST_CARD_SECTORS), 1, "is not an image file"},
+        {"link", true, std::to_string(TEST_CARD_SECTORS), 1, "is not an image file"},
+        {"device", true, std::to_string(TEST_CARD_SECTORS), 1, "is not an image file"},
+    };
+    for (const Case& c : cases) {
+        if (c.out == "device" && !haveDevice) continue;
+        std::vector<std::string> arguments = {"image", dir.file(c.out), "--sectors", c.sectors,
+                                              "--geometry", "16/63"};
+        if (c.force) arguments.push_back("--force");
+        const CardRun run = runCardTool(dir, arguments);
+        EXPECT_EQ(run.status, c.status) << c.out << "\n" << run.out << run.err;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << c.out << "\n" << run.err;
+        EXPECT_EQ(run.out.find("Finished successfully"), std::string::npos) << run.out;
+        EXPECT_EQ(readWholeFile(dir.file("kept")), "kept") << c.out;
+        EXPECT_EQ(listing(dir.path()), before + "t6-card.err\n") << c.out;
+        std::remove(dir.file("t6-card.err").c_str());
+    }
+
+    // --force replaces an image file, and only once the new card is complete.
+    const CardRun run = runCardTool(dir, {"image", dir.file("kept"), "--sectors",
+                                          std::to_string(TEST_CARD_SECTORS), "--geometry", "16/63",
+                                          "--force"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(readRange(dir.file("kept"), 510, 2), "\x55\xAA");
+    EXPECT_EQ(listing(dir.path()), before + "t6-card.err\n");
+}
+
+TEST(CardOutput, ASecondRunIsRefusedAndAnInterruptedRunLeavesNothingBehind) {
+    if (!haveProgram("ps")) GTEST_SKIP() << "needs ps";
+    TempDir dir;
+    // An mcopy that stays until it is stopped, so the run can be caught in its copy step.
+    ASSERT_EQ(runCommand("cd " + shellQuoted(dir.path()) +
+                         " && mkdir bin tmp boot && printf 'x' > boot/stage2 && printf 'f' > fw"
+                         " && printf '#!/bin/sh\\necho $$ > mcopy.pid\\nexec sleep 30\\n' > bin/mcopy"
+                         " && chmod +x bin/mcopy"), 0);
+    std::string card;
+    for (const std::string& argument : testCardImageArguments("out.img"))
+        card += " " + shellQuoted(argument);
+    const std::string tool = shellQuoted(ZEL_T6_CARD);
+    const std::string script =
+        "cd " + shellQuoted(dir.path()) + " || exit 9\n" +
+        "PATH=\"$PWD/bin:$PATH\" TMPDIR=\"$PWD/tmp\" " + tool + card +
+        " --files boot --firmware fw >/dev/null 2>first.err &\n"
+        "first=$!\n"
+        "for i in $(seq 400); do [ -s mcopy.pid ] && break; sleep 0.05; done\n" +
+        tool + card + " --force >/dev/null 2>second.err; echo $? > second.status\n"
+        "kill -TERM $first; wait $first; echo $? > first.status\n"
+        "state=$(ps -o stat= -p \"$(cat mcopy.pid)\"); case \"$state\" in ''|Z*) ;; *) echo running > mcopy.state;; esac\n"
+        "rm -f mcopy.pid\n";
+    ASSERT_EQ(runCommand(script), 0);
+    EXPECT_EQ(readWholeFile(dir.file("second.status")), "1\n");
+    EXPECT_NE(readWholeFile(dir.file("second.err")).find("Another run is building out.img"),
+              std::string::npos)
+        << readWholeFile(dir.file("second.err"));
+    EXPECT_EQ(readWholeFile(dir.file("first.status")), "143\n");
+    EXPECT_NE(readWholeFile(dir.file("first.err")).find("has been removed"), std::string::npos);
+    EXPECT_EQ(readWholeFile(dir.file("mcopy.state")), "");
+    // No image, no temporary, no lock, no staging folder.
+    EXPECT_EQ(listing(dir.path()),
+              "bin\nboot\nfirst.err\nfirst.status\nfw\nsecond.err\nsecond.status\ntmp\n");
+    EXPECT_EQ(listing(dir.file("tmp")), "");
 }
 
 class CardImage : public ::testing::Test {
@@ -337,6 +428,42 @@ TEST_F(CardImage, BootFilesAreFoundOnAFat32BootVolumeBehindLongFolders) {
     EXPECT_NE(run.out.find("Partition 0: type 0x0B"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("Volume 0: FAT32, 512-byte clusters"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("boot/grub/menu.lst: 21 bytes\n"), std::string::npos) << run.out;
+}
+
+TEST_F(CardImage, FormatRefusesEntriesOverTheBootLoaderPastTheEndOrOverAnotherPartition) {
+    const std::string firstTrack = readRange(image, 0, 63 * 512);
+    struct Case {
+        uint32_t first, count;
+        std::string reason;
+    };
+    const std::vector<Case> cases = {
+        {0, 16, "Partition entry 2 starts at sector 0, over the partition table and boot loader "
+                "(sectors 0 to 17)."},
+        {17, 100, "starts at sector 17, over the partition table"},
+        {TEST_CARD_SECTORS - 10, 11, "past the end of the disk (1000944 sectors)."},
+        {4000000000u, 1000, "past the end of the disk"},
+        {300, 16, "Partition entry 2 overlaps partition entry 0."},
+        {TEST_CARD_SECTORS - 100, 100, "Partition entry 2 overlaps partition entry 1."},
+        {0, 0, "Partition entry 2 is empty."},
+    };
+    for (const Case& c : cases) {
+        std::string entry(16, '\0');
+        entry[4] = '\x06';
+        for (int i = 0; i < 4; ++i) {
+            entry[8 + i] = static_cast<char>(c.first >> (8 * i));
+            entry[12 + i] = static_cast<char>(c.count >> (8 * i));
+        }
+        patch(image, 446 + 2 * 16, entry);
+        const auto written = std::filesystem::last_write_time(image);
+        const CardRun run = runCardTool(dir, {"format", image, "--partition", "2", "--label", "x",
+                                              "--geometry", "16/63"});
+        EXPECT_EQ(run.status, 1) << c.reason;
+        EXPECT_NE(run.err.find(c.reason), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("Nothing was written."), std::string::npos) << run.err;
+        EXPECT_EQ(std::filesystem::last_write_time(image), written) << c.reason;
+    }
+    patch(image, 446 + 2 * 16, std::string(16, '\0'));
+    EXPECT_EQ(readRange(image, 0, 63 * 512), firstTrack);
 }
 
 TEST_F(CardImage, FormatRefusalsKeepTheWizardsDebugLine) {
