@@ -231,7 +231,9 @@ int inspectCommand(CardOptions options, std::ostream& out, std::ostream& err) {
         err << "Could not open " << target->name() << " for reading." << std::endl;
         return EXIT_FAILED;
     }
-    const CardInspection inspection = inspectCard(handle, diskSectors, grubBootImages());
+    const CardPayload payload{options.filesDir, options.firmwareFile};
+    const CardInspection inspection = inspectCard(handle, diskSectors, grubBootImages(),
+                                                  options.filesDir.empty() ? nullptr : &payload);
     closeForReading(handle);
     for (const std::string& line : inspection.report) out << line << '\n';
     if (inspection.ok()) {

@@ -4,12 +4,16 @@
 #include "disk/partition_table.h"
 #include "disk/raw_disk.h"
 #include "tools/fat_reader.h"
+#include "tools/fat_volume_check.h"
+#include "tools/payload_check.h"
 #include "util/debug.h"
 #include "platform/little_endian.h"
 
 #include <cstdarg>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
 
 const char* const REQUIRED_BOOT_FILES[3] = {"boot/grub/stage2", "boot/grub/menu.lst",
@@ -49,8 +53,9 @@ PartitionEntry readEntry(const uint8_t* mbr, uint32_t index) {
 
 class Inspector {
 public:
-    Inspector(platform::Handle handle, uint64_t diskSectors, const BootImages& images)
-        : handle_(handle), diskSectors_(diskSectors), images_(images) {}
+    Inspector(platform::Handle handle, uint64_t diskSectors, const BootImages& images,
+              const CardPayload* payload)
+        : handle_(handle), diskSectors_(diskSectors), images_(images), payload_(payload) {}
 
     CardInspection run() {
         result_.report.push_back(format("Disk: %llu sectors of 512 bytes (%llu bytes)",
@@ -62,6 +67,7 @@ public:
         for (uint32_t i = 0; i < CARD_PARTITIONS; ++i) checkVolume(i);
         checkBootLoader(mbr);
         checkBootFiles();
+        if (payload_ != nullptr && readers_[0]) comparePayload(*readers_[0], *payload_, result_.findings);
         return result_;
     }
 
@@ -141,6 +147,11 @@ private:
         if (boot.label != VOLUME_LABELS[index])
             finding(format("Volume %u is labelled \"%s\", not \"%s\".", index, boot.label.c_str(),
                            VOLUME_LABELS[index]));
+        // Only the sectors that exist and belong to the partition are read.
+        const uint32_t available =
+            static_cast<uint32_t>(std::min<uint64_t>(entry.count, diskSectors_ - entry.first));
+        readers_[index] = std::make_unique<FatReader>(handle_, entry.first, available, boot);
+        checkFatVolume(*readers_[index], index, result_.findings);
     }
 
     void checkBootLoader(const uint8_t* mbr) {
@@ -169,16 +180,20 @@ private:
     }
 
     void checkBootFiles() {
-        if (entries_[0].count == 0 || !volumes_[0].layout) {
+        if (!readers_[0]) {
             finding("The boot files cannot be looked up: the boot volume is unreadable.");
             return;
         }
-        FatReader reader(handle_, entries_[0].first, volumes_[0]);
+        FatReader& reader = *readers_[0];
         for (const char* path : REQUIRED_BOOT_FILES) {
-            uint32_t size = 0;
-            switch (reader.find(path, size)) {
+            FatEntry entry;
+            switch (reader.find(path, entry)) {
             case FatLookup::File:
-                line(format("%s: %u bytes", path, size));
+                line(format("%s: %u bytes", path, entry.size));
+                if (entry.size == 0)
+                    finding(format("%s is empty.", path));
+                else if (!reader.readFile(entry, [](const uint8_t*, uint32_t) { return true; }))
+                    finding(format("%s cannot be read back whole through its clusters.", path));
                 break;
             case FatLookup::Folder:
                 line(format("%s: a folder", path));
@@ -200,12 +215,15 @@ private:
     uint64_t diskSectors_;
     BootImages images_;
     PartitionEntry entries_[MBR_ENTRIES];
+    const CardPayload* payload_;
     FatBootSector volumes_[CARD_PARTITIONS];
+    std::unique_ptr<FatReader> readers_[CARD_PARTITIONS];
     CardInspection result_;
 };
 
 }  // namespace
 
-CardInspection inspectCard(platform::Handle handle, uint64_t diskSectors, const BootImages& images) {
-    return Inspector(handle, diskSectors, images).run();
+CardInspection inspectCard(platform::Handle handle, uint64_t diskSectors, const BootImages& images,
+                           const CardPayload* payload) {
+    return Inspector(handle, diskSectors, images, payload).run();
 }

@@ -1,6 +1,7 @@
 #pragma once
 // Checks a card (or its image) against what the rebuild writes, reading only:
-// the partition table, both FAT volumes, the GRUB sectors and the boot files.
+// the partition table, both FAT volumes (every chain, the FAT copies), the
+// GRUB sectors and the boot files, read back whole through their chains.
 
 #include "bootloader/boot_sectors.h"
 #include "platform/platform.h"
@@ -18,4 +19,13 @@ struct CardInspection {
 // Files the boot chain needs on the boot volume.
 extern const char* const REQUIRED_BOOT_FILES[3];
 
-CardInspection inspectCard(platform::Handle handle, uint64_t diskSectors, const BootImages& images);
+// What the deployment copies: the boot folder (becomes \boot) and the
+// firmware (becomes \boot\bzImage).
+struct CardPayload {
+    std::string bootFolder;
+    std::string firmware;
+};
+
+// With a payload, the card's \boot is also compared with it file by file.
+CardInspection inspectCard(platform::Handle handle, uint64_t diskSectors, const BootImages& images,
+                           const CardPayload* payload = nullptr);

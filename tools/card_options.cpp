@@ -31,7 +31,7 @@ const std::map<CardCommand, std::set<std::string>> ALLOWED = {
     {CardCommand::Format,
      {"--geometry", "--yes-destroy-drive", "--partition", "--fat", "--cluster-bytes", "--label"}},
     {CardCommand::Bootloader, {"--geometry", "--yes-destroy-drive"}},
-    {CardCommand::Inspect, {}},
+    {CardCommand::Inspect, {"--files", "--firmware"}},
 };
 
 // Options that stand alone, without a value.
@@ -148,6 +148,10 @@ bool checkCombination(const CardOptions& options, const std::set<std::string>& g
         if (!has("--files") || !has("--firmware"))
             return fail(error, "install needs --files and --firmware: the deployment copies both.");
         break;
+    case CardCommand::Inspect:
+        if (has("--files") != has("--firmware"))
+            return fail(error, "--files and --firmware go together: the payload is both.");
+        break;
     case CardCommand::Format:
         if (!has("--partition")) return fail(error, "format needs --partition.");
         if (!has("--label")) return fail(error, "format needs --label.");
@@ -263,7 +267,7 @@ const char* cardUsage() {
            "  t6-card format IMG|DRIVE --partition 0..3 [--fat 0|16|32] [--cluster-bytes B]\n"
            "                --label TEXT [--geometry HEADS/SPT]\n"
            "  t6-card bootloader IMG|DRIVE [--geometry HEADS/SPT]\n"
-           "  t6-card inspect IMG|DRIVE\n"
+           "  t6-card inspect IMG|DRIVE [--files DIR --firmware FILE]\n"
            "DRIVE is a drive number as list shows it (or \\\\.\\PhysicalDriveN, or on Linux\n"
            "its device path /dev/sdX); writing to a drive needs --yes-destroy-drive naming\n"
            "the same drive, and removable media. install rebuilds the card as the wizard\n"

@@ -23,8 +23,8 @@ struct CardOptions {
     uint32_t heads = DEFAULT_HEADS;    // --geometry, for image files only
     uint32_t sectorsPerTrack = DEFAULT_SECTORS_PER_TRACK;
     bool geometryGiven = false;
-    std::string filesDir;              // image, install: --files, becomes \boot
-    std::string firmwareFile;          // image, install: --firmware, becomes \boot\bzImage
+    std::string filesDir;              // image, install, inspect: --files, becomes \boot
+    std::string firmwareFile;          // image, install, inspect: --firmware, becomes \boot\bzImage
     bool force = false;                // image: --force, an existing image file is replaced
     uint32_t partitionIndex = 0;       // format: --partition
     int32_t fatType = 0;               // format: --fat (0 = by size)

@@ -9,20 +9,42 @@
 
 namespace {
 
-constexpr uint32_t DIRECTORY_ENTRY_BYTES = 32;
 constexpr uint8_t ATTRIBUTE_VOLUME_LABEL = 0x08;
 constexpr uint8_t ATTRIBUTE_FOLDER = 0x10;
 constexpr uint8_t ATTRIBUTE_LONG_NAME = 0x0F;
 constexpr uint8_t ENTRY_END = 0x00;
 constexpr uint8_t ENTRY_DELETED = 0xE5;
 constexpr uint8_t ENTRY_KANJI_E5 = 0x05;  // a first byte of E5 stored as 05
-constexpr uint32_t FAT16_END_OF_CHAIN = 0xFFF8;
-constexpr uint32_t FAT32_END_OF_CHAIN = 0x0FFFFFF8;
+constexpr uint8_t CASE_LOWER_BASE = 0x08;
+constexpr uint8_t CASE_LOWER_EXTENSION = 0x10;
+constexpr uint8_t LONG_NAME_LAST = 0x40;
+constexpr uint8_t LONG_NAME_ORDER = 0x1F;
+constexpr uint32_t LONG_NAME_CHARS = 13;
+constexpr uint32_t FAT16_END_OF_CHAIN = 0xFFF8, FAT16_BAD = 0xFFF7;
+constexpr uint32_t FAT32_END_OF_CHAIN = 0x0FFFFFF8, FAT32_BAD = 0x0FFFFFF7;
 constexpr uint32_t FAT32_CLUSTER_MASK = 0x0FFFFFFF;
 
+// A name field as it may be shown on a terminal: what the card says is not
+// trusted to be printable, so control bytes and bytes of no known code page
+// appear as \xNN.
 std::string trimmedText(const uint8_t* bytes, std::size_t length) {
-    std::string text(reinterpret_cast<const char*>(bytes), length);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) text.pop_back();
+    while (length > 0 && (bytes[length - 1] == ' ' || bytes[length - 1] == '\0')) --length;
+    std::string text;
+    for (std::size_t i = 0; i < length; ++i) {
+        if (bytes[i] >= 0x20 && bytes[i] < 0x7F) {
+            text += static_cast<char>(bytes[i]);
+        } else {
+            static const char HEX[] = "0123456789ABCDEF";
+            text += "\\x";
+            text += HEX[bytes[i] >> 4];
+            text += HEX[bytes[i] & 0xF];
+        }
+    }
+    return text;
+}
+
+std::string lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
 }
 
@@ -33,7 +55,135 @@ std::string upper(std::string text) {
 
 bool powerOfTwo(uint32_t value) { return value != 0 && (value & (value - 1)) == 0; }
 
+void appendUtf8(std::string& text, uint32_t c) {
+    if (c < 0x80) {
+        text += static_cast<char>(c);
+    } else if (c < 0x800) {
+        text += static_cast<char>(0xC0 | c >> 6);
+        text += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        text += static_cast<char>(0xE0 | c >> 12);
+        text += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+        text += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// Control characters, the characters FAT forbids, a leading or embedded space,
+// unknown case flags, and bytes of a code page (never written by the rebuild, read differently
+// on every system).
+bool badShortName(const uint8_t* name) {
+    // Byte 12 holds only the two lower-case flags.
+    if ((name[12] & ~(CASE_LOWER_BASE | CASE_LOWER_EXTENSION)) != 0) return true;
+    static const char FORBIDDEN[] = "*?<>|\"\\/:.+,;=[]";
+    for (int part = 0; part < 2; ++part) {
+        const int first = part == 0 ? 0 : 8, last = part == 0 ? 8 : 11;
+        bool space = false;
+        for (int i = first; i < last; ++i) {
+            const uint8_t c = (i == 0 && name[0] == ENTRY_KANJI_E5) ? 'E' : name[i];
+            if (c == ' ') {
+                if (i == 0) return true;
+                space = true;
+            } else if (space || c < 0x20 || c >= 0x7F || std::strchr(FORBIDDEN, c) != nullptr) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+uint8_t shortNameChecksum(const uint8_t* name) {
+    uint8_t sum = 0;
+    for (int i = 0; i < 11; ++i) sum = static_cast<uint8_t>(((sum & 1) << 7) + (sum >> 1) + name[i]);
+    return sum;
+}
+
 }  // namespace
+
+// Turns raw 32-byte entries into FatEntry records, joining long-name pieces
+// to the short entry they belong to (checked by order and checksum).
+class FatReader::EntryDecoder {
+public:
+    EntryDecoder(int fatType, const EntryVisitor& visit) : fatType_(fatType), visit_(visit) {}
+
+    // False once the visitor has had enough.
+    bool take(const uint8_t* raw) {
+        const uint8_t attributes = raw[11];
+        if (raw[0] == ENTRY_DELETED) {
+            pieces_ = 0;
+            return true;
+        }
+        if (attributes == ATTRIBUTE_LONG_NAME) {
+            takeLongNamePiece(raw);
+            return true;
+        }
+        const bool longName = pieces_ != 0 && expected_ == 1 && checksum_ == shortNameChecksum(raw);
+        // Slots that do not make up this entry's name: an orphaned long name.
+        if (pieces_ != 0 && !longName) badLongNameSlot_ = true;
+        pieces_ = 0;
+        uint8_t base[8];
+        std::memcpy(base, raw, sizeof base);
+        if (base[0] == ENTRY_KANJI_E5) base[0] = ENTRY_DELETED;
+        std::string name = trimmedText(base, 8);
+        if ((raw[12] & CASE_LOWER_BASE) != 0) name = lower(name);
+        std::string extension = trimmedText(raw + 8, 3);
+        if ((raw[12] & CASE_LOWER_EXTENSION) != 0) extension = lower(extension);
+        if (!extension.empty()) name += "." + extension;
+        FatEntry entry;
+        entry.name = longName ? longName_ : name;
+        entry.label = (attributes & ATTRIBUTE_VOLUME_LABEL) != 0;
+        if (!entry.label && std::memcmp(raw, ".          ", 11) == 0) entry.dots = 1;
+        if (!entry.label && std::memcmp(raw, "..         ", 11) == 0) entry.dots = 2;
+        entry.badLongName = badLongNameSlot_;
+        badLongNameSlot_ = false;
+        entry.folder = !entry.label && (attributes & ATTRIBUTE_FOLDER) != 0;
+        entry.badShortName = !entry.label && entry.dots == 0 && badShortName(raw);
+        entry.cluster = uint32_t(loadLe16(raw + 26)) |
+                        (fatType_ == 32 ? uint32_t(loadLe16(raw + 20)) << 16 : 0);
+        entry.size = loadLe32(raw + 28);
+        return visit_(entry);
+    }
+
+private:
+    void takeLongNamePiece(const uint8_t* raw) {
+        // A slot's cluster field is always 0; old readers depend on it.
+        if (loadLe16(raw + 26) != 0 || raw[12] != 0) badLongNameSlot_ = true;
+        const uint32_t order = raw[0] & LONG_NAME_ORDER;
+        if ((raw[0] & LONG_NAME_LAST) != 0) {
+            pieces_ = order;
+            checksum_ = raw[13];
+            units_.assign(order * LONG_NAME_CHARS, 0xFFFF);
+        } else if (pieces_ == 0 || order + 1 != expected_ || raw[13] != checksum_) {
+            pieces_ = 0;  // out of order: the pieces gathered so far are orphans
+            badLongNameSlot_ = true;
+            return;
+        }
+        expected_ = order;
+        if (order == 0) {
+            pieces_ = 0;
+            return;
+        }
+        static const uint32_t OFFSETS[LONG_NAME_CHARS] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
+        for (uint32_t i = 0; i < LONG_NAME_CHARS; ++i)
+            units_[(order - 1) * LONG_NAME_CHARS + i] = loadLe16(raw + OFFSETS[i]);
+        if (order == 1) {
+            longName_.clear();
+            for (uint16_t unit : units_) {
+                if (unit == 0 || unit == 0xFFFF) break;
+                // Control characters never reach a terminal.
+                if (unit < 0x20 || (unit >= 0x7F && unit < 0xA0)) unit = '?';
+                appendUtf8(longName_, unit);
+            }
+        }
+    }
+
+    int fatType_;
+    const EntryVisitor& visit_;
+    uint32_t pieces_ = 0, expected_ = 0;
+    bool badLongNameSlot_ = false;
+    uint8_t checksum_ = 0;
+    std::vector<uint16_t> units_;
+    std::string longName_;
+};
 
 FatBootSector parseFatBootSector(const uint8_t* sector) {
     FatBootSector boot;
@@ -49,6 +199,8 @@ FatBootSector parseFatBootSector(const uint8_t* sector) {
     boot.fatSectors = fatSectors16 != 0 ? fatSectors16 : loadLe32(sector + 36);
     boot.rootCluster = boot.fatType == 32 ? loadLe32(sector + 44) : 0;
     boot.label = trimmedText(sector + (boot.fatType == 32 ? 71 : 43), 11);
+    boot.media = sector[21];
+    boot.dirty = (sector[boot.fatType == 32 ? 65 : 37] & 1) != 0;
     boot.layout = loadLe16(sector + 11) == SECTOR_BYTES && powerOfTwo(boot.sectorsPerCluster) &&
                   boot.reservedSectors != 0 && boot.fatCount != 0 && boot.fatSectors != 0 &&
                   boot.totalSectors != 0 &&
@@ -57,20 +209,181 @@ FatBootSector parseFatBootSector(const uint8_t* sector) {
     return boot;
 }
 
-FatReader::FatReader(platform::Handle handle, uint32_t partitionStart, const FatBootSector& boot)
+FatReader::FatReader(platform::Handle handle, uint32_t partitionStart, uint32_t availableSectors,
+                     const FatBootSector& boot)
     : handle_(handle), partitionStart_(partitionStart), boot_(boot) {
-    const uint32_t rootSectors =
-        boot.fatType == 16 ? (boot.rootEntries * DIRECTORY_ENTRY_BYTES + SECTOR_BYTES - 1) / SECTOR_BYTES
-                           : 0;
-    dataStart_ = boot.reservedSectors + boot.fatCount * boot.fatSectors + rootSectors;
-    if (boot.layout && boot.totalSectors > dataStart_)
-        clusterCount_ = (boot.totalSectors - dataStart_) / boot.sectorsPerCluster;
+    if (!boot.layout) {
+        problem_ = "its boot sector does not describe a FAT volume";
+        return;
+    }
+    // Everything in 64 bits: the fields may be anything.
+    const uint64_t real = std::min<uint64_t>(boot.totalSectors, availableSectors);
+    const uint64_t rootSectors =
+        boot.fatType == 16
+            ? (uint64_t(boot.rootEntries) * DIRECTORY_ENTRY_BYTES + SECTOR_BYTES - 1) / SECTOR_BYTES
+            : 0;
+    const uint64_t rootStart = uint64_t(boot.reservedSectors) + uint64_t(boot.fatCount) * boot.fatSectors;
+    const uint64_t dataStart = rootStart + rootSectors;
+    if (dataStart >= real) {
+        problem_ = "its FATs and root folder do not fit in the volume";
+        return;
+    }
+    rootStart_ = static_cast<uint32_t>(rootStart);
+    rootSectors_ = static_cast<uint32_t>(rootSectors);
+    dataStart_ = static_cast<uint32_t>(dataStart);
+    const uint64_t clusters = (real - dataStart) / boot.sectorsPerCluster;
+    const uint64_t fatCapacity = uint64_t(boot.fatSectors) * SECTOR_BYTES / (boot.fatType == 32 ? 4 : 2);
+    const uint64_t typeLimit = boot.fatType == 32 ? FAT32_BAD - 2 : FAT16_BAD - 2;
+    if (clusters == 0) {
+        problem_ = "it has no room for a single cluster";
+        return;
+    }
+    if (clusters + 2 > fatCapacity) {
+        problem_ = "its FAT of " + std::to_string(boot.fatSectors) + " sectors cannot describe its " +
+                   std::to_string(clusters) + " clusters";
+        return;
+    }
+    if (clusters > typeLimit) {
+        problem_ = "it has more clusters than FAT" + std::to_string(boot.fatType) + " can number";
+        return;
+    }
+    clusterCount_ = static_cast<uint32_t>(clusters);
 }
 
-FatLookup FatReader::find(const std::string& path, uint32_t& size) {
-    if (!boot_.layout) return FatLookup::Unreadable;
-    std::vector<Entry> entries;
-    if (!readRootDirectory(entries)) return FatLookup::Unreadable;
+uint32_t FatReader::clusterBytes() const {
+    return boot_.sectorsPerCluster * SECTOR_BYTES;
+}
+
+bool FatReader::fatEntry(uint32_t copy, uint32_t cluster, uint32_t& value) {
+    const uint32_t entryBytes = boot_.fatType == 32 ? 4 : 2;
+    const uint64_t byteOffset = uint64_t(cluster) * entryBytes;
+    const uint32_t sector =
+        boot_.reservedSectors + copy * boot_.fatSectors + static_cast<uint32_t>(byteOffset / SECTOR_BYTES);
+    if (sector != cachedFatSector_) {
+        cachedFatSector_ = 0xFFFFFFFF;
+        if (!readRelative(sector, cache_)) return false;
+        cachedFatSector_ = sector;
+    }
+    const uint8_t* entry = cache_ + byteOffset % SECTOR_BYTES;
+    value = boot_.fatType == 32 ? loadLe32(entry) & FAT32_CLUSTER_MASK : loadLe16(entry);
+    return true;
+}
+
+bool FatReader::isEndOfChain(uint32_t value) const {
+    return value >= (boot_.fatType == 32 ? FAT32_END_OF_CHAIN : FAT16_END_OF_CHAIN);
+}
+
+bool FatReader::isBadCluster(uint32_t value) const {
+    return value == (boot_.fatType == 32 ? FAT32_BAD : FAT16_BAD);
+}
+
+ChainEnd FatReader::chain(uint32_t first, ClusterMarks& marks, std::vector<uint32_t>* clusters,
+                          uint32_t& length, uint32_t& where) {
+    length = 0;
+    uint32_t cluster = first;
+    // Every step marks a cluster not marked before, so a chain ends within
+    // clusterCount() steps whatever the FAT says.
+    for (;;) {
+        where = cluster;
+        if (cluster < 2 || cluster - 2 >= clusterCount_) return ChainEnd::OutOfRange;
+        if (marks[cluster]) {
+            // Ours when it lies on the way from `first`: a loop.
+            uint32_t step = first, next = 0;
+            for (uint32_t i = 0; i < length; ++i) {
+                if (step == cluster) return ChainEnd::Loop;
+                if (!fatEntry(0, step, next)) break;
+                step = next;
+            }
+            return ChainEnd::CrossLink;
+        }
+        marks[cluster] = true;
+        ++length;
+        if (clusters != nullptr) clusters->push_back(cluster);
+        uint32_t next = 0;
+        if (!fatEntry(0, cluster, next)) return ChainEnd::Unreadable;
+        if (isEndOfChain(next)) return ChainEnd::Complete;
+        where = next;
+        if (next == 0) return ChainEnd::Free;
+        if (isBadCluster(next)) return ChainEnd::Bad;
+        cluster = next;
+    }
+}
+
+bool FatReader::readFile(const FatEntry& entry, const Consumer& consume) {
+    if (!problem_.empty() || entry.folder) return false;
+    if (entry.size == 0) return entry.cluster == 0;
+    std::vector<uint32_t> clusters;
+    uint32_t length = 0, where = 0;
+    scratch_.assign(fatEntryCount(), false);
+    const ChainEnd end = chain(entry.cluster, scratch_, &clusters, length, where);
+    const uint64_t needed = (uint64_t(entry.size) + clusterBytes() - 1) / clusterBytes();
+    if (end != ChainEnd::Complete || length != needed) return false;
+    uint8_t sector[SECTOR_BYTES];
+    uint32_t left = entry.size;
+    for (uint32_t cluster : clusters) {
+        for (uint32_t i = 0; i < boot_.sectorsPerCluster && left > 0; ++i) {
+            if (!readClusterSector(cluster, i, sector)) return false;
+            const uint32_t piece = std::min(left, SECTOR_BYTES);
+            if (!consume(sector, piece)) return true;
+            left -= piece;
+        }
+    }
+    return true;
+}
+
+bool FatReader::visitSectors(uint32_t first, uint32_t count, EntryDecoder& decoder, bool& ended,
+                             bool* stray) {
+    uint8_t sector[SECTOR_BYTES];
+    for (uint32_t i = 0; i < count && (!ended || stray != nullptr); ++i) {
+        if (!readRelative(first + i, sector)) return false;
+        for (uint32_t offset = 0; offset < SECTOR_BYTES; offset += DIRECTORY_ENTRY_BYTES) {
+            if (ended) {
+                if (stray == nullptr) break;
+                *stray = *stray || sector[offset] != ENTRY_END;
+                continue;
+            }
+            ended = sector[offset] == ENTRY_END || !decoder.take(sector + offset);
+        }
+    }
+    return true;
+}
+
+bool FatReader::visitClusters(const std::vector<uint32_t>& clusters, const EntryVisitor& visit,
+                              bool* stray) {
+    EntryDecoder decoder(boot_.fatType, visit);
+    bool ended = false;
+    for (std::size_t i = 0; i < clusters.size() && (!ended || stray != nullptr); ++i) {
+        const uint32_t first = dataStart_ + (clusters[i] - 2) * boot_.sectorsPerCluster;
+        if (!visitSectors(first, boot_.sectorsPerCluster, decoder, ended, stray)) return false;
+    }
+    return true;
+}
+
+bool FatReader::visitRootRegion(const EntryVisitor& visit, bool* stray) {
+    EntryDecoder decoder(boot_.fatType, visit);
+    bool ended = false;
+    return visitSectors(rootStart_, rootSectors_, decoder, ended, stray);
+}
+
+bool FatReader::readFolder(uint32_t cluster, std::vector<FatEntry>& entries) {
+    if (!problem_.empty()) return false;
+    const EntryVisitor collect = [&entries](const FatEntry& entry) {
+        if (!entry.label && entry.dots == 0) entries.push_back(entry);
+        return true;
+    };
+    if (cluster == 0 && boot_.fatType == 16) return visitRootRegion(collect);
+    std::vector<uint32_t> clusters;
+    uint32_t length = 0, where = 0;
+    scratch_.assign(fatEntryCount(), false);
+    if (chain(cluster == 0 ? boot_.rootCluster : cluster, scratch_, &clusters, length, where) !=
+        ChainEnd::Complete)
+        return false;
+    return visitClusters(clusters, collect);
+}
+
+FatLookup FatReader::find(const std::string& path, FatEntry& found) {
+    std::vector<FatEntry> entries;
+    if (!readFolder(0, entries)) return FatLookup::Unreadable;
     std::size_t start = 0;
     while (true) {
         const std::size_t slash = path.find('/', start);
@@ -78,87 +391,23 @@ FatLookup FatReader::find(const std::string& path, uint32_t& size) {
                                                               ? std::string::npos
                                                               : slash - start));
         const auto entry = std::find_if(entries.begin(), entries.end(),
-                                        [&](const Entry& e) { return e.name == name; });
+                                        [&](const FatEntry& e) { return upper(e.name) == name; });
         if (entry == entries.end()) return FatLookup::Missing;
         if (slash == std::string::npos) {
-            size = entry->size;
+            found = *entry;
             return entry->folder ? FatLookup::Folder : FatLookup::File;
         }
         if (!entry->folder) return FatLookup::Missing;
         const uint32_t cluster = entry->cluster;
         entries.clear();
-        if (!readDirectory(cluster, entries)) return FatLookup::Unreadable;
+        // A folder entry pointing at cluster 0 would name the root.
+        if (cluster == 0 || !readFolder(cluster, entries)) return FatLookup::Unreadable;
         start = slash + 1;
     }
 }
 
-bool FatReader::readRootDirectory(std::vector<Entry>& entries) {
-    if (boot_.fatType == 32) return readDirectory(boot_.rootCluster, entries);
-    const uint32_t first = boot_.reservedSectors + boot_.fatCount * boot_.fatSectors;
-    uint8_t sector[SECTOR_BYTES];
-    bool ended = false;
-    for (uint32_t i = 0; !ended && i < dataStart_ - first; ++i) {
-        if (!readRelative(first + i, sector)) return false;
-        collect(sector, entries, ended);
-    }
-    return true;
-}
-
-bool FatReader::readDirectory(uint32_t cluster, std::vector<Entry>& entries) {
-    uint8_t sector[SECTOR_BYTES];
-    bool ended = false;
-    // A chain can hold each cluster at most once; a longer one loops.
-    for (uint32_t visited = 0; !ended; ++visited) {
-        if (cluster < 2 || cluster - 2 >= clusterCount_ || visited >= clusterCount_) return false;
-        const uint32_t first = dataStart_ + (cluster - 2) * boot_.sectorsPerCluster;
-        for (uint32_t i = 0; !ended && i < boot_.sectorsPerCluster; ++i) {
-            if (!readRelative(first + i, sector)) return false;
-            collect(sector, entries, ended);
-        }
-        if (ended) break;
-        uint32_t next = 0;
-        if (!nextCluster(cluster, next)) return false;
-        const uint32_t endOfChain = boot_.fatType == 32 ? FAT32_END_OF_CHAIN : FAT16_END_OF_CHAIN;
-        if (next >= endOfChain) break;
-        cluster = next;
-    }
-    return true;
-}
-
-void FatReader::collect(const uint8_t* sector, std::vector<Entry>& entries, bool& ended) {
-    for (uint32_t offset = 0; offset < SECTOR_BYTES; offset += DIRECTORY_ENTRY_BYTES) {
-        const uint8_t* raw = sector + offset;
-        if (raw[0] == ENTRY_END) {
-            ended = true;
-            return;
-        }
-        const uint8_t attributes = raw[11];
-        if (raw[0] == ENTRY_DELETED || attributes == ATTRIBUTE_LONG_NAME ||
-            (attributes & ATTRIBUTE_VOLUME_LABEL) != 0)
-            continue;
-        Entry entry;
-        uint8_t base[8];
-        std::memcpy(base, raw, sizeof base);
-        if (base[0] == ENTRY_KANJI_E5) base[0] = ENTRY_DELETED;
-        entry.name = upper(trimmedText(base, 8));
-        const std::string extension = upper(trimmedText(raw + 8, 3));
-        if (!extension.empty()) entry.name += "." + extension;
-        entry.folder = (attributes & ATTRIBUTE_FOLDER) != 0;
-        entry.cluster = uint32_t(loadLe16(raw + 26)) |
-                        (boot_.fatType == 32 ? uint32_t(loadLe16(raw + 20)) << 16 : 0);
-        entry.size = loadLe32(raw + 28);
-        entries.push_back(entry);
-    }
-}
-
-bool FatReader::nextCluster(uint32_t cluster, uint32_t& next) {
-    const uint32_t entryBytes = boot_.fatType == 32 ? 4 : 2;
-    const uint32_t byteOffset = cluster * entryBytes;
-    uint8_t sector[SECTOR_BYTES];
-    if (!readRelative(boot_.reservedSectors + byteOffset / SECTOR_BYTES, sector)) return false;
-    const uint8_t* entry = sector + byteOffset % SECTOR_BYTES;
-    next = boot_.fatType == 32 ? loadLe32(entry) & FAT32_CLUSTER_MASK : loadLe16(entry);
-    return true;
+bool FatReader::readClusterSector(uint32_t cluster, uint32_t index, uint8_t* buffer) {
+    return readRelative(dataStart_ + (cluster - 2) * boot_.sectorsPerCluster + index, buffer);
 }
 
 bool FatReader::readRelative(uint32_t sector, uint8_t* buffer) {

@@ -1,11 +1,14 @@
 #pragma once
-// Read-only look at a FAT16 or FAT32 volume on a drive: its boot sector
-// fields, and whether a path names a file. Short (8.3) names are compared
-// without regard to case, which is how the boot loader finds its files.
+// Read-only access to a FAT16 or FAT32 volume on a drive, trusting nothing it
+// reads: every cluster number is checked against the clusters the volume
+// really has (from the sectors that exist, not from what the boot sector
+// claims), and every chain is followed at most once around the volume.
+// Names are compared without regard to ASCII case, as FAT does.
 
 #include "platform/platform.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,38 +23,110 @@ struct FatBootSector {
     uint32_t rootEntries = 0;     // FAT16 root directory entries
     uint32_t rootCluster = 0;     // FAT32 root directory's first cluster
     uint32_t totalSectors = 0;
+    uint8_t media = 0;            // media descriptor byte
+    bool dirty = false;           // the volume was not cleanly unmounted
     std::string label;            // trailing spaces removed
 };
 
 // Reads the fields of a 512-byte boot sector.
 FatBootSector parseFatBootSector(const uint8_t* sector);
 
+struct FatEntry {
+    std::string name;       // the long name when there is a valid one, else the short name
+    bool folder = false;
+    uint32_t cluster = 0;   // first cluster; 0 for an empty file
+    uint32_t size = 0;
+    bool badShortName = false;  // characters no FAT short name may hold
+    bool label = false;         // the volume label entry (only visitors see it)
+    int dots = 0;               // 1 for ".", 2 for ".." (only visitors see them)
+    bool badLongName = false;   // long-name slots before it are damaged or orphaned
+};
+
 enum class FatLookup { File, Folder, Missing, Unreadable };
+
+// How a cluster chain ended.
+enum class ChainEnd { Complete, Loop, CrossLink, OutOfRange, Free, Bad, Unreadable };
+
+// One bit per cluster: which clusters a walk has met already.
+using ClusterMarks = std::vector<bool>;
 
 class FatReader {
 public:
-    FatReader(platform::Handle handle, uint32_t partitionStart, const FatBootSector& boot);
+    // `availableSectors`: the sectors from `partitionStart` on that exist on
+    // the drive and belong to the partition.
+    FatReader(platform::Handle handle, uint32_t partitionStart, uint32_t availableSectors,
+              const FatBootSector& boot);
 
-    // Looks up a path of '/'-separated names from the root; `size` receives
-    // the size of a file found.
-    FatLookup find(const std::string& path, uint32_t& size);
+    // Empty when the FAT area, root folder and data area fit in the available
+    // sectors and the FAT can describe every cluster; else why not.
+    const std::string& geometryProblem() const { return problem_; }
+    uint32_t clusterCount() const { return clusterCount_; }
+    uint32_t clusterBytes() const;
+    uint32_t fatEntryCount() const { return clusterCount_ + 2; }
+
+    // Entry `cluster` of FAT copy `copy` (masked to 28 bits on FAT32).
+    bool fatEntry(uint32_t copy, uint32_t cluster, uint32_t& value);
+    bool isEndOfChain(uint32_t value) const;
+    bool isBadCluster(uint32_t value) const;
+
+    // Follows the chain from `first` to its end marker, marking each cluster
+    // in `marks` (sized fatEntryCount()) and appending it to `clusters` when
+    // given; `length` receives the number of clusters. The walk stops at a
+    // cluster marked already: Loop when this chain met it before, CrossLink
+    // when an earlier chain did. `where` receives the offending cluster or value.
+    ChainEnd chain(uint32_t first, ClusterMarks& marks, std::vector<uint32_t>* clusters,
+                   uint32_t& length, uint32_t& where);
+
+    // Reads a file's bytes through its chain, in pieces of at most one sector,
+    // handing them to `consume` (which may stop the read by returning false).
+    // False unless the chain holds exactly the clusters the size needs and
+    // every sector could be read.
+    using Consumer = std::function<bool(const uint8_t*, uint32_t)>;
+    bool readFile(const FatEntry& entry, const Consumer& consume);
+
+    // Calls `visit` for each entry in the given folder clusters (or the FAT16
+    // root region), "." and ".." and volume labels left out, until the end
+    // marker or until `visit` returns false. False when a sector cannot be read.
+    // With `stray`, the rest of the folder is read too and `stray` tells
+    // whether anything but empty entries follows the end marker (which
+    // readers treat differently).
+    using EntryVisitor = std::function<bool(const FatEntry&)>;
+    bool visitClusters(const std::vector<uint32_t>& clusters, const EntryVisitor& visit,
+                       bool* stray = nullptr);
+    bool visitRootRegion(const EntryVisitor& visit, bool* stray = nullptr);
+    // The entries of the root folder (cluster 0) or of the folder starting at
+    // `cluster`. False when a sector cannot be read or the folder's chain is
+    // damaged.
+    bool readFolder(uint32_t cluster, std::vector<FatEntry>& entries);
+    // Looks up a path of '/'-separated names from the root.
+    FatLookup find(const std::string& path, FatEntry& entry);
+    // Reads sector `index` (0 to sectors per cluster - 1) of `cluster`.
+    bool readClusterSector(uint32_t cluster, uint32_t index, uint8_t* buffer);
+    // Reads sector `sector` of the volume.
+    bool readRelative(uint32_t sector, uint8_t* buffer);
+
+    const FatBootSector& boot() const { return boot_; }
+    uint32_t fatStart() const { return boot_.reservedSectors; }
+    uint32_t rootStart() const { return rootStart_; }
+    uint32_t rootSectors() const { return rootSectors_; }
 
 private:
-    struct Entry {
-        std::string name;  // "NAME.EXT", upper case
-        bool folder = false;
-        uint32_t cluster = 0;
-        uint32_t size = 0;
-    };
-    bool readDirectory(uint32_t cluster, std::vector<Entry>& entries);
-    bool readRootDirectory(std::vector<Entry>& entries);
-    void collect(const uint8_t* sector, std::vector<Entry>& entries, bool& ended);
-    bool nextCluster(uint32_t cluster, uint32_t& next);
-    bool readRelative(uint32_t sector, uint8_t* buffer);
+    class EntryDecoder;
+    bool visitSectors(uint32_t first, uint32_t count, EntryDecoder& decoder, bool& ended,
+                      bool* stray);
 
     platform::Handle handle_;
     uint32_t partitionStart_;
     FatBootSector boot_;
+    std::string problem_;
+    uint32_t rootStart_ = 0, rootSectors_ = 0;
     uint32_t dataStart_ = 0;     // first sector of cluster 2, relative to the partition
     uint32_t clusterCount_ = 0;
+    // One cached FAT sector: chains mostly run through neighbouring entries.
+    uint32_t cachedFatSector_ = 0xFFFFFFFF;
+    uint8_t cache_[512] = {};
+    ClusterMarks scratch_;  // for chains followed outside a whole-volume walk
 };
+
+// Directory entry layout, shared with the volume check.
+constexpr uint32_t DIRECTORY_ENTRY_BYTES = 32;

@@ -1,0 +1,233 @@
+#include "tools/fat_volume_check.h"
+
+#include "disk/raw_disk.h"
+#include "platform/little_endian.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr uint32_t CARD_FAT_COPIES = 2;
+constexpr uint32_t FAT32_CLUSTER_MASK = 0x0FFFFFFF;
+constexpr uint32_t FAT16_MIN_CLUSTERS = 4085;   // fewer: every reader sees FAT12
+constexpr uint32_t FAT32_MIN_CLUSTERS = 65525;  // fewer: readers that count see FAT16
+// More folders than any card holds; past it the check gives up with a finding
+// rather than grow without bound.
+constexpr std::size_t MAX_FOLDERS = 65536;
+
+std::string hex(uint8_t value) {
+    static const char DIGITS[] = "0123456789ABCDEF";
+    return {DIGITS[value >> 4], DIGITS[value & 0xF]};
+}
+
+class VolumeWalk {
+public:
+    VolumeWalk(FatReader& reader, uint32_t index, std::vector<std::string>& findings)
+        : reader_(reader), findings_(findings),
+          prefix_("Volume " + std::to_string(index) + ": "),
+          marks_(reader.fatEntryCount(), false) {}
+
+    void run() {
+        checkGeometry();
+        walkFolders();
+        checkFat();
+    }
+
+private:
+    struct Folder {
+        std::string path;
+        std::vector<uint32_t> clusters;  // empty: the FAT16 root region
+        uint32_t parent = 0;             // first cluster of the parent; 0 for the root
+        bool root = false;
+    };
+
+    void finding(const std::string& text) { findings_.push_back(prefix_ + text); }
+
+    void checkGeometry() {
+        const FatBootSector& boot = reader_.boot();
+        if (boot.media != 0xF0 && boot.media < 0xF8)
+            finding("its media byte 0x" + hex(boot.media) + " is not a valid one.");
+        uint32_t fat0 = 0;
+        const uint32_t expected = (boot.fatType == 32 ? 0x0FFFFF00u : 0xFF00u) | boot.media;
+        if (reader_.fatEntry(0, 0, fat0) && fat0 != expected)
+            finding("its first FAT entry does not repeat the media byte.");
+        if (boot.dirty) finding("it is marked as not cleanly unmounted.");
+        if (boot.fatCount != CARD_FAT_COPIES)
+            finding("it has " + std::to_string(boot.fatCount) + " FAT copies, not 2.");
+        if (boot.fatType == 16 && boot.rootEntries * DIRECTORY_ENTRY_BYTES % SECTOR_BYTES != 0)
+            finding("its root folder of " + std::to_string(boot.rootEntries) +
+                    " entries does not fill whole sectors.");
+        const uint32_t clusters = reader_.clusterCount();
+        if (boot.fatType == 16 && clusters < FAT16_MIN_CLUSTERS)
+            finding("its " + std::to_string(clusters) +
+                    " clusters are too few for FAT16; readers take it for FAT12.");
+        if (boot.fatType == 32 && clusters < FAT32_MIN_CLUSTERS)
+            finding("its " + std::to_string(clusters) +
+                    " clusters are too few for FAT32; readers that count take it for FAT16.");
+    }
+
+    // Follows and claims a chain; false (with a finding) unless it ends well.
+    bool claim(const std::string& path, uint32_t first, std::vector<uint32_t>* clusters,
+               uint32_t& length) {
+        uint32_t where = 0;
+        switch (reader_.chain(first, marks_, clusters, length, where)) {
+        case ChainEnd::Complete:
+            return true;
+        case ChainEnd::Loop:
+            finding("the cluster chain of " + path + " loops back to cluster " +
+                    std::to_string(where) + ".");
+            break;
+        case ChainEnd::CrossLink:
+            finding(path + " shares cluster " + std::to_string(where) + " with another file.");
+            break;
+        case ChainEnd::OutOfRange:
+            finding("the cluster chain of " + path + " points to cluster " + std::to_string(where) +
+                    ", which the volume does not have.");
+            break;
+        case ChainEnd::Free:
+            finding("the cluster chain of " + path + " runs into a free cluster.");
+            break;
+        case ChainEnd::Bad:
+            finding("the cluster chain of " + path + " runs into a cluster marked bad.");
+            break;
+        case ChainEnd::Unreadable:
+            finding("the FAT entries of " + path + " cannot be read.");
+            break;
+        }
+        return false;
+    }
+
+    void walkFolders() {
+        std::vector<Folder> pending;
+        Folder root{"the root folder", {}, 0, true};
+        uint32_t length = 0;
+        if (reader_.boot().fatType == 32 &&
+            !claim(root.path, reader_.boot().rootCluster, &root.clusters, length))
+            return;
+        pending.push_back(std::move(root));
+        std::size_t folders = 1;
+        while (!pending.empty()) {
+            Folder folder = std::move(pending.back());
+            pending.pop_back();
+            const std::string parent = folder.root ? "" : folder.path + "/";
+            const uint32_t self = folder.root ? 0 : folder.clusters.front();
+            uint32_t slot = 0;
+            const FatReader::EntryVisitor visit = [&](const FatEntry& entry) {
+                const std::string path = parent + entry.name;
+                // A folder begins with "." (itself) and ".." (its parent, 0 for the root).
+                ++slot;
+                const bool dotsWanted = !folder.root && slot <= 2;
+                if (dotsWanted && (entry.dots != static_cast<int>(slot) ||
+                                   entry.cluster != (slot == 1 ? self : folder.parent)))
+                    finding(folder.path + " does not begin with valid \".\" and \"..\" entries.");
+                if (entry.dots != 0) {
+                    if (!dotsWanted) finding(folder.path + " holds a stray \"" + entry.name + "\" entry.");
+                    return true;
+                }
+                if (entry.label) {
+                    if (entry.size != 0 || entry.cluster != 0)
+                        finding("its label entry " + path + " holds a size or clusters.");
+                    return true;
+                }
+                if (entry.badLongName)
+                    finding("the long name before " + path + " is damaged.");
+                if (entry.badShortName)
+                    finding(path + " has a short name with characters FAT does not allow.");
+                if (entry.folder) {
+                    Folder child{path, {}, self, false};
+                    if (entry.size != 0) finding("the folder " + path + " has a size.");
+                    if (entry.cluster == 0) {
+                        finding("the folder " + path + " has no cluster.");
+                    } else if (++folders > MAX_FOLDERS) {
+                        finding("it has more than " + std::to_string(MAX_FOLDERS) +
+                                " folders; the rest is not checked.");
+                        return false;
+                    } else if (claim(path, entry.cluster, &child.clusters, length)) {
+                        pending.push_back(std::move(child));
+                    }
+                    return true;
+                }
+                checkFile(path, entry);
+                return true;
+            };
+            bool stray = false;
+            const bool read = folder.clusters.empty()
+                                  ? reader_.visitRootRegion(visit, &stray)
+                                  : reader_.visitClusters(folder.clusters, visit, &stray);
+            if (!read) finding(folder.path + " cannot be read.");
+            if (stray) finding(folder.path + " holds entries behind its end marker.");
+            if (folders > MAX_FOLDERS) return;
+        }
+    }
+
+    void checkFile(const std::string& path, const FatEntry& entry) {
+        if (entry.size == 0) {
+            if (entry.cluster != 0) finding(path + " is empty but has clusters.");
+            return;
+        }
+        if (entry.cluster == 0) {
+            finding(path + " is " + std::to_string(entry.size) + " bytes but has no clusters.");
+            return;
+        }
+        uint32_t length = 0;
+        if (!claim(path, entry.cluster, nullptr, length)) return;
+        const uint64_t needed =
+            (uint64_t(entry.size) + reader_.clusterBytes() - 1) / reader_.clusterBytes();
+        if (length != needed)
+            finding(path + " is " + std::to_string(entry.size) + " bytes but its chain holds " +
+                    std::to_string(length) + " clusters of " +
+                    std::to_string(reader_.clusterBytes()) + " bytes.");
+    }
+
+    // The copies sector by sector against the first, and in the first every
+    // cluster in use that no chain claimed.
+    void checkFat() {
+        const FatBootSector& boot = reader_.boot();
+        const uint32_t entryBytes = boot.fatType == 32 ? 4 : 2;
+        const uint32_t entriesPerSector = SECTOR_BYTES / entryBytes;
+        const uint32_t lastEntry = reader_.fatEntryCount();
+        std::vector<uint32_t> differing(boot.fatCount, 0);
+        uint64_t lost = 0;
+        uint8_t first[SECTOR_BYTES], other[SECTOR_BYTES];
+        for (uint32_t s = 0; s < boot.fatSectors; ++s) {
+            if (!reader_.readRelative(reader_.fatStart() + s, first)) {
+                finding("sector " + std::to_string(s) + " of its FAT cannot be read.");
+                return;
+            }
+            for (uint32_t copy = 1; copy < boot.fatCount; ++copy) {
+                if (!reader_.readRelative(reader_.fatStart() + copy * boot.fatSectors + s, other) ||
+                    std::memcmp(first, other, SECTOR_BYTES) != 0)
+                    ++differing[copy];
+            }
+            for (uint32_t i = 0; i < entriesPerSector; ++i) {
+                const uint64_t cluster = uint64_t(s) * entriesPerSector + i;
+                if (cluster < 2 || cluster >= lastEntry) continue;
+                const uint32_t value = entryBytes == 4
+                                           ? loadLe32(first + i * 4) & FAT32_CLUSTER_MASK
+                                           : loadLe16(first + i * 2);
+                if (value != 0 && !reader_.isBadCluster(value) && !marks_[cluster]) ++lost;
+            }
+        }
+        for (uint32_t copy = 1; copy < boot.fatCount; ++copy)
+            if (differing[copy] != 0)
+                finding("FAT copy " + std::to_string(copy) + " differs from the first in " +
+                        std::to_string(differing[copy]) + " sectors.");
+        if (lost != 0)
+            finding(std::to_string(lost) + " clusters are marked in use but belong to no file.");
+    }
+
+    FatReader& reader_;
+    std::vector<std::string>& findings_;
+    std::string prefix_;
+    ClusterMarks marks_;
+};
+
+}  // namespace
+
+void checkFatVolume(FatReader& reader, uint32_t index, std::vector<std::string>& findings) {
+    if (!reader.geometryProblem().empty()) {
+        findings.push_back("Volume " + std::to_string(index) + ": " + reader.geometryProblem() + ".");
+        return;
+    }
+    VolumeWalk(reader, index, findings).run();
+}
