@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -428,6 +429,170 @@ TEST_F(CardImage, BootFilesAreFoundOnAFat32BootVolumeBehindLongFolders) {
     EXPECT_NE(run.out.find("Partition 0: type 0x0B"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("Volume 0: FAT32, 512-byte clusters"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("boot/grub/menu.lst: 21 bytes\n"), std::string::npos) << run.out;
+}
+
+// Where things lie on a FAT volume of the test card, from its boot sector.
+struct VolumeLayout {
+    uint64_t base = 0;  // byte offset of the volume in the image
+    uint32_t reserved = 0, fatSectors = 0, rootSectors = 0, sectorsPerCluster = 0;
+    bool fat32 = false;
+
+    uint64_t fatEntry(int copy, uint32_t cluster) const {
+        return base + (uint64_t(reserved) + copy * fatSectors) * 512 + cluster * (fat32 ? 4 : 2);
+    }
+    uint64_t cluster(uint32_t number) const {
+        return base + (uint64_t(reserved) + 2 * fatSectors + rootSectors +
+                       uint64_t(number - 2) * sectorsPerCluster) * 512;
+    }
+};
+
+VolumeLayout volumeAt(const std::string& image, uint64_t firstSector) {
+    VolumeLayout v;
+    v.base = firstSector * 512;
+    const std::string boot = readRange(image, v.base, 512);
+    const auto le16 = [&](int at) { return uint32_t(uint8_t(boot[at])) | uint32_t(uint8_t(boot[at + 1])) << 8; };
+    v.sectorsPerCluster = uint8_t(boot[13]);
+    v.reserved = le16(14);
+    v.fatSectors = le16(22);
+    v.fat32 = v.fatSectors == 0;
+    if (v.fat32) v.fatSectors = le16(36) | le16(38) << 16;
+    v.rootSectors = le16(17) * 32 / 512;
+    return v;
+}
+
+std::string le(uint32_t value, int bytes) {
+    std::string text;
+    for (int i = 0; i < bytes; ++i) text += static_cast<char>(value >> (8 * i));
+    return text;
+}
+
+// The first cluster of a file or folder on the boot volume, as mtools sees it.
+uint32_t firstCluster(const std::string& image, const std::string& path) {
+    std::string shown;
+    runCommand(mtools("mshowfat", image, path), &shown);
+    const std::size_t open = shown.find('<');
+    return open == std::string::npos ? 0 : static_cast<uint32_t>(std::stoul(shown.substr(open + 1)));
+}
+
+// The byte offset of the short entry `name11` (8.3 as stored) in a folder's first cluster.
+uint64_t entryIn(const std::string& image, const VolumeLayout& v, uint32_t folder,
+                 const std::string& name11) {
+    const std::string bytes = readRange(image, v.cluster(folder), v.sectorsPerCluster * 512);
+    for (std::size_t at = 0; at + 32 <= bytes.size(); at += 32)
+        if (bytes.compare(at, 11, name11) == 0) return v.cluster(folder) + at;
+    return 0;
+}
+
+TEST_F(CardImage, DamageThatStopsTheBootIsFoundInBoundedTime) {
+    const VolumeLayout boot = volumeAt(image, TEST_BOOT_START);
+    const VolumeLayout data = volumeAt(image, 512064);
+    const uint32_t bootFolder = firstCluster(image, "::/boot");
+    const uint32_t grub = firstCluster(image, "::/boot/grub");
+    const uint32_t stage2 = firstCluster(image, "::/boot/grub/stage2");
+    const uint32_t bzImage = firstCluster(image, "::/boot/bzImage");
+    const uint64_t stage2Entry = entryIn(image, boot, grub, "STAGE2     ");
+    const uint64_t menuEntry = entryIn(image, boot, grub, "MENU    LST");
+    ASSERT_TRUE(bootFolder && grub && stage2 && bzImage && stage2Entry && menuEntry);
+    struct Patch {
+        uint64_t offset;
+        std::string bytes;
+    };
+    const auto bothFats = [](const VolumeLayout& v, uint32_t cluster, uint32_t value) {
+        return std::vector<Patch>{{v.fatEntry(0, cluster), le(value, 2)},
+                                  {v.fatEntry(1, cluster), le(value, 2)}};
+    };
+    struct Case {
+        const char* what;
+        std::vector<Patch> patches;
+        std::string finding;
+    };
+    const std::vector<Case> cases = {
+        {"folder chain A->A", bothFats(boot, bootFolder, bootFolder),
+         "Volume 0: the cluster chain of boot loops back to cluster " + std::to_string(bootFolder)},
+        {"file chain A->...->A", bothFats(boot, bzImage + 17, bzImage),
+         "Volume 0: the cluster chain of boot/bzImage loops back"},
+        {"stage2 of size 0", {{stage2Entry + 28, le(0, 4)}}, "boot/grub/stage2 is empty."},
+        {"stage2's cluster free", bothFats(boot, stage2, 0),
+         "boot/grub/stage2 cannot be read back whole through its clusters."},
+        {"size longer than the chain", {{stage2Entry + 28, le(5000, 4)}},
+         "boot/grub/stage2 is 5000 bytes but its chain holds 1 clusters of 4096 bytes."},
+        {"cross-linked files", {{menuEntry + 26, le(stage2, 2)}},
+         "shares cluster " + std::to_string(stage2) + " with another file."},
+        {"FAT copies differ", {{boot.fatEntry(1, 3000), le(0xFFFF, 2)}},
+         "Volume 0: FAT copy 1 differs from the first in 1 sectors."},
+        {"cluster in use by no file", bothFats(boot, 3000, 0xFFFF),
+         "Volume 0: 1 clusters are marked in use but belong to no file."},
+        {"255 FATs on the data volume", {{data.base + 16, "\xFF"}}, "Volume 1: "},
+        {"data root entry with a bad chain", {{data.base + (data.reserved + 2 * data.fatSectors) * 512 + 32,
+                                              "FILE    BIN\x20" + std::string(14, '\0') +
+                                                  le(65000, 2) + le(100, 4)}},
+         "Volume 1: the cluster chain of FILE.BIN points to cluster 65000, which the volume does "
+         "not have."},
+    };
+    for (const Case& c : cases) {
+        std::vector<Patch> originals;
+        for (const Patch& p : c.patches) {
+            originals.push_back({p.offset, readRange(image, p.offset, p.bytes.size())});
+            patch(image, p.offset, p.bytes);
+        }
+        const auto start = std::chrono::steady_clock::now();
+        const CardRun run = inspect();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << c.what;
+        EXPECT_EQ(run.status, 1) << c.what << "\n" << run.out;
+        EXPECT_NE(run.out.find(c.finding), std::string::npos) << c.what << "\n" << run.out;
+        for (const Patch& p : originals) patch(image, p.offset, p.bytes);
+    }
+    EXPECT_EQ(inspect().status, 0);
+}
+
+TEST_F(CardImage, ALoopingFat32RootOnAVolumeClaimingFourBillionSectorsEnds) {
+    const CardRun formatted =
+        runCardTool(dir, {"format", image, "--partition", "0", "--fat", "32", "--cluster-bytes",
+                          "512", "--label", "t6sc_boot", "--geometry", "16/63"});
+    ASSERT_EQ(formatted.status, 0) << formatted.err;
+    const VolumeLayout boot = volumeAt(image, TEST_BOOT_START);
+    patch(image, boot.base + 32, le(0xFFFFFFFF, 4));
+    patch(image, boot.fatEntry(0, 2), le(2, 4));
+    const auto start = std::chrono::steady_clock::now();
+    const CardRun run = inspect();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_EQ(run.status, 1);
+    for (const char* finding : {"  Volume 0 is larger than its partition.\n",
+                                "  Volume 0: the cluster chain of the root folder loops back to cluster 2.\n",
+                                "  Volume 0: FAT copy 1 differs from the first in 1 sectors.\n"})
+        EXPECT_NE(run.out.find(finding), std::string::npos) << finding << run.out;
+}
+
+TEST_F(CardImage, InspectComparesTheCardWithThePayload) {
+    const auto compare = [&] {
+        return runCardTool(dir, {"inspect", image, "--files", dir.file("files/boot"), "--firmware",
+                                 firmware});
+    };
+    CardRun run = compare();
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(lastLine(run.out), "card OK");
+
+    ASSERT_TRUE(writeWholeFile(dir.file("files/boot/grub/stage2"), std::string(3000, 'S')));
+    ASSERT_TRUE(writeWholeFile(dir.file("files/boot/grub/new.lst"), "new"));
+    ASSERT_TRUE(writeWholeFile(dir.file("extra"), "extra"));
+    ASSERT_EQ(runCommand(mtools("mcopy", image, shellQuoted(dir.file("extra")) + " ::/boot/extra")), 0);
+    std::string changed = readWholeFile(firmware);
+    changed[69999] ^= 1;
+    ASSERT_TRUE(writeWholeFile(firmware, changed));
+    run = compare();
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find("Findings:\n"
+                           "  boot/bzImage differs from the payload.\n"
+                           "  boot/grub/new.lst is in the payload but not on the card.\n"
+                           "  boot/grub/stage2 differs from the payload.\n"
+                           "  boot/extra is on the card but not in the payload.\n"),
+              std::string::npos)
+        << run.out;
+
+    // An empty firmware on the card is a finding of its own, payload or not.
+    ASSERT_TRUE(writeWholeFile(firmware, ""));
+    ASSERT_EQ(runCommand(mtools("mcopy", image, "-o " + shellQuoted(firmware) + " ::/boot/bzImage")), 0);
+    EXPECT_NE(inspect().out.find("  boot/bzImage is empty.\n"), std::string::npos);
 }
 
 TEST_F(CardImage, FormatRefusesEntriesOverTheBootLoaderPastTheEndOrOverAnotherPartition) {
