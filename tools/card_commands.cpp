@@ -201,6 +201,9 @@ int imageCommand(const CardOptions& options, std::ostream& out, std::ostream& er
 
 // The wizard's whole rebuild of a card, or of an existing image file.
 int installCommand(CardOptions options, std::ostream& out, std::ostream& err) {
+    // An interrupt stops mcopy and removes the staging folder; the card or
+    // image itself is the user's and stays as far as it got.
+    InterruptCleanup interrupts;
     if (!options.namesDrive()) {
         if (!checkImageFile(options.target, err) || !checkSources(options, true, err))
             return EXIT_FAILED;

@@ -130,12 +130,15 @@ public:
         if (!extension.empty()) name += "." + extension;
         FatEntry entry;
         entry.name = longName ? longName_ : name;
-        entry.label = (attributes & ATTRIBUTE_VOLUME_LABEL) != 0;
+        // An entry marked both label and folder is read as a folder, as FAT
+        // checkers do.
+        entry.label = (attributes & ATTRIBUTE_VOLUME_LABEL) != 0 &&
+                      (attributes & ATTRIBUTE_FOLDER) == 0;
         if (!entry.label && std::memcmp(raw, ".          ", 11) == 0) entry.dots = 1;
         if (!entry.label && std::memcmp(raw, "..         ", 11) == 0) entry.dots = 2;
         entry.badLongName = badLongNameSlot_;
         badLongNameSlot_ = false;
-        entry.folder = !entry.label && (attributes & ATTRIBUTE_FOLDER) != 0;
+        entry.folder = (attributes & ATTRIBUTE_FOLDER) != 0;
         entry.badShortName = !entry.label && entry.dots == 0 && badShortName(raw);
         entry.cluster = uint32_t(loadLe16(raw + 26)) |
                         (fatType_ == 32 ? uint32_t(loadLe16(raw + 20)) << 16 : 0);

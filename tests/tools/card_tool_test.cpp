@@ -523,6 +523,9 @@ TEST_F(CardImage, DamageThatStopsTheBootIsFoundInBoundedTime) {
         {"cluster in use by no file", bothFats(boot, 3000, 0xFFFF),
          "Volume 0: 1 clusters are marked in use but belong to no file."},
         {"255 FATs on the data volume", {{data.base + 16, "\xFF"}}, "Volume 1: "},
+        {"data volume label marked a folder",
+         {{data.base + (data.reserved + 2 * data.fatSectors) * 512 + 11, "\x18"}},
+         "Volume 1: the folder t6sc_dat.a has no cluster."},
         {"data root entry with a bad chain", {{data.base + (data.reserved + 2 * data.fatSectors) * 512 + 32,
                                               "FILE    BIN\x20" + std::string(14, '\0') +
                                                   le(65000, 2) + le(100, 4)}},
