@@ -1,5 +1,8 @@
 #include "install/partition_format_stage.h"
 
+#include "install/bootloader_stage.h"
+#include "disk/sim_card.h"
+
 #include "disk/raw_disk.h"
 #include "platform/sim_platform.h"
 #include "support/temp_dir.h"
@@ -7,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -124,6 +128,68 @@ TEST_F(PartitionFormatTest, UnreadablePartitionTableFailsTheBootFormat) {
     EXPECT_EQ(report.history, History(fullHistory.begin(), fullHistory.begin() + 2));
     ASSERT_FALSE(sim.debugLines().empty());
     EXPECT_EQ(sim.debugLines().back(), "Failed formatting disk 0\n");
+}
+
+}  // namespace
+
+namespace {
+
+// FNV-1a over the image in 64-bit words, with the disk signature (random by
+// design) left out.
+uint64_t imageHash(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<uint64_t> chunk(1 << 17);
+    uint64_t hash = 1469598103934665603ull;
+    for (bool first = true; in; first = false) {
+        in.read(reinterpret_cast<char*>(chunk.data()), std::streamsize(chunk.size() * 8));
+        const size_t words = static_cast<size_t>(in.gcount()) / 8;
+        if (first && words > 64) std::memset(reinterpret_cast<char*>(chunk.data()) + 440, 0, 4);
+        for (size_t i = 0; i < words; ++i) hash = (hash ^ chunk[i]) * 1099511628211ull;
+    }
+    return hash;
+}
+
+// Every 997th sector carries old contents, so a region left unwritten, or a
+// data sector overwritten, changes the image.
+void stampOldContents(const std::string& path, uint64_t bytes) {
+    std::fstream out(path, std::ios::binary | std::ios::in | std::ios::out);
+    char old[512];
+    for (uint64_t lba = 1; lba * 512 < bytes; lba += 997) {
+        std::memset(old, static_cast<int>(0x40 + lba % 61), sizeof old);
+        out.seekp(std::streamoff(lba * 512));
+        out.write(old, sizeof old);
+    }
+    ASSERT_TRUE(out.good());
+}
+
+// The card as the first two disk stages leave it, byte for byte, for cards
+// that take each FAT type and a long first track.
+TEST(CardImage, StagesLeaveTheSameBytes) {
+    struct Case {
+        uint64_t bytes;
+        uint32_t heads, sectorsPerTrack;
+        uint64_t hash;
+    };
+    const Case cases[] = {
+        {300ull << 20, 16, 63, 0x69c288eb207ea63dull},
+        {600ull << 20, 255, 63, 0xb0b01e438d5d6872ull},
+        {600ull << 20, 64, 300, 0x8e7431aed9b5f75bull},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.bytes >> 20) + " MiB");
+        SimCard card(c.bytes, c.heads, c.sectorsPerTrack);
+        ASSERT_TRUE(card.made);
+        stampOldContents(card.image, c.bytes);
+        platform::Handle disk = platform::INVALID_HANDLE_VALUE;
+        uint32_t sectors = 0, heads = 0, perTrack = 0;
+        ASSERT_TRUE(openPhysicalDrive("\\\\.\\PhysicalDrive1", disk, sectors, heads, perTrack));
+        RecordingReport report;
+        partitionAndFormat(report, disk, sectors, heads, perTrack, 0, 33);
+        installBootloader(report, disk, 34, 66);
+        releaseDisk(disk);
+        EXPECT_FALSE(report.failed());
+        EXPECT_EQ(imageHash(card.image), c.hash) << std::hex << imageHash(card.image);
+    }
 }
 
 }  // namespace
