@@ -2,6 +2,7 @@
 
 #include "bootloader/grub_images.h"
 #include "disk/raw_disk.h"
+#include "disk/sector_io.h"
 #include "util/debug.h"
 
 #include <cstring>
@@ -14,26 +15,33 @@ void mergeStage1(uint8_t* mbr, const uint8_t* stage1) {
     std::memcpy(mbr, stage1, GRUB_STAGE1_BYTES);
 }
 
+namespace {
+
+// The OS error behind a fault; a short transfer has none.
+uint32_t errorOf(const SectorFault& fault) {
+    return fault.kind == SectorFault::SHORT ? 0 : fault.detail;
+}
+
+}  // namespace
+
 bool writeStage1(platform::Handle handle, const uint8_t* stage1) {
     uint8_t mbr[SECTOR_BYTES];
-    if (!readSector(handle, 0, mbr)) {
-        debugPrint("Failed to read MBR: %u\n", platform::os().GetLastError());
+    if (SectorFault fault = readSectors(handle, 0, 1, mbr)) {
+        debugPrint("Failed to read MBR: %u\n", errorOf(fault));
         return false;
     }
     mergeStage1(mbr, stage1);
-    if (!writeSector(handle, 0, mbr)) {
-        debugPrint("Failed to write MBR: %u\n", platform::os().GetLastError());
+    if (SectorFault fault = writeSectors(handle, 0, 1, mbr)) {
+        debugPrint("Failed to write MBR: %u\n", errorOf(fault));
         return false;
     }
     return true;
 }
 
-bool writeStage15Sector(platform::Handle handle, const BootImages& images, uint32_t index) {
-    ASSERT(index < images.stage15Sectors);
-    const uint32_t lba = STAGE15_FIRST_LBA + index;
-    if (!writeSector(handle, lba, images.stage15 + index * SECTOR_BYTES)) {
-        debugPrint("Failed to write bootloader sector %u: %u\n", lba,
-                   platform::os().GetLastError());
+bool writeStage15(platform::Handle handle, const BootImages& images, const RequestDone& done) {
+    if (SectorFault fault = writeSectors(handle, STAGE15_FIRST_LBA, images.stage15Sectors,
+                                         images.stage15, done)) {
+        debugPrint("Failed to write bootloader sector %u: %u\n", fault.lba, errorOf(fault));
         return false;
     }
     return true;

@@ -1,7 +1,8 @@
 #pragma once
 // The boot loader's sectors on the card: stage 1 merged into the MBR, and
-// stage 1.5 one sector at a time right behind it.
+// stage 1.5 right behind it.
 
+#include "disk/sector_io.h"
 #include "platform/platform.h"
 
 #include <cstdint>
@@ -27,5 +28,7 @@ void mergeStage1(uint8_t* mbr, const uint8_t* stage1);
 // nothing is written: the buffer would not hold the card's partition table.
 bool writeStage1(platform::Handle handle, const uint8_t* stage1);
 
-// Writes sector `index` (0-based) of stage 1.5 to LBA STAGE15_FIRST_LBA + index.
-bool writeStage15Sector(platform::Handle handle, const BootImages& images, uint32_t index);
+// Writes stage 1.5 to LBAs STAGE15_FIRST_LBA on, in requests of up to 1 MiB;
+// `done` hears of each request after it. At the first failed request: a debug
+// line naming its first sector, false, and nothing after it written.
+bool writeStage15(platform::Handle handle, const BootImages& images, const RequestDone& done);

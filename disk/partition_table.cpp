@@ -1,12 +1,15 @@
 #include "disk/partition_table.h"
 
 #include "disk/raw_disk.h"
+#include "disk/sector_io.h"
 #include "util/debug.h"
 #include "platform/little_endian.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <vector>
 
 namespace {
 
@@ -98,8 +101,10 @@ bool writePartitionTable(platform::Handle handle, uint32_t diskSectors, uint32_t
     for (int i = 0; i < entryCount; ++i)
         fillEntry(sector + MBR_ENTRY_TABLE_OFFSET + MBR_ENTRY_BYTES * i, entries[i], heads, sectorsPerTrack);
 
-    bool complete = writeSector(handle, 0, sector);
-    const uint8_t zeros[SECTOR_BYTES] = {};
-    for (uint32_t lba = 1; lba < sectorsPerTrack; ++lba) complete = writeSector(handle, lba, zeros) && complete;
-    return complete;
+    // Sector 0 and the rest of the first track in one request where they fit.
+    const uint32_t trackSectors = std::min(sectorsPerTrack, RUN_SECTORS);
+    std::vector<uint8_t> track(size_t(trackSectors) * SECTOR_BYTES);
+    std::memcpy(track.data(), sector, SECTOR_BYTES);
+    if (writeSectors(handle, 0, trackSectors, track.data())) return false;
+    return !writeZeroSectors(handle, trackSectors, sectorsPerTrack - trackSectors);
 }

@@ -1,5 +1,6 @@
 #include "disk/raw_disk.h"
 
+#include "disk/sector_io.h"
 #include "util/debug.h"
 #include "platform/little_endian.h"
 
@@ -48,28 +49,19 @@ bool openPhysicalDrive(const char* path, Handle& handle, uint32_t& diskSectors, 
     return true;
 }
 
-bool seekSector(Handle handle, uint32_t lba) {
-    // 64-bit offset: every LBA below 2^23 keeps the offset a 32-bit product gives.
-    const uint64_t offset = uint64_t(lba) * SECTOR_BYTES;
-    int32_t high = static_cast<int32_t>(offset >> 32);
-    // A sector offset never has the low part 0xFFFFFFFF, so that result is a failure.
-    return platform::os().SetFilePointer(handle, static_cast<int32_t>(offset & 0xFFFFFFFFu), &high,
-                                         platform::FILE_BEGIN) != platform::INVALID_SET_FILE_POINTER;
-}
-
 bool readSector(Handle handle, uint32_t lba, void* buffer) {
-    // A transfer after a failed positioning would land on the wrong sector.
-    if (!seekSector(handle, lba)) return false;
-    uint32_t transferred = 0;
-    bool ok = platform::os().ReadFile(handle, buffer, SECTOR_BYTES, &transferred);
-    return ok && transferred == SECTOR_BYTES;
+    return !readSectors(handle, lba, 1, buffer);
 }
 
 bool writeSector(Handle handle, uint32_t lba, const void* buffer) {
-    if (!seekSector(handle, lba)) return false;
-    uint32_t transferred = 0;
-    bool ok = platform::os().WriteFile(handle, buffer, SECTOR_BYTES, &transferred);
-    return ok && transferred == SECTOR_BYTES;
+    return !writeSectors(handle, lba, 1, buffer);
+}
+
+bool flushDisk(Handle handle) {
+    platform::Platform& os = platform::os();
+    if (os.FlushFileBuffers(handle)) return true;
+    debugPrint("Failed to flush disk: %u\n", os.GetLastError());
+    return false;
 }
 
 bool releaseDisk(Handle handle) {

@@ -14,13 +14,15 @@ constexpr uint32_t SECTOR_BYTES = 512;
 bool openPhysicalDrive(const char* path, platform::Handle& handle, uint32_t& diskSectors,
                        uint32_t& heads, uint32_t& sectorsPerTrack);
 
-// One 512-byte sector at byte offset lba * 512; true exactly when 512 bytes moved.
+// One 512-byte sector at byte offset lba * 512 (computed in 64 bits); true
+// exactly when the positioning landed there and 512 bytes moved. Runs of
+// sectors: disk/sector_io.h.
 bool readSector(platform::Handle handle, uint32_t lba, void* buffer);
 bool writeSector(platform::Handle handle, uint32_t lba, const void* buffer);
 
-// Positions the handle at lba * 512 (offset computed in 64 bits); false when
-// the positioning failed.
-bool seekSector(platform::Handle handle, uint32_t lba);
+// Has the drive store everything written so far; false, with a debug line,
+// when it cannot: the card may then lack some of it.
+bool flushDisk(platform::Handle handle);
 
 // Unlocks, asks the OS to re-read the partition table, closes. False (with a
 // debug line) only when the close fails: written sectors may then be lost.

@@ -1,10 +1,13 @@
 #include "fat/fat_volume_writer.h"
 
 #include "disk/raw_disk.h"
+#include "disk/sector_io.h"
 #include "fat/fat_sectors.h"
-#include "fat/sector_io.h"
 
+#include <algorithm>
 #include <array>
+#include <cstring>
+#include <vector>
 
 namespace {
 
@@ -16,32 +19,6 @@ struct VolumeSectors {
     Sector firstFatSector{};
     Sector firstRootSector{};
     Sector zeroSector{};
-};
-
-// Writes the sectors in ascending order and counts them for the progress receiver.
-class SectorSequence {
-public:
-    SectorSequence(platform::Handle handle, uint32_t partitionStart, ProgressReceiver* progress)
-        : handle_(handle), start_(partitionStart), progress_(progress)
-    {
-    }
-
-    bool write(uint32_t n, const Sector& sector)
-    {
-        if (!writeCheckedSector(handle_, start_ + n, sector.data()))
-            return false;
-        // The MBR rewrite before the volume counts as the first step.
-        ++written_;
-        if (progress_)
-            progress_->update(written_ + 1);
-        return true;
-    }
-
-private:
-    platform::Handle handle_;
-    uint32_t start_;
-    ProgressReceiver* progress_;
-    uint32_t written_ = 0;
 };
 
 const Sector& reservedSector(const VolumeSectors& s, uint32_t n)
@@ -74,26 +51,53 @@ bool writeFatVolume(platform::Handle handle, const FatGeometry& g, uint32_t head
     buildFirstFatSector(g.fatType, s.firstFatSector.data());
     buildFirstRootSector(label, s.firstRootSector.data());
 
-    SectorSequence out(handle, g.partitionStart, progress);
+    // Reserved region, both FATs and the root region lie back to back: one
+    // run, mostly zeros. Requests with nothing but zeros come from the shared
+    // zero buffer; the others are put together here.
+    struct Placed {
+        uint32_t n;
+        const Sector* sector;
+    };
+    std::vector<Placed> placed;
     for (uint32_t n = 0; n < g.reservedSectors; ++n) {
-        if (!out.write(n, reservedSector(s, n)))
-            return false;
+        const Sector& sector = reservedSector(s, n);
+        if (&sector != &s.zeroSector)
+            placed.push_back({n, &sector});
     }
-    for (uint32_t copy = 0; copy < 2; ++copy) {
-        const uint32_t first = g.firstFatCopy(copy);
-        if (!out.write(first, s.firstFatSector))
-            return false;
-        for (uint32_t n = first + 1; n < first + g.fatSectors; ++n) {
-            if (!out.write(n, s.zeroSector))
-                return false;
+    placed.push_back({g.firstFatCopy(0), &s.firstFatSector});
+    placed.push_back({g.firstFatCopy(1), &s.firstFatSector});
+    placed.push_back({g.rootStart(), &s.firstRootSector});
+
+    const uint32_t total = g.rootStart() + g.rootSectors;
+    std::vector<uint8_t> scratch;
+    uint32_t written = 0;
+    // The MBR rewrite before the volume counts as the first step.
+    const RequestDone reportSectors = [&](uint32_t sectors) {
+        for (uint32_t i = 0; i < sectors; ++i) {
+            ++written;
+            if (progress)
+                progress->update(written + 1);
         }
-    }
-    const uint32_t root = g.rootStart();
-    if (!out.write(root, s.firstRootSector))
-        return false;
-    for (uint32_t n = root + 1; n < root + g.rootSectors; ++n) {
-        if (!out.write(n, s.zeroSector))
+    };
+    size_t next = 0;
+    for (uint32_t at = 0; at < total;) {
+        const uint32_t count = std::min(total - at, RUN_SECTORS);
+        SectorFault fault;
+        if (next < placed.size() && placed[next].n < at + count) {
+            scratch.assign(size_t(count) * SECTOR_BYTES, 0);
+            for (; next < placed.size() && placed[next].n < at + count; ++next)
+                std::memcpy(scratch.data() + size_t(placed[next].n - at) * SECTOR_BYTES,
+                            placed[next].sector->data(), SECTOR_BYTES);
+            fault = writeSectors(handle, g.partitionStart + at, count, scratch.data(),
+                                 reportSectors);
+        } else {
+            fault = writeZeroSectors(handle, g.partitionStart + at, count, reportSectors);
+        }
+        if (fault) {
+            printSectorFault(fault, false);
             return false;
+        }
+        at += count;
     }
     return true;
 }

@@ -1,6 +1,6 @@
 #pragma once
 // Lays an empty FAT volume into a partition: reserved region, both FAT copies
-// and the root region, one sector at a time. The data area is not touched.
+// and the root region, in requests of up to 1 MiB. The data area is not touched.
 
 #include "fat/fat_geometry.h"
 #include "fat/progress_receiver.h"
@@ -9,7 +9,8 @@
 #include <cstdint>
 
 // Reports to `progress` (may be null): begin(totalSteps, 0), then update(k + 1)
-// after the k-th volume sector, then end, also when a write fails. False, with
-// a debug line, at the first positioning or write that fails or comes up short.
+// for each volume sector k, right after the request that wrote it, then end,
+// also when a write fails. False, with a debug line naming the first sector of
+// the request, at the first positioning or write that fails or comes up short.
 bool writeFatVolume(platform::Handle handle, const FatGeometry& geometry, uint32_t heads,
                     uint32_t sectorsPerTrack, const char* label, ProgressReceiver* progress);

@@ -2,18 +2,13 @@
 
 #include "disk/partition_table.h"
 #include "disk/raw_disk.h"
+#include "disk/sector_io.h"
 #include "fat/fat_geometry.h"
 #include "fat/fat_volume_writer.h"
-#include "fat/sector_io.h"
 #include "util/debug.h"
 #include "platform/little_endian.h"
 
 #include <array>
-
-namespace {
-
-
-}  // namespace
 
 bool formatPartition(platform::Handle handle, uint32_t /*diskSectors*/, uint32_t heads,
                      uint32_t sectorsPerTrack, uint32_t partitionIndex, int32_t fatType,
@@ -24,8 +19,10 @@ bool formatPartition(platform::Handle handle, uint32_t /*diskSectors*/, uint32_t
         return false;
     }
     std::array<uint8_t, SECTOR_BYTES> mbr{};
-    if (!readCheckedSector(handle, 0, mbr.data()))
+    if (SectorFault fault = readSectors(handle, 0, 1, mbr.data())) {
+        printSectorFault(fault, true);
         return false;
+    }
 
     uint8_t* entry = mbr.data() + MBR_ENTRY_TABLE_OFFSET + MBR_ENTRY_BYTES * partitionIndex;
     FatGeometry geometry;
@@ -35,7 +32,9 @@ bool formatPartition(platform::Handle handle, uint32_t /*diskSectors*/, uint32_t
 
     // The type byte goes by FAT type alone, whatever the partition's size or place.
     entry[MBR_ENTRY_TYPE] = geometry.fatType == 16 ? PARTITION_TYPE_FAT16 : PARTITION_TYPE_FAT32_LBA;
-    if (!writeCheckedSector(handle, 0, mbr.data()))
+    if (SectorFault fault = writeSectors(handle, 0, 1, mbr.data())) {
+        printSectorFault(fault, false);
         return false;
+    }
     return writeFatVolume(handle, geometry, heads, sectorsPerTrack, label, progress);
 }

@@ -20,14 +20,17 @@ void installBootloader(StageReport& report, platform::Handle handle, int first, 
     const int step = (4 * span) / 90;
     int position = first + (2 * span) / 6;
     report.showValue(position);
-    for (uint32_t index = 0; index < images.stage15Sectors; ++index) {
-        if (!writeStage15Sector(handle, images, index)) {
-            report.setFailed();
-            return;
+    // One step per sector, each shown right after the request that wrote it.
+    const auto stepPerSector = [&](uint32_t sectors) {
+        for (uint32_t i = 0; i < sectors; ++i) {
+            // An image longer than fifteen sectors would step past the span's end.
+            position = std::min(position + step, last);
+            report.showValue(position);
         }
-        // An image longer than fifteen sectors would step past the span's end.
-        position = std::min(position + step, last);
-        report.showValue(position);
+    };
+    if (!writeStage15(handle, images, stepPerSector)) {
+        report.setFailed();
+        return;
     }
     report.showText("Finished writing bootloader");
 }

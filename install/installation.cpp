@@ -1,6 +1,7 @@
 #include "install/installation.h"
 
 #include "deploy/mounted_volume_deployer.h"
+#include "disk/raw_disk.h"
 #include "install/bootloader_stage.h"
 #include "install/deploy_stage.h"
 #include "install/held_drive.h"
@@ -22,6 +23,8 @@ void runInstallation(StageReport& report, const InstallTarget& target, FileDeplo
             if (!report.failed())
                 installBootloader(report, drive.handle(), spans.bootloader.first,
                                   spans.bootloader.last);
+            // Whatever was written must be on the card before it is handed back.
+            if (!flushDisk(drive.handle())) report.setFailed();
         }
         // The drive and the volumes go back on every path, so nothing stays
         // locked after the run. A refused unlock leaves that volume in doubt,

@@ -116,6 +116,9 @@ public:
     virtual bool ReadFile(Handle handle, void* buffer, uint32_t bytes, uint32_t* transferred) = 0;
     virtual bool WriteFile(Handle handle, const void* buffer, uint32_t bytes,
                            uint32_t* transferred) = 0;
+    // Writes everything held for the handle to the device, and has the device
+    // store it. On a volume handle: every file of the volume as well.
+    virtual bool FlushFileBuffers(Handle handle) = 0;
     virtual bool CloseHandle(Handle handle) = 0;
     // The error of the last failed call on this thread.
     virtual uint32_t GetLastError() = 0;

@@ -342,6 +342,7 @@ bool SimPlatform::transfer(Handle handle, void* read, const void* write, uint32_
     call.name = read != nullptr ? "ReadFile" : "WriteFile";
     call.handle = handle;
     call.offset = open != nullptr ? open->position : 0;
+    call.bytes = bytes;
     record(call);
     if (open == nullptr || open->file == nullptr) return fail(ERROR_INVALID_HANDLE);
 
@@ -354,12 +355,21 @@ bool SimPlatform::transfer(Handle handle, void* read, const void* write, uint32_
     // Unbuffered handles move whole sectors at sector offsets only.
     if (bytes % drive.bytesPerSector != 0 || open->position % drive.bytesPerSector != 0)
         return fail(ERROR_INVALID_PARAMETER);
-    if ((limit >= 0 && int64_t(count) >= limit) || failAt.count(lba) != 0) {
+    // A fault at a sector hits every request that covers it. A short
+    // transfer stops half way into the first such sector.
+    const uint64_t end = lba + bytes / drive.bytesPerSector;
+    const auto firstCovered = [lba, end](const std::set<uint64_t>& sectors) {
+        auto it = sectors.lower_bound(lba);
+        return it != sectors.end() && *it < end ? it : sectors.end();
+    };
+    if ((limit >= 0 && int64_t(count) >= limit) || firstCovered(failAt) != failAt.end()) {
         ++count;
         return fail(read != nullptr ? ERROR_READ_FAULT : ERROR_WRITE_FAULT);
     }
     ++count;
-    uint32_t amount = shortAt.count(lba) != 0 ? bytes / 2 : bytes;
+    uint32_t amount = bytes;
+    if (auto it = firstCovered(shortAt); it != shortAt.end())
+        amount = static_cast<uint32_t>((*it - lba) * drive.bytesPerSector + drive.bytesPerSector / 2);
     const uint64_t size = fileSize(drive.imagePath);
     if (open->position >= size) amount = 0;
     else if (open->position + amount > size) amount = static_cast<uint32_t>(size - open->position);
@@ -388,6 +398,22 @@ bool SimPlatform::ReadFile(Handle handle, void* buffer, uint32_t bytes, uint32_t
 
 bool SimPlatform::WriteFile(Handle handle, const void* buffer, uint32_t bytes, uint32_t* transferred) {
     return transfer(handle, nullptr, buffer, bytes, transferred);
+}
+
+bool SimPlatform::FlushFileBuffers(Handle handle) {
+    SimCall call;
+    call.name = "FlushFileBuffers";
+    call.handle = handle;
+    record(call);
+    Open* open = find(handle);
+    if (open == nullptr) return fail(ERROR_INVALID_HANDLE);
+    if (faults_.failFlush) return fail(ERROR_WRITE_FAULT);
+    // A drive's image must have taken every byte; a volume's files are
+    // written straight through.
+    if (open->file != nullptr && std::fflush(open->file) != 0) return fail(ERROR_WRITE_FAULT);
+    ++flushes_;
+    lastError_ = ERROR_SUCCESS;
+    return true;
 }
 
 bool SimPlatform::CloseHandle(Handle handle) {

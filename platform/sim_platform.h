@@ -50,13 +50,16 @@ struct SimFaults {
     std::set<char> refuseDismount;
     std::set<char> refuseUnlock;
     std::set<char> refuseQueryDosDevice;
-    std::set<uint64_t> failReadAtLba;     // ReadFile at this LBA fails (0 bytes)
-    std::set<uint64_t> failWriteAtLba;    // WriteFile at this LBA fails (0 bytes)
-    std::set<uint64_t> shortReadAtLba;    // ReadFile at this LBA moves 256 bytes
-    std::set<uint64_t> shortWriteAtLba;   // WriteFile at this LBA moves 256 bytes
-    int64_t failWritesAfter = -1;         // >= 0: every write after this many fails
+    // A ReadFile or WriteFile whose sectors include one of these LBAs fails
+    // (0 bytes), or comes up short, ending half way into that sector.
+    std::set<uint64_t> failReadAtLba;
+    std::set<uint64_t> failWriteAtLba;
+    std::set<uint64_t> shortReadAtLba;
+    std::set<uint64_t> shortWriteAtLba;
+    int64_t failWritesAfter = -1;         // >= 0: every write request after this many fails
     int64_t failReadsAfter = -1;          // >= 0: every read after this many fails
     bool failDriveClose = false;          // CloseHandle on a drive reports a write fault
+    bool failFlush = false;               // FlushFileBuffers fails on any handle
 };
 
 // One recorded call, for tests that check what the logic asked of the OS.
@@ -67,6 +70,7 @@ struct SimCall {
     uint32_t code = 0;      // for DeviceIoControl
     uint32_t inSize = 0, outSize = 0;
     uint64_t offset = 0;    // byte position for reads and writes
+    uint32_t bytes = 0;     // bytes asked for by a read or write
     Handle handle = INVALID_HANDLE_VALUE;
 };
 
@@ -95,6 +99,7 @@ public:
     bool volumeLocked(char letter) const;
     uint64_t readCount() const { return reads_; }
     uint64_t writeCount() const { return writes_; }
+    uint64_t flushCount() const { return flushes_; }
     // Also echo debug lines to standard error (the demo wants to see them).
     void setEchoDebug(bool echo) { echoDebug_ = echo; }
 
@@ -109,6 +114,7 @@ public:
     bool ReadFile(Handle handle, void* buffer, uint32_t bytes, uint32_t* transferred) override;
     bool WriteFile(Handle handle, const void* buffer, uint32_t bytes,
                    uint32_t* transferred) override;
+    bool FlushFileBuffers(Handle handle) override;
     bool CloseHandle(Handle handle) override;
     uint32_t GetLastError() override { return lastError_; }
     uint32_t GetLogicalDrives() override;
@@ -140,7 +146,7 @@ private:
     mutable std::mutex debugMutex_;
     Handle nextHandle_ = 100;
     uint32_t lastError_ = 0;
-    uint64_t reads_ = 0, writes_ = 0;
+    uint64_t reads_ = 0, writes_ = 0, flushes_ = 0;
     bool echoDebug_ = false;
     bool recordCalls_ = true;
 };

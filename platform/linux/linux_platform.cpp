@@ -2,6 +2,7 @@
 
 #include "platform/linux/linux_errors.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -23,24 +24,10 @@ using linuxos::windowsError;
 thread_local uint32_t lastError = ERROR_SUCCESS;
 
 constexpr uint32_t kBounceAlignment = 4096;
+// The bounce buffer grows up to this; longer transfers go in pieces of it.
+constexpr uint32_t kBounceLimit = 1u << 20;
 constexpr uint32_t FILE_CURRENT = 1;
 constexpr uint32_t FILE_END = 2;
-
-// Buffers handed to O_DIRECT transfers must be aligned; callers' buffers are not.
-class BounceBuffer {
-public:
-    explicit BounceBuffer(uint32_t bytes) {
-        size_t rounded = (size_t{bytes} + kBounceAlignment - 1) / kBounceAlignment * kBounceAlignment;
-        if (::posix_memalign(&data_, kBounceAlignment, rounded) != 0) data_ = nullptr;
-    }
-    ~BounceBuffer() { std::free(data_); }
-    BounceBuffer(const BounceBuffer&) = delete;
-    BounceBuffer& operator=(const BounceBuffer&) = delete;
-    uint8_t* data() const { return static_cast<uint8_t*>(data_); }
-
-private:
-    void* data_ = nullptr;
-};
 
 bool startsWithNoCase(const std::string& text, const char* prefix) {
     size_t length = std::strlen(prefix);
@@ -211,6 +198,20 @@ LinuxPlatform::OpenDevice* LinuxPlatform::find(Handle handle) {
     return found == devices_.end() ? nullptr : &found->second;
 }
 
+bool LinuxPlatform::FlushFileBuffers(Handle handle) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    OpenDevice* device = find(handle);
+    if (device == nullptr) return fail(ERROR_INVALID_HANDLE);
+    // A volume's files live in the mounted file system, not in the node's buffers.
+    if (device->volume) {
+        if (int error = volumes_.syncMounts(device->name)) return fail(windowsError(error));
+    }
+    // On a block device this also has the device empty its write cache.
+    if (device->fd >= 0 && ::fsync(device->fd) != 0) return fail(windowsError(errno));
+    lastError = ERROR_SUCCESS;
+    return true;
+}
+
 bool LinuxPlatform::CloseHandle(Handle handle) {
     std::lock_guard<std::mutex> guard(mutex_);
     OpenDevice* device = find(handle);
@@ -295,28 +296,44 @@ bool LinuxPlatform::transfer(Handle handle, linuxos::Transfer direction, void* r
     if (bytes == 0) return true;
     const bool reading = direction == Transfer::Read;
     if ((reading ? readInto : writeFrom) == nullptr) return fail(ERROR_INVALID_PARAMETER);
-    BounceBuffer bounce(bytes);
-    if (bounce.data() == nullptr) return fail(ERROR_GEN_FAILURE);
-    if (!reading) std::memcpy(bounce.data(), writeFrom, bytes);
     uint32_t done = 0;
     while (done < bytes) {
-        const off_t at = static_cast<off_t>(device->position + done);
-        ssize_t n = reading ? ::pread(device->fd, bounce.data() + done, bytes - done, at)
-                            : ::pwrite(device->fd, bounce.data() + done, bytes - done, at);
-        if (n < 0 && errno == EINTR) continue;
-        // A handle that fell back to read-only sharing cannot write.
-        if (n < 0 && errno == EBADF && !reading) return fail(ERROR_ACCESS_DENIED);
-        if (n < 0) return fail(windowsError(errno, direction));
-        if (n == 0) {
-            if (reading) break;  // end of the device or file
-            return fail(ERROR_WRITE_FAULT);
+        const uint32_t piece = std::min(bytes - done, kBounceLimit);
+        uint8_t* bounce = bounceFor(piece);
+        if (bounce == nullptr) return fail(ERROR_GEN_FAILURE);
+        if (!reading) std::memcpy(bounce, static_cast<const uint8_t*>(writeFrom) + done, piece);
+        uint32_t moved = 0;
+        while (moved < piece) {
+            const off_t at = static_cast<off_t>(device->position + done + moved);
+            ssize_t n = reading ? ::pread(device->fd, bounce + moved, piece - moved, at)
+                                : ::pwrite(device->fd, bounce + moved, piece - moved, at);
+            if (n < 0 && errno == EINTR) continue;
+            // A handle that fell back to read-only sharing cannot write.
+            if (n < 0 && errno == EBADF && !reading) return fail(ERROR_ACCESS_DENIED);
+            if (n < 0) return fail(windowsError(errno, direction));
+            if (n == 0) {
+                if (reading) break;  // end of the device or file
+                return fail(ERROR_WRITE_FAULT);
+            }
+            moved += static_cast<uint32_t>(n);
         }
-        done += static_cast<uint32_t>(n);
+        if (reading) std::memcpy(static_cast<uint8_t*>(readInto) + done, bounce, moved);
+        done += moved;
+        if (moved < piece) break;  // a read that reached the end
     }
-    if (reading) std::memcpy(readInto, bounce.data(), done);
     device->position += done;
     if (transferred != nullptr) *transferred = done;
     return true;
+}
+
+uint8_t* LinuxPlatform::bounceFor(uint32_t bytes) {
+    if (bytes <= bounceBytes_) return bounce_.get();
+    const size_t rounded = (size_t{bytes} + kBounceAlignment - 1) / kBounceAlignment * kBounceAlignment;
+    void* grown = nullptr;
+    if (::posix_memalign(&grown, kBounceAlignment, rounded) != 0) return nullptr;
+    bounce_.reset(static_cast<uint8_t*>(grown));
+    bounceBytes_ = static_cast<uint32_t>(rounded);
+    return bounce_.get();
 }
 
 uint32_t LinuxPlatform::GetLogicalDrives() {

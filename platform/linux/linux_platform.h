@@ -28,6 +28,8 @@
 #include "platform/platform.h"
 
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <map>
 #include <mutex>
 #include <string>
@@ -60,6 +62,7 @@ public:
     bool ReadFile(Handle handle, void* buffer, uint32_t bytes, uint32_t* transferred) override;
     bool WriteFile(Handle handle, const void* buffer, uint32_t bytes,
                    uint32_t* transferred) override;
+    bool FlushFileBuffers(Handle handle) override;
     bool CloseHandle(Handle handle) override;
     uint32_t GetLastError() override;
     uint32_t GetLogicalDrives() override;
@@ -103,6 +106,15 @@ private:
     // One positioned read or write through the aligned bounce buffer.
     bool transfer(Handle handle, linuxos::Transfer direction, void* readInto, const void* writeFrom,
                   uint32_t bytes, uint32_t* transferred);
+
+    // O_DIRECT transfers need aligned memory; callers' buffers are not. Grows
+    // to the largest piece asked for (at most 1 MiB) and is kept.
+    uint8_t* bounceFor(uint32_t bytes);
+    struct FreeBounce {
+        void operator()(uint8_t* data) const { std::free(data); }
+    };
+    std::unique_ptr<uint8_t, FreeBounce> bounce_;
+    uint32_t bounceBytes_ = 0;
 
     LinuxRoots roots_;
     linuxos::Sysfs sysfs_;

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -80,6 +81,19 @@ std::vector<std::string> VolumeTable::mountPointsOf(const BlockName& name) const
     for (const DiskMount& mount : mounts_)
         if (mount.device == name) points.push_back(mount.mountPoint);
     return points;
+}
+
+int VolumeTable::syncMounts(const BlockName& name) {
+    refresh();
+    for (const std::string& point : mountPointsOf(name)) {
+        const int fd = ::open(point.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) return errno;
+        const int result = ::syncfs(fd);
+        const int error = errno;
+        ::close(fd);
+        if (result != 0) return error;
+    }
+    return 0;
 }
 
 int VolumeTable::unmountAll(const BlockName& name) {

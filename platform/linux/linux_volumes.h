@@ -49,6 +49,9 @@ public:
     // private mount (vfat) made now when nothing has it mounted. Empty with
     // `error` set when it cannot be mounted.
     std::string root(const BlockName& name, int* error);
+    // Writes out the file systems mounted from the partition (syncfs on each
+    // mount). Returns 0, or the errno of the first that failed.
+    int syncMounts(const BlockName& name);
     // Syncs, unmounts the private mounts and removes their folders.
     void releaseOwnMounts();
 

@@ -107,6 +107,10 @@ bool Win32Platform::WriteFile(Handle handle, const void* buffer, uint32_t bytes,
     return ok != FALSE;
 }
 
+bool Win32Platform::FlushFileBuffers(Handle handle) {
+    return ::FlushFileBuffers(native(handle)) != FALSE;
+}
+
 bool Win32Platform::CloseHandle(Handle handle) { return ::CloseHandle(native(handle)) != FALSE; }
 
 uint32_t Win32Platform::GetLastError() { return ::GetLastError(); }

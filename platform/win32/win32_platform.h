@@ -21,6 +21,7 @@ public:
     bool ReadFile(Handle handle, void* buffer, uint32_t bytes, uint32_t* transferred) override;
     bool WriteFile(Handle handle, const void* buffer, uint32_t bytes,
                    uint32_t* transferred) override;
+    bool FlushFileBuffers(Handle handle) override;
     bool CloseHandle(Handle handle) override;
     uint32_t GetLastError() override;
     uint32_t GetLogicalDrives() override;

@@ -217,6 +217,7 @@ TEST(PartitionTable, FailedWritesAreNeverSuccess) {
         SimCard card(1ull << 30);
         card.sim.faults().failWriteAtLba.insert(0);
         EXPECT_FALSE(partition(card, CARD_LAYOUT));
+        EXPECT_EQ(card.sim.writeCount(), 1u);  // the track goes in one request
     }
     {
         SimCard card(1ull << 30);
@@ -224,10 +225,11 @@ TEST(PartitionTable, FailedWritesAreNeverSuccess) {
         EXPECT_FALSE(partition(card, CARD_LAYOUT));
     }
     {
-        SimCard card(1ull << 30);
-        card.sim.faults().failWritesAfter = 62;  // the last sector of the track
+        // A track longer than one request: the last sector is in the second.
+        SimCard card(1ull << 30, 255, 2100);
+        card.sim.faults().failWriteAtLba.insert(2099);
         EXPECT_FALSE(partition(card, CARD_LAYOUT));
-        EXPECT_EQ(card.sim.writeCount(), 63u);
+        EXPECT_EQ(card.sim.writeCount(), 2u);
     }
 }
 

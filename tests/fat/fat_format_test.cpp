@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <sstream>
 #include <string>
@@ -52,20 +53,50 @@ void expectStubAt(const SectorBytes& boot, size_t at)
     EXPECT_EQ(boot[0x1FF], 0xAA);
 }
 
-// Records what the formatter tells its progress receiver.
+// Records what the formatter tells its progress receiver and, with a machine
+// to watch, the end of the last write request at each update.
 struct RecordingReceiver : ProgressReceiver {
+    explicit RecordingReceiver(const platform::SimPlatform* watched = nullptr) : sim(watched) {}
     void begin(uint32_t count, uint32_t delay) override
     {
         ++begins;
         beginCount = count;
         beginDelay = delay;
     }
-    void update(uint32_t position) override { updates.push_back(position); }
+    void update(uint32_t position) override
+    {
+        updates.push_back(position);
+        if (sim == nullptr)
+            return;
+        for (auto it = sim->calls().rbegin(); it != sim->calls().rend(); ++it) {
+            if (it->name == "WriteFile") {
+                lastWrite.push_back({it->offset / 512, it->bytes / 512});
+                return;
+            }
+        }
+    }
     void end() override { ++ends; }
     int begins = 0, ends = 0;
     uint32_t beginCount = 0, beginDelay = 99;
     std::vector<uint32_t> updates;
+    const platform::SimPlatform* sim;
+    struct Request {
+        uint64_t lba, sectors;
+    };
+    std::vector<Request> lastWrite;
 };
+
+// Each value v reports volume sector v - 2, and comes while the last write
+// request is the one that covered that sector.
+void expectEachUpdateFollowsItsRequest(const RecordingReceiver& progress, uint32_t start)
+{
+    ASSERT_EQ(progress.lastWrite.size(), progress.updates.size());
+    for (size_t i = 0; i < progress.updates.size(); ++i) {
+        const uint64_t lba = start + progress.updates[i] - 2;
+        const auto& request = progress.lastWrite[i];
+        ASSERT_TRUE(request.lba <= lba && lba < request.lba + request.sectors) << "update " << i;
+    }
+}
 
 class FormatTest : public testing::Test {
 protected:
@@ -78,25 +109,34 @@ protected:
     }
     void makeDisk(uint64_t sectors, const std::vector<FatTestDisk::Entry>& entries)
     {
+        disk.reset();  // its machine goes out of force before the next one comes in
         disk = std::make_unique<FatTestDisk>(sectors);
         disk->writeMbr(entries);
         ASSERT_TRUE(disk->open());
         disk->sim.clearCalls();
     }
-    // Byte offsets of the writes, in the order they were made, each checked
-    // to follow its own positioning.
-    std::vector<uint64_t> writeOffsets() const
+    // The write requests as {first sector, sectors}, in the order they were
+    // made, each checked to follow its own positioning.
+    std::vector<std::pair<uint64_t, uint32_t>> writeRequests() const
     {
-        std::vector<uint64_t> offsets;
+        std::vector<std::pair<uint64_t, uint32_t>> requests;
         const auto& calls = disk->sim.calls();
         for (size_t i = 0; i < calls.size(); ++i) {
             if (calls[i].name != "WriteFile")
                 continue;
             EXPECT_TRUE(i > 0 && calls[i - 1].name == "SetFilePointer" &&
                         calls[i - 1].offset == calls[i].offset);
-            offsets.push_back(calls[i].offset);
+            requests.emplace_back(calls[i].offset / 512, calls[i].bytes / 512);
         }
-        return offsets;
+        return requests;
+    }
+    // The MBR, then the volume's `sectors` from S on in requests of 1 MiB.
+    static std::vector<std::pair<uint64_t, uint32_t>> expectedRequests(uint32_t sectors)
+    {
+        std::vector<std::pair<uint64_t, uint32_t>> requests{{0, 1}};
+        for (uint32_t n = 0; n < sectors; n += 2048)
+            requests.emplace_back(S + n, std::min(sectors - n, 2048u));
+        return requests;
     }
     std::unique_ptr<FatTestDisk> disk;
 };
@@ -108,7 +148,7 @@ TEST_F(FormatTest, Fat16BootPartitionIsLaidDownByteForByte)
     for (uint32_t n : {533u, 534u, 100000u, 511999u})
         disk->putSector(S + n, FatTestDisk::pattern(static_cast<uint8_t>(n)));
 
-    RecordingReceiver progress;
+    RecordingReceiver progress(&disk->sim);
     ASSERT_TRUE(format(0, 0, 0, "t6sc_boot", &progress));
     EXPECT_TRUE(disk->sim.debugLines().empty());
 
@@ -142,12 +182,9 @@ TEST_F(FormatTest, Fat16BootPartitionIsLaidDownByteForByte)
     mbrExpected[446 + 4] = 0x06;
     EXPECT_EQ(disk->sector(0), mbrExpected);
 
-    // One positioning and one write per sector: the MBR, then 533 in order.
-    const auto offsets = writeOffsets();
-    ASSERT_EQ(offsets.size(), 534u);
-    EXPECT_EQ(offsets[0], 0u);
-    for (uint32_t n = 0; n < 533; ++n)
-        ASSERT_EQ(offsets[n + 1], uint64_t(S + n) * 512);
+    // The MBR, then all 533 volume sectors in one request.
+    EXPECT_EQ(writeRequests(), expectedRequests(533));
+    expectEachUpdateFollowsItsRequest(progress, S);
 
     EXPECT_EQ(progress.begins, 1);
     EXPECT_EQ(progress.beginCount, 534u);
@@ -165,7 +202,7 @@ TEST_F(FormatTest, Fat32WorkedExample)
     const SectorBytes mbrBefore = disk->sector(0);
     disk->putSector(S + 13686, FatTestDisk::pattern(1));
 
-    RecordingReceiver progress;
+    RecordingReceiver progress(&disk->sim);
     ASSERT_TRUE(format(0, 0, 0, "t6sc_data", &progress));
     EXPECT_TRUE(disk->sim.debugLines().empty());
 
@@ -208,7 +245,8 @@ TEST_F(FormatTest, Fat32WorkedExample)
     mbrExpected[446 + 4] = 0x0B;
     EXPECT_EQ(disk->sector(0), mbrExpected);
 
-    EXPECT_EQ(writeOffsets().size(), 13687u);  // 13,686 volume writes and the MBR
+    EXPECT_EQ(writeRequests(), expectedRequests(13686));  // 7 requests and the MBR
+    expectEachUpdateFollowsItsRequest(progress, S);
     EXPECT_EQ(progress.beginCount, 13687u);
     ASSERT_EQ(progress.updates.size(), 13686u);
     EXPECT_EQ(progress.updates.front(), 2u);
@@ -330,13 +368,16 @@ TEST_F(FormatTest, FailedReadOfTheMbrWritesNothing)
     EXPECT_EQ(disk->sim.writeCount(), 0u);
 }
 
-// Fails every write from the n-th on, for each n of `failing`, and checks the
-// format stops right there.
-void expectFailureAtEachWrite(FatTestDisk& disk, int32_t type, uint32_t clusterBytes,
-                              uint32_t totalSteps, const std::vector<uint32_t>& failing)
+// Fails every write request from the n-th on and checks the format stops
+// right there, with the first sector of that request in the debug line and
+// progress up to the sectors of the requests before it.
+void expectFailureAtEachRequest(FatTestDisk& disk, int32_t type, uint32_t clusterBytes,
+                                uint32_t totalSteps)
 {
-    for (uint32_t n : failing) {
-        SCOPED_TRACE("failing write " + std::to_string(n));
+    const uint32_t volume = totalSteps - 1;
+    const uint32_t requests = 1 + (volume + 2047) / 2048;
+    for (uint32_t n = 0; n < requests; ++n) {
+        SCOPED_TRACE("failing request " + std::to_string(n));
         disk.sim.clearDebugLines();
         disk.sim.clearCalls();
         const uint64_t before = disk.sim.writeCount();
@@ -345,46 +386,43 @@ void expectFailureAtEachWrite(FatTestDisk& disk, int32_t type, uint32_t clusterB
         ASSERT_FALSE(formatPartition(disk.handle, disk.diskSectors, disk.heads,
                                      disk.sectorsPerTrack, 0, type, clusterBytes, "X",
                                      &progress));
-        const uint32_t lba = n == 0 ? 0 : S + n - 1;
+        const uint32_t lba = n == 0 ? 0 : S + (n - 1) * 2048;
         ASSERT_EQ(disk.sim.debugLines(),
                   std::vector<std::string>{"Unable to write sector " + std::to_string(lba) +
                                            ": 29\n"});
         ASSERT_EQ(disk.sim.writeCount(), before + n + 1);  // nothing after the failure
         ASSERT_EQ(progress.begins, n == 0 ? 0 : 1);
         ASSERT_EQ(progress.ends, progress.begins);
-        ASSERT_EQ(progress.updates.size(), n == 0 ? 0u : n - 1);
+        ASSERT_EQ(progress.updates.size(), n == 0 ? 0u : (n - 1) * 2048);
     }
-    // Without a fault the same format makes exactly totalSteps writes.
+    // Without a fault the same format makes exactly that many requests.
     disk.sim.faults().failWritesAfter = -1;
     const uint64_t before = disk.sim.writeCount();
     ASSERT_TRUE(formatPartition(disk.handle, disk.diskSectors, disk.heads, disk.sectorsPerTrack,
                                 0, type, clusterBytes, "X", nullptr));
-    EXPECT_EQ(disk.sim.writeCount() - before, totalSteps);
+    EXPECT_EQ(disk.sim.writeCount() - before, requests);
 }
 
-TEST_F(FormatTest, AFaultAtAnyWriteEndsTheFormat)
+TEST_F(FormatTest, AFaultAtAnyRequestEndsTheFormat)
 {
-    // The smallest FAT16 volume (4,085 clusters, 16 sectors per FAT): every
-    // write of every region fails in turn.
+    // The smallest FAT16 volume (4,085 clusters, 16 sectors per FAT): one
+    // request for the volume. FAT32 with 3,876 sectors per FAT and 1 KiB
+    // clusters, whose 7,786 sectors take four.
     makeDisk(S + 65536, {{S, 4150}});
-    std::vector<uint32_t> every(66);
-    for (uint32_t n = 0; n < every.size(); ++n) every[n] = n;
-    expectFailureAtEachWrite(*disk, 16, 512, 66, every);
-    // The smallest FAT32 volume has 504 sectors per FAT: the MBR, then the
-    // first, second and last write of the reserved region, both FATs and the root.
-    disk->writeMbr({{S, 65536}});
-    expectFailureAtEachWrite(*disk, 32, 0, 1042,
-                             {0, 1, 2, 32, 33, 34, 536, 537, 538, 1040, 1041});
+    expectFailureAtEachRequest(*disk, 16, 512, 66);
+    makeDisk(S + 1000000, {{S, 1000000}});
+    expectFailureAtEachRequest(*disk, 32, 1024, 7787);
 }
 
 TEST_F(FormatTest, ShortWritesEndTheFormat)
 {
     makeDisk(S + 60000, {{S, 60000}});
+    // The volume's one request stops half way into its second sector.
     disk->sim.faults().shortWriteAtLba.insert(S + 1);
     EXPECT_FALSE(format(0, 0, 0, "X"));
     EXPECT_EQ(disk->sim.debugLines(),
-              std::vector<std::string>{"Short write of sector 257: 256 bytes\n"});
-    EXPECT_EQ(disk->sim.writeCount(), 3u);
+              std::vector<std::string>{"Short write of sector 256: 768 bytes\n"});
+    EXPECT_EQ(disk->sim.writeCount(), 2u);
     disk->sim.faults().shortWriteAtLba.clear();
 
     // A partition entry that runs past the end of the drive.
@@ -392,7 +430,7 @@ TEST_F(FormatTest, ShortWritesEndTheFormat)
     disk->writeMbr({{S + 59900, 60000}});
     EXPECT_FALSE(format(0, 0, 0, "X"));
     EXPECT_EQ(disk->sim.debugLines(),
-              std::vector<std::string>{"Short write of sector 60256: 0 bytes\n"});
+              std::vector<std::string>{"Short write of sector 60156: 51200 bytes\n"});
 }
 
 // Passes everything to the simulated machine but refuses one positioning.
@@ -435,6 +473,7 @@ public:
     {
         return sim_.WriteFile(h, b, n, t);
     }
+    bool FlushFileBuffers(platform::Handle h) override { return sim_.FlushFileBuffers(h); }
     bool CloseHandle(platform::Handle h) override { return sim_.CloseHandle(h); }
     uint32_t GetLogicalDrives() override { return sim_.GetLogicalDrives(); }
     uint32_t QueryDosDeviceW(const char16_t* d, char16_t* t, uint32_t m) override
@@ -466,25 +505,26 @@ TEST_F(FormatTest, EveryPositioningIsChecked)
     }
     EXPECT_EQ(disk->sim.writeCount(), 0u);
     {
-        SeekFault fault(disk->sim, 5, false);
+        // Read and write of the MBR, then the volume's request.
+        SeekFault fault(disk->sim, 2, false);
         platform::ScopedPlatform scoped(fault);
         EXPECT_FALSE(format(0, 0, 0, "X"));
     }
-    EXPECT_EQ(disk->sim.writeCount(), 4u);
+    EXPECT_EQ(disk->sim.writeCount(), 1u);
     {
-        // A positioning that lands elsewhere must not let a FAT sector
-        // overwrite the MBR.
-        SeekFault fault(disk->sim, 3, true);
+        // A positioning that lands elsewhere must not let the volume's
+        // sectors overwrite the MBR.
+        SeekFault fault(disk->sim, 2, true);
         platform::ScopedPlatform scoped(fault);
         EXPECT_FALSE(format(0, 0, 0, "X"));
     }
-    EXPECT_EQ(disk->sim.writeCount(), 6u);
+    EXPECT_EQ(disk->sim.writeCount(), 2u);
     SectorBytes mbrExpected = mbrBefore;
     mbrExpected[446 + 4] = 0x06;
     EXPECT_EQ(disk->sector(0), mbrExpected);
     const std::vector<std::string> expected = {"Unable to position at sector 0: 25\n",
-                                               "Unable to position at sector 259: 25\n",
-                                               "Unable to position at sector 257: 0\n"};
+                                               "Unable to position at sector 256: 25\n",
+                                               "Unable to position at sector 256: 0\n"};
     EXPECT_EQ(disk->sim.debugLines(), expected);
 }
 

@@ -164,7 +164,7 @@ void stampOldContents(const std::string& path, uint64_t bytes) {
 
 // The card as the first two disk stages leave it, byte for byte, for cards
 // that take each FAT type and a long first track.
-TEST(CardImage, StagesLeaveTheSameBytes) {
+TEST(DiskStages, LeaveTheSameBytesOnTheCard) {
     struct Case {
         uint64_t bytes;
         uint32_t heads, sectorsPerTrack;

@@ -1,0 +1,100 @@
+#include "disk/sector_io.h"
+
+#include "disk/raw_disk.h"
+#include "util/debug.h"
+
+#include <algorithm>
+
+namespace {
+
+// Zero-initialised once, never written.
+const uint8_t zeros[RUN_SECTORS * SECTOR_BYTES] = {};
+
+SectorFault faultAt(SectorFault::Kind kind, uint32_t lba, uint32_t detail) {
+    SectorFault fault;
+    fault.kind = kind;
+    fault.lba = lba;
+    fault.detail = detail;
+    return fault;
+}
+
+SectorFault positionAt(platform::Handle handle, uint32_t lba) {
+    const uint64_t offset = uint64_t(lba) * SECTOR_BYTES;
+    const uint32_t low = static_cast<uint32_t>(offset);
+    int32_t high = static_cast<int32_t>(offset >> 32);
+    const int32_t expectedHigh = high;
+    const uint32_t result = platform::os().SetFilePointer(handle, static_cast<int32_t>(low), &high,
+                                                          platform::FILE_BEGIN);
+    // Sector offsets are multiples of 512, so a true position never reads as
+    // INVALID_SET_FILE_POINTER: anything but the asked offset is a failure,
+    // and a transfer after it would land on the wrong sectors.
+    if (result == low && high == expectedHigh) return {};
+    return faultAt(SectorFault::POSITION, lba, platform::os().GetLastError());
+}
+
+// One request: `count` sectors (at most RUN_SECTORS) at `lba`.
+SectorFault request(platform::Handle handle, uint32_t lba, uint32_t count, void* readInto,
+                    const void* writeFrom) {
+    if (SectorFault fault = positionAt(handle, lba)) return fault;
+    platform::Platform& os = platform::os();
+    const uint32_t bytes = count * SECTOR_BYTES;
+    uint32_t moved = 0;
+    const bool ok = readInto != nullptr ? os.ReadFile(handle, readInto, bytes, &moved)
+                                        : os.WriteFile(handle, writeFrom, bytes, &moved);
+    if (!ok) return faultAt(SectorFault::TRANSFER, lba, os.GetLastError());
+    if (moved != bytes) return faultAt(SectorFault::SHORT, lba, moved);
+    return {};
+}
+
+// Splits a run into requests. Reads fill `readBase`; writes take their bytes
+// from `writeBase`, or from its start for every request when `repeat` is set.
+SectorFault run(platform::Handle handle, uint32_t lba, uint32_t count, uint8_t* readBase,
+                const uint8_t* writeBase, bool repeat, const RequestDone& done) {
+    for (uint32_t at = 0; at < count;) {
+        const uint32_t part = std::min(count - at, RUN_SECTORS);
+        const size_t offset = repeat ? 0 : size_t(at) * SECTOR_BYTES;
+        if (SectorFault fault = request(handle, lba + at, part,
+                                        readBase != nullptr ? readBase + offset : nullptr,
+                                        writeBase != nullptr ? writeBase + offset : nullptr))
+            return fault;
+        at += part;
+        if (done) done(part);
+    }
+    return {};
+}
+
+}  // namespace
+
+const uint8_t* zeroRun() { return zeros; }
+
+SectorFault readSectors(platform::Handle handle, uint32_t lba, uint32_t count, void* buffer,
+                        const RequestDone& done) {
+    return run(handle, lba, count, static_cast<uint8_t*>(buffer), nullptr, false, done);
+}
+
+SectorFault writeSectors(platform::Handle handle, uint32_t lba, uint32_t count,
+                         const void* buffer, const RequestDone& done) {
+    return run(handle, lba, count, nullptr, static_cast<const uint8_t*>(buffer), false, done);
+}
+
+SectorFault writeZeroSectors(platform::Handle handle, uint32_t lba, uint32_t count,
+                             const RequestDone& done) {
+    return run(handle, lba, count, nullptr, zeros, true, done);
+}
+
+void printSectorFault(const SectorFault& fault, bool reading) {
+    const char* verb = reading ? "read" : "write";
+    switch (fault.kind) {
+    case SectorFault::POSITION:
+        debugPrint("Unable to position at sector %u: %u\n", fault.lba, fault.detail);
+        break;
+    case SectorFault::TRANSFER:
+        debugPrint("Unable to %s sector %u: %u\n", verb, fault.lba, fault.detail);
+        break;
+    case SectorFault::SHORT:
+        debugPrint("Short %s of sector %u: %u bytes\n", verb, fault.lba, fault.detail);
+        break;
+    case SectorFault::NONE:
+        break;
+    }
+}
