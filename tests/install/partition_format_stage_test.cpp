@@ -1,7 +1,7 @@
 #include "install/partition_format_stage.h"
 
 #include "install/bootloader_stage.h"
-#include "disk/sim_card.h"
+#include "support/sim_machine.h"
 
 #include "disk/raw_disk.h"
 #include "platform/sim_platform.h"
