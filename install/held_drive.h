@@ -22,6 +22,11 @@ public:
     // The first volume of the drive that refused its lock ('\0': none). It is
     // still mounted, and whoever holds it open can write to the card.
     char refusedVolume() const { return kept_.refused; }
+    // A third volume of the drive, which is never held ('\0': none).
+    char thirdVolume() const { return kept_.third; }
+    // Every mounted volume of the drive is held; otherwise the card must not
+    // be written, since a mounted file system could write over it.
+    bool volumesHeld() const { return kept_.whole(); }
 
     // Opens the drive exclusively; a failed open writes "Failed to open disk".
     bool open();

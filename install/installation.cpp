@@ -7,13 +7,21 @@
 #include "install/held_drive.h"
 #include "install/partition_format_stage.h"
 #include "install/stage_spans.h"
+#include "util/debug.h"
 #include "util/text.h"
 
 void runInstallation(StageReport& report, const InstallTarget& target, FileDeployer* deployer) {
     const InstallationSpans& spans = INSTALLATION_SPANS;
     {
         HeldDrive drive(target);
-        if (!drive.open()) report.setFailed();
+        // A volume left mounted could write its cached state over the new
+        // card later: the drive is not even opened.
+        if (!drive.volumesHeld()) {
+            report.setFailed();
+            debugPrint("Failed to take the volumes of the disk\n");
+        } else if (!drive.open()) {
+            report.setFailed();
+        }
 
         if (!report.failed()) {
             partitionAndFormat(report, drive.handle(), drive.diskSectors(), drive.heads(),

@@ -17,15 +17,10 @@ int lastError() {
     return static_cast<int>(platform::os().GetLastError());
 }
 
-// Opens, checks and locks one volume. Returns its handle when it lies on the
-// drive and is now locked, INVALID_HANDLE_VALUE otherwise; `refused` tells
-// whether it lies on the drive but refused the lock.
-platform::Handle lockVolume(char letter, int driveNumber, bool& refused) {
-    refused = false;
+// Opens the volume under `letter` when it lies on the drive; otherwise
+// INVALID_HANDLE_VALUE, with the extents failure logged.
+platform::Handle openOnDrive(const char16_t* path, int driveNumber) {
     platform::Platform& os = platform::os();
-    char16_t path[VOLUME_PATH_CHARS];
-    formatWideLetter(path, VOLUME_PATH_CHARS, u"\\\\.\\%c:", letter);
-
     platform::Handle volume =
         os.CreateFileW(path, platform::GENERIC_READ | platform::GENERIC_WRITE,
                        platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE,
@@ -43,19 +38,41 @@ platform::Handle lockVolume(char letter, int driveNumber, bool& refused) {
         os.CloseHandle(volume);
         return platform::INVALID_HANDLE_VALUE;
     }
+    return volume;
+}
+
+enum class Lock { NotOnDrive, Locked, Refused };
+
+// Opens, checks, locks and dismounts one volume; `volume` holds the handle
+// when it is locked.
+Lock lockVolume(char letter, int driveNumber, platform::Handle& volume) {
+    char16_t path[VOLUME_PATH_CHARS];
+    formatWideLetter(path, VOLUME_PATH_CHARS, u"\\\\.\\%c:", letter);
+    volume = openOnDrive(path, driveNumber);
+    if (volume == platform::INVALID_HANDLE_VALUE) return Lock::NotOnDrive;
     if (!control(volume, platform::FSCTL_LOCK_VOLUME)) {
         const int error = lastError();
         debugPrint("LOCK_VOLUME for %s failed: %d\n", wideToUtf8(path).c_str(), error);
-        os.CloseHandle(volume);
-        refused = true;
-        return platform::INVALID_HANDLE_VALUE;
+        platform::os().CloseHandle(volume);
+        volume = platform::INVALID_HANDLE_VALUE;
+        return Lock::Refused;
     }
     if (!control(volume, platform::FSCTL_DISMOUNT_VOLUME)) {
         // Still ours: the lock keeps others off the volume.
         const int error = lastError();
         debugPrint("DISMOUNT_VOLUME for %s failed: %d\n", wideToUtf8(path).c_str(), error);
     }
-    return volume;
+    return Lock::Locked;
+}
+
+// True when the volume under `letter` lies on the drive; it is left alone.
+bool liesOnDrive(char letter, int driveNumber) {
+    char16_t path[VOLUME_PATH_CHARS];
+    formatWideLetter(path, VOLUME_PATH_CHARS, u"\\\\.\\%c:", letter);
+    const platform::Handle volume = openOnDrive(path, driveNumber);
+    if (volume == platform::INVALID_HANDLE_VALUE) return false;
+    platform::os().CloseHandle(volume);
+    return true;
 }
 
 // Unlocks and closes one kept handle; an empty slot is left alone.
@@ -82,16 +99,21 @@ KeptVolumes lockDriveVolumes(int driveNumber) {
     for (int i = 0; i < LETTER_COUNT; ++i) {
         if ((mask & (1u << i)) == 0) continue;
         const char letter = static_cast<char>('A' + i);
-        bool refused = false;
-        platform::Handle volume = lockVolume(letter, driveNumber, refused);
-        if (refused && kept.refused == '\0') kept.refused = letter;
-        if (volume == platform::INVALID_HANDLE_VALUE) continue;
-        if (kept.first == platform::INVALID_HANDLE_VALUE) {
-            kept.first = volume;
-        } else {
-            kept.second = volume;
+        // Past the two slots a volume of the drive can only be found, not
+        // held; one is enough to know the card cannot be taken whole.
+        if (kept.second != platform::INVALID_HANDLE_VALUE) {
+            if (!liesOnDrive(letter, driveNumber)) continue;
+            kept.third = letter;
             break;
         }
+        platform::Handle volume = platform::INVALID_HANDLE_VALUE;
+        const Lock lock = lockVolume(letter, driveNumber, volume);
+        if (lock == Lock::Refused && kept.refused == '\0') kept.refused = letter;
+        if (lock != Lock::Locked) continue;
+        if (kept.first == platform::INVALID_HANDLE_VALUE)
+            kept.first = volume;
+        else
+            kept.second = volume;
     }
     return kept;
 }

@@ -1,5 +1,5 @@
 #pragma once
-// The message for a card volume that refused its lock.
+// The messages for a card volume that cannot be taken from the OS.
 
 #include <string>
 
@@ -7,3 +7,6 @@
 // mount point, or its letter where volumes have letters) and saying that it
 // is busy.
 std::string busyVolumeSentence(char letter);
+
+// One sentence naming a third volume of the card, which is never held.
+std::string thirdVolumeSentence(char letter);

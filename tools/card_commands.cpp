@@ -70,8 +70,10 @@ int runDiskStage(CardOptions options, std::ostream& out, std::ostream& err, cons
         HeldDrive drive(*target);
         // A volume that stays mounted would write its cached state over the
         // new card: the drive is not even opened.
-        if (drive.refusedVolume() != '\0') {
-            err << busyVolumeSentence(drive.refusedVolume()) << std::endl;
+        if (!drive.volumesHeld()) {
+            err << (drive.refusedVolume() != '\0' ? busyVolumeSentence(drive.refusedVolume())
+                                                  : thirdVolumeSentence(drive.thirdVolume()))
+                << std::endl;
             return EXIT_FAILED;
         }
         if (!drive.open()) {

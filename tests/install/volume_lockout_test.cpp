@@ -35,11 +35,12 @@ protected:
     }
 };
 
-TEST_F(VolumeLockoutTest, TwoLowestLettersOfTheCardAreKeptOthersUntouched) {
+TEST_F(VolumeLockoutTest, TwoLowestLettersOfTheCardAreKeptAThirdIsOnlyNoted) {
     volume('C', 0);
     volume('E', CARD);
     volume('F', CARD);
     volume('G', CARD);
+    volume('H', CARD);
     KeptVolumes kept = lockDriveVolumes(CARD);
 
     EXPECT_NE(kept.first, INVALID_HANDLE_VALUE);
@@ -48,9 +49,15 @@ TEST_F(VolumeLockoutTest, TwoLowestLettersOfTheCardAreKeptOthersUntouched) {
     EXPECT_TRUE(sim.volumeLocked('F'));
     EXPECT_FALSE(sim.volume('E').mounted);
     EXPECT_FALSE(sim.volume('F').mounted);
-    // The third volume of the card is not even opened, and stays mounted.
-    EXPECT_FALSE(opened('G'));
+    // The third volume of the card is found, left mounted and noted; the
+    // scan ends there.
+    EXPECT_TRUE(opened('G'));
+    EXPECT_FALSE(sim.volumeLocked('G'));
     EXPECT_TRUE(sim.volume('G').mounted);
+    EXPECT_EQ(kept.third, 'G');
+    EXPECT_EQ(kept.refused, '\0');
+    EXPECT_FALSE(kept.whole());
+    EXPECT_FALSE(opened('H'));
     // The system disk's volume was looked at and let go.
     EXPECT_TRUE(opened('C'));
     EXPECT_FALSE(sim.volumeLocked('C'));
