@@ -159,36 +159,44 @@ TEST_F(CardDrives, AFailedOpenOrABusyVolumeWritesNothingAndReleasesTheVolumes) {
     volume.driveNumber = 2;
     sim.addVolume('F', volume);
     sim.addVolume('G', volume);
+    enum Fault { DRIVE_LOCK_REFUSED, BUSY_VOLUME, THIRD_VOLUME };
     struct Case {
-        bool busy;  // F refuses its lock; otherwise the drive refuses its own
-        std::string err, lastDebugLine;
+        Fault fault;
+        std::string err;
+        std::vector<std::string> debugLines;
     };
     const Case cases[] = {
-        {false, "Could not open drive 2 for writing.\n", "Failed to open disk\n"},
+        {DRIVE_LOCK_REFUSED, "Could not open drive 2 for writing.\n", {"Failed to open disk\n"}},
         // A mounted volume would write its cached state over the new card:
         // the drive is not even opened.
-        {true,
+        {BUSY_VOLUME,
          "The card's volume at " + dir.path() +
              " is busy: a program has files open on it. Close them (or unmount the volume) and "
              "try again.\n",
-         "LOCK_VOLUME for \\\\.\\F: failed: 5\n"},
+         {"LOCK_VOLUME for \\\\.\\F: failed: 5\n"}},
+        // Nor is it with a third volume, which is never held.
+        {THIRD_VOLUME,
+         "The card has a third volume, at " + dir.path() +
+             "; only two can be taken from the system. Unmount it and try again.\n",
+         {}},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.busy ? "busy volume" : "drive lock refused");
-        sim.faults().refuseDriveLock = !c.busy;
-        if (c.busy) sim.faults().refuseVolumeLock.insert('F');
+        SCOPED_TRACE(c.err);
+        sim.faults().refuseDriveLock = c.fault == DRIVE_LOCK_REFUSED;
+        sim.faults().refuseVolumeLock.clear();
+        if (c.fault == BUSY_VOLUME) sim.faults().refuseVolumeLock.insert('F');
+        if (c.fault == THIRD_VOLUME) sim.addVolume('H', volume);
         sim.clearCalls();
+        sim.clearDebugLines();
         const Outcome run = card({"partition", "2", "--yes-destroy-drive", "2"});
         EXPECT_EQ(run.status, 1);
         EXPECT_EQ(run.err, c.err);
-        const std::vector<std::string> lines = sim.debugLines();
-        ASSERT_FALSE(lines.empty());
-        EXPECT_EQ(lines.back(), c.lastDebugLine);
+        EXPECT_EQ(sim.debugLines(), c.debugLines);
         EXPECT_EQ(sim.writeCount(), 0u);
         bool driveOpened = false;
         for (const platform::SimCall& call : sim.calls())
             driveOpened = driveOpened || (call.name == "CreateFileA" && call.shareMode == 0);
-        EXPECT_EQ(driveOpened, !c.busy);
+        EXPECT_EQ(driveOpened, c.fault == DRIVE_LOCK_REFUSED);
         EXPECT_FALSE(sim.volumeLocked('F'));
         EXPECT_FALSE(sim.volumeLocked('G'));
         EXPECT_EQ(sim.openHandleCount(), 0);
