@@ -139,7 +139,8 @@ public:
         entry.badLongName = badLongNameSlot_;
         badLongNameSlot_ = false;
         entry.folder = (attributes & ATTRIBUTE_FOLDER) != 0;
-        entry.badShortName = !entry.label && entry.dots == 0 && badShortName(raw);
+        // "." and ".." carry no case flags.
+        entry.badShortName = entry.dots != 0 ? raw[12] != 0 : !entry.label && badShortName(raw);
         entry.cluster = uint32_t(loadLe16(raw + 26)) |
                         (fatType_ == 32 ? uint32_t(loadLe16(raw + 20)) << 16 : 0);
         entry.size = loadLe32(raw + 28);
@@ -201,6 +202,8 @@ FatBootSector parseFatBootSector(const uint8_t* sector) {
     boot.fatType = fatSectors16 == 0 ? 32 : 16;
     boot.fatSectors = fatSectors16 != 0 ? fatSectors16 : loadLe32(sector + 36);
     boot.rootCluster = boot.fatType == 32 ? loadLe32(sector + 44) : 0;
+    boot.fsInfoSector = boot.fatType == 32 ? loadLe16(sector + 48) : 0;
+    boot.backupSector = boot.fatType == 32 ? loadLe16(sector + 50) : 0;
     boot.label = trimmedText(sector + (boot.fatType == 32 ? 71 : 43), 11);
     boot.media = sector[21];
     boot.dirty = (sector[boot.fatType == 32 ? 65 : 37] & 1) != 0;

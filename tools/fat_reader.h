@@ -22,6 +22,8 @@ struct FatBootSector {
     uint32_t fatSectors = 0;      // of one copy
     uint32_t rootEntries = 0;     // FAT16 root directory entries
     uint32_t rootCluster = 0;     // FAT32 root directory's first cluster
+    uint32_t fsInfoSector = 0;    // FAT32: the free-cluster summary's sector
+    uint32_t backupSector = 0;    // FAT32: the boot sector's copy
     uint32_t totalSectors = 0;
     uint8_t media = 0;            // media descriptor byte
     bool dirty = false;           // the volume was not cleanly unmounted

@@ -9,6 +9,8 @@ namespace {
 
 constexpr uint32_t CARD_FAT_COPIES = 2;
 constexpr uint32_t FAT32_CLUSTER_MASK = 0x0FFFFFFF;
+constexpr uint32_t FSINFO_FREE_COUNT = 488;
+constexpr uint32_t FSINFO_UNKNOWN = 0xFFFFFFFF;
 constexpr uint32_t FAT16_MIN_CLUSTERS = 4085;   // fewer: every reader sees FAT12
 constexpr uint32_t FAT32_MIN_CLUSTERS = 65525;  // fewer: readers that count see FAT16
 // More folders than any card holds; past it the check gives up with a finding
@@ -51,6 +53,7 @@ private:
         const uint32_t expected = (boot.fatType == 32 ? 0x0FFFFF00u : 0xFF00u) | boot.media;
         if (reader_.fatEntry(0, 0, fat0) && fat0 != expected)
             finding("its first FAT entry does not repeat the media byte.");
+        checkFat32Copies();
         if (boot.dirty) finding("it is marked as not cleanly unmounted.");
         if (boot.fatCount != CARD_FAT_COPIES)
             finding("it has " + std::to_string(boot.fatCount) + " FAT copies, not 2.");
@@ -64,6 +67,33 @@ private:
         if (boot.fatType == 32 && clusters < FAT32_MIN_CLUSTERS)
             finding("its " + std::to_string(clusters) +
                     " clusters are too few for FAT32; readers that count take it for FAT16.");
+    }
+
+    // FAT32 keeps a copy of its boot sector; readers fall back on it.
+    void checkFat32Copies() {
+        const FatBootSector& boot = reader_.boot();
+        if (boot.fatType != 32 || boot.backupSector == 0) return;
+        uint8_t first[SECTOR_BYTES], copy[SECTOR_BYTES];
+        if (boot.backupSector >= boot.reservedSectors || !reader_.readRelative(0, first) ||
+            !reader_.readRelative(boot.backupSector, copy) ||
+            std::memcmp(first, copy, SECTOR_BYTES) != 0)
+            finding("its boot sector differs from its copy.");
+    }
+
+    // The free-cluster count FAT32 keeps, when it keeps one, against the FAT.
+    void checkFreeCount(uint64_t free) {
+        const FatBootSector& boot = reader_.boot();
+        if (boot.fatType != 32 || boot.fsInfoSector == 0 || boot.fsInfoSector >= boot.reservedSectors)
+            return;
+        uint8_t info[SECTOR_BYTES];
+        if (!reader_.readRelative(boot.fsInfoSector, info)) {
+            finding("its free-cluster summary cannot be read.");
+            return;
+        }
+        const uint32_t count = loadLe32(info + FSINFO_FREE_COUNT);
+        if (count != FSINFO_UNKNOWN && count != free)
+            finding("its free-cluster summary says " + std::to_string(count) + " free clusters; the "
+                    "FAT has " + std::to_string(free) + ".");
     }
 
     // Follows and claims a chain; false (with a finding) unless it ends well.
@@ -187,7 +217,7 @@ private:
         const uint32_t entriesPerSector = SECTOR_BYTES / entryBytes;
         const uint32_t lastEntry = reader_.fatEntryCount();
         std::vector<uint32_t> differing(boot.fatCount, 0);
-        uint64_t lost = 0;
+        uint64_t lost = 0, free = 0;
         uint8_t first[SECTOR_BYTES], other[SECTOR_BYTES];
         for (uint32_t s = 0; s < boot.fatSectors; ++s) {
             if (!reader_.readRelative(reader_.fatStart() + s, first)) {
@@ -205,6 +235,7 @@ private:
                 const uint32_t value = entryBytes == 4
                                            ? loadLe32(first + i * 4) & FAT32_CLUSTER_MASK
                                            : loadLe16(first + i * 2);
+                if (value == 0) ++free;
                 if (value != 0 && !reader_.isBadCluster(value) && !marks_[cluster]) ++lost;
             }
         }
@@ -214,6 +245,7 @@ private:
                         std::to_string(differing[copy]) + " sectors.");
         if (lost != 0)
             finding(std::to_string(lost) + " clusters are marked in use but belong to no file.");
+        checkFreeCount(free);
     }
 
     FatReader& reader_;
