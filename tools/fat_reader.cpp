@@ -140,7 +140,9 @@ public:
         badLongNameSlot_ = false;
         entry.folder = (attributes & ATTRIBUTE_FOLDER) != 0;
         // "." and ".." carry no case flags.
-        entry.badShortName = entry.dots != 0 ? raw[12] != 0 : !entry.label && badShortName(raw);
+        entry.badShortName =
+            entry.dots != 0 ? raw[12] != 0 || (attributes & ATTRIBUTE_VOLUME_LABEL) != 0
+                            : !entry.label && badShortName(raw);
         entry.cluster = uint32_t(loadLe16(raw + 26)) |
                         (fatType_ == 32 ? uint32_t(loadLe16(raw + 20)) << 16 : 0);
         entry.size = loadLe32(raw + 28);

@@ -144,10 +144,14 @@ private:
             uint32_t slot = 0;
             const FatReader::EntryVisitor visit = [&](const FatEntry& entry) {
                 const std::string path = parent + entry.name;
+                if (entry.badLongName)
+                    finding("the long name before " + path + " is damaged.");
+                if (entry.badShortName)
+                    finding(path + " has a short name with characters FAT does not allow.");
                 // A folder begins with "." (itself) and ".." (its parent, 0 for the root).
                 ++slot;
                 const bool dotsWanted = !folder.root && slot <= 2;
-                if (dotsWanted && (entry.dots != static_cast<int>(slot) ||
+                if (dotsWanted && (entry.dots != static_cast<int>(slot) || !entry.folder ||
                                    entry.cluster != (slot == 1 ? self : folder.parent)))
                     finding(folder.path + " does not begin with valid \".\" and \"..\" entries.");
                 if (entry.dots != 0) {
@@ -159,10 +163,6 @@ private:
                         finding("its label entry " + path + " holds a size or clusters.");
                     return true;
                 }
-                if (entry.badLongName)
-                    finding("the long name before " + path + " is damaged.");
-                if (entry.badShortName)
-                    finding(path + " has a short name with characters FAT does not allow.");
                 if (entry.folder) {
                     Folder child{path, {}, self, false};
                     if (entry.size != 0) finding("the folder " + path + " has a size.");
