@@ -72,7 +72,11 @@ private:
     // FAT32 keeps a copy of its boot sector; readers fall back on it.
     void checkFat32Copies() {
         const FatBootSector& boot = reader_.boot();
-        if (boot.fatType != 32 || boot.backupSector == 0) return;
+        if (boot.fatType != 32) return;
+        if (boot.backupSector == 0) {
+            finding("it keeps no copy of its boot sector.");
+            return;
+        }
         uint8_t first[SECTOR_BYTES], copy[SECTOR_BYTES];
         if (boot.backupSector >= boot.reservedSectors || !reader_.readRelative(0, first) ||
             !reader_.readRelative(boot.backupSector, copy) ||
