@@ -10,7 +10,8 @@
 #include "util/debug.h"
 #include "util/text.h"
 
-void runInstallation(StageReport& report, const InstallTarget& target, FileDeployer* deployer) {
+void runInstallation(StageReport& report, const InstallTarget& target, FileDeployer* deployer,
+                     MountedVolumeLeft* left) {
     const InstallationSpans& spans = INSTALLATION_SPANS;
     {
         HeldDrive drive(target);
@@ -19,6 +20,7 @@ void runInstallation(StageReport& report, const InstallTarget& target, FileDeplo
         if (!drive.volumesHeld()) {
             report.setFailed();
             debugPrint("Failed to take the volumes of the disk\n");
+            if (left != nullptr) *left = {drive.refusedVolume(), drive.thirdVolume()};
         } else if (!drive.open()) {
             report.setFailed();
         }

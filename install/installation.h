@@ -6,11 +6,20 @@
 #include "install/install_target.h"
 #include "install/stage_report.h"
 
+// The card volume that stopped a run before the drive was opened, still
+// mounted: the first that refused its lock, or else a third volume.
+struct MountedVolumeLeft {
+    char refused = '\0';
+    char third = '\0';
+};
+
 // Locks the target drive's volumes, opens the drive, partitions and formats
 // it, writes the boot loader, releases drive and volumes, has `deployer` put
 // the boot files onto the new boot volume (no deployer: the card gets no
-// files) and shows the final status. Failure is left in report.failed().
-void runInstallation(StageReport& report, const InstallTarget& target, FileDeployer* deployer);
+// files) and shows the final status. Failure is left in report.failed(); a
+// volume left mounted goes into `left` as well when it is given.
+void runInstallation(StageReport& report, const InstallTarget& target, FileDeployer* deployer,
+                     MountedVolumeLeft* left = nullptr);
 
 // What the install page runs; tests hand the page a stand-in.
 class Installation {

@@ -27,3 +27,7 @@ std::string busyVolumeSentence(char letter) {
            " is busy: a program has files open on it. Close them (or unmount the volume) and "
            "try again.";
 }
+
+std::string leftMountedSentence(char refused, char third) {
+    return refused != '\0' ? busyVolumeSentence(refused) : thirdVolumeSentence(third);
+}

@@ -71,9 +71,7 @@ int runDiskStage(CardOptions options, std::ostream& out, std::ostream& err, cons
         // A volume that stays mounted would write its cached state over the
         // new card: the drive is not even opened.
         if (!drive.volumesHeld()) {
-            err << (drive.refusedVolume() != '\0' ? busyVolumeSentence(drive.refusedVolume())
-                                                  : thirdVolumeSentence(drive.thirdVolume()))
-                << std::endl;
+            err << leftMountedSentence(drive.refusedVolume(), drive.thirdVolume()) << std::endl;
             return EXIT_FAILED;
         }
         if (!drive.open()) {
@@ -220,9 +218,13 @@ int installCommand(CardOptions options, std::ostream& out, std::ostream& err) {
     ConsoleReport report(out);
     MountedVolumeDeployer deployer(QString::fromStdString(options.filesDir),
                                    QString::fromStdString(options.firmwareFile));
-    runInstallation(report, *target, &deployer);
+    MountedVolumeLeft left;
+    runInstallation(report, *target, &deployer, &left);
     if (!report.failed()) return EXIT_OK;
-    err << "The installation on " << target->name() << " failed." << std::endl;
+    if (left.refused != '\0' || left.third != '\0')
+        err << leftMountedSentence(left.refused, left.third) << std::endl;
+    else
+        err << "The installation on " << target->name() << " failed." << std::endl;
     return EXIT_FAILED;
 }
 

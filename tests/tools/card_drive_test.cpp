@@ -159,6 +159,7 @@ TEST_F(CardDrives, AFailedOpenOrABusyVolumeWritesNothingAndReleasesTheVolumes) {
     volume.driveNumber = 2;
     sim.addVolume('F', volume);
     sim.addVolume('G', volume);
+    writeWholeFile(dir.file("fw.bin"), "FIRMWARE");
     enum Fault { DRIVE_LOCK_REFUSED, BUSY_VOLUME, THIRD_VOLUME };
     struct Case {
         Fault fault;
@@ -186,20 +187,32 @@ TEST_F(CardDrives, AFailedOpenOrABusyVolumeWritesNothingAndReleasesTheVolumes) {
         sim.faults().refuseVolumeLock.clear();
         if (c.fault == BUSY_VOLUME) sim.faults().refuseVolumeLock.insert('F');
         if (c.fault == THIRD_VOLUME) sim.addVolume('H', volume);
-        sim.clearCalls();
-        sim.clearDebugLines();
-        const Outcome run = card({"partition", "2", "--yes-destroy-drive", "2"});
-        EXPECT_EQ(run.status, 1);
-        EXPECT_EQ(run.err, c.err);
-        EXPECT_EQ(sim.debugLines(), c.debugLines);
-        EXPECT_EQ(sim.writeCount(), 0u);
-        bool driveOpened = false;
-        for (const platform::SimCall& call : sim.calls())
-            driveOpened = driveOpened || (call.name == "CreateFileA" && call.shareMode == 0);
-        EXPECT_EQ(driveOpened, c.fault == DRIVE_LOCK_REFUSED);
-        EXPECT_FALSE(sim.volumeLocked('F'));
-        EXPECT_FALSE(sim.volumeLocked('G'));
-        EXPECT_EQ(sim.openHandleCount(), 0);
+        // A stage command, and the whole installation with the same sentences.
+        for (const bool install : {false, true}) {
+            sim.clearCalls();
+            sim.clearDebugLines();
+            const Outcome run =
+                install ? card({"install", "2", "--files", dir.path(), "--firmware",
+                                dir.file("fw.bin"), "--yes-destroy-drive", "2"})
+                        : card({"partition", "2", "--yes-destroy-drive", "2"});
+            EXPECT_EQ(run.status, 1);
+            if (!install) {
+                EXPECT_EQ(run.err, c.err);
+                EXPECT_EQ(sim.debugLines(), c.debugLines);
+            } else {
+                EXPECT_EQ(run.err, c.fault == DRIVE_LOCK_REFUSED
+                                       ? "The installation on drive 2 failed.\n"
+                                       : c.err);
+            }
+            EXPECT_EQ(sim.writeCount(), 0u);
+            bool driveOpened = false;
+            for (const platform::SimCall& call : sim.calls())
+                driveOpened = driveOpened || (call.name == "CreateFileA" && call.shareMode == 0);
+            EXPECT_EQ(driveOpened, c.fault == DRIVE_LOCK_REFUSED);
+            EXPECT_FALSE(sim.volumeLocked('F'));
+            EXPECT_FALSE(sim.volumeLocked('G'));
+            EXPECT_EQ(sim.openHandleCount(), 0);
+        }
     }
 }
 
