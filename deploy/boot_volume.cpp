@@ -76,6 +76,24 @@ bool bootVolumeRoot(char letter, QString& root) {
     return true;
 }
 
+bool flushBootVolume(char letter) {
+    platform::Platform& os = platform::os();
+    char16_t path[VOLUME_PATH_CHARS];
+    formatWideLetter(path, VOLUME_PATH_CHARS, u"\\\\.\\%c:", letter);
+    const platform::Handle volume = os.CreateFileW(
+        path, platform::GENERIC_READ | platform::GENERIC_WRITE,
+        platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE | platform::FILE_SHARE_DELETE,
+        platform::OPEN_EXISTING, 0);
+    if (volume == platform::INVALID_HANDLE_VALUE) {
+        debugPrint("Failed to flush boot volume %c: %u\n", letter, os.GetLastError());
+        return false;
+    }
+    const bool flushed = os.FlushFileBuffers(volume);
+    if (!flushed) debugPrint("Failed to flush boot volume %c: %u\n", letter, os.GetLastError());
+    os.CloseHandle(volume);
+    return flushed;
+}
+
 QString bootFolderDestination(const QString& root) {
     return root + QStringLiteral("boot");
 }

@@ -29,6 +29,10 @@ void dismountBootVolume(BootVolume& volume);
 // a debug line, when the backend gives no way to its files.
 bool bootVolumeRoot(char letter, QString& root);
 
+// Has the volume write every copied file to the card (the files and the
+// volume's own structures). False, with a debug line, when it cannot.
+bool flushBootVolume(char letter);
+
 // "<root>boot" and "<root>boot<separator>bzImage".
 QString bootFolderDestination(const QString& root);
 QString firmwareDestination(const QString& root);

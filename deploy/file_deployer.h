@@ -17,6 +17,7 @@ public:
     // the firmware replaces any bzImage the folder brought along.
     virtual bool copyBootFolder() = 0;
     virtual bool copyFirmware() = 0;
-    // Ends the file access, whether openVolume succeeded or not.
-    virtual void closeVolume() = 0;
+    // Ends the file access, whether openVolume succeeded or not. False, with a
+    // debug line, when the copied files could not be made to reach the card.
+    virtual bool closeVolume() = 0;
 };

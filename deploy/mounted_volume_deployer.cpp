@@ -26,6 +26,10 @@ bool MountedVolumeDeployer::copyFirmware() {
     return copyDirectory(firmware_, firmwareDestination(root_));
 }
 
-void MountedVolumeDeployer::closeVolume() {
+bool MountedVolumeDeployer::closeVolume() {
+    // The copies must be on the card before success is reported, and before
+    // a mount of the backend's own goes away.
+    const bool flushed = root_.isEmpty() || flushBootVolume(volume_.letter);
     platform::os().releaseVolumeRoots();
+    return flushed;
 }

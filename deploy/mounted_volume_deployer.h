@@ -18,7 +18,7 @@ public:
     bool openVolume() override;
     bool copyBootFolder() override;
     bool copyFirmware() override;
-    void closeVolume() override;
+    bool closeVolume() override;
 
 private:
     QString bootFolder_;

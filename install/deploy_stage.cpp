@@ -15,7 +15,7 @@ void deployFiles(StageReport& report, FileDeployer& deployer, int driveNumber, i
     if (reachable && !deployer.copyBootFolder()) report.setFailed();
     report.showValue(first + (last - first) / 2);
     if (reachable && !deployer.copyFirmware()) report.setFailed();
-    deployer.closeVolume();
+    if (!deployer.closeVolume()) report.setFailed();
 
     report.show(last, "Finished copying files");
 }

@@ -11,6 +11,9 @@ public:
     virtual void show(int value, const char* statusText) = 0;
     virtual void showValue(int value) = 0;
     virtual void showText(const char* statusText) = 0;
+    // Long work with nothing new to show calls this often: the implementer
+    // lets its display repaint, at a rate of its own choosing.
+    virtual void keepAlive() {}
     // Clears the progress display (no progress shown), then repaints.
     virtual void resetProgress() = 0;
     // Marks the run as failed; never cleared.

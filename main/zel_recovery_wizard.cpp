@@ -289,6 +289,13 @@ void ZelRecoveryInstallPage::Report::resetProgress() {
     pumpEvents();
 }
 
+void ZelRecoveryInstallPage::Report::keepAlive() {
+    // Often enough that the window never looks frozen (it repaints at least
+    // every 100 ms while requests keep coming), rarely enough to cost nothing.
+    constexpr qint64 PUMP_INTERVAL_MS = 40;
+    if (!sincePump_.isValid() || sincePump_.elapsed() >= PUMP_INTERVAL_MS) pumpEvents();
+}
+
 void ZelRecoveryInstallPage::Report::setFailed() {
     page_.installFailed = true;
 }
@@ -299,6 +306,7 @@ bool ZelRecoveryInstallPage::Report::failed() const {
 
 void ZelRecoveryInstallPage::Report::pumpEvents() {
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    sincePump_.restart();
 }
 
 // ---------------------------------------------------------------- finish

@@ -7,6 +7,7 @@
 
 #include <QString>
 #include <QWizard>
+#include <QElapsedTimer>
 #include <QWizardPage>
 
 #include <map>
@@ -123,13 +124,15 @@ private:
         void showValue(int value) override;
         void showText(const char* statusText) override;
         void resetProgress() override;
+        void keepAlive() override;
         void setFailed() override;
         bool failed() const override;
 
     private:
         // Lets the page repaint after a visible change, holding back user input.
-        static void pumpEvents();
+        void pumpEvents();
         ZelRecoveryInstallPage& page_;
+        QElapsedTimer sincePump_;
     };
 
     Report report_{*this};

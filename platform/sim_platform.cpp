@@ -2,10 +2,12 @@
 
 #include "platform/little_endian.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <thread>
 
 namespace platform {
 
@@ -374,6 +376,8 @@ bool SimPlatform::transfer(Handle handle, void* read, const void* write, uint32_
     if (open->position >= size) amount = 0;
     else if (open->position + amount > size) amount = static_cast<uint32_t>(size - open->position);
 
+    if (read == nullptr && drive.writeDelayMs > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(drive.writeDelayMs));
     if (!seekTo(open->file, open->position)) return fail(ERROR_SEEK);
     size_t moved = 0;
     if (amount > 0) {
@@ -407,7 +411,8 @@ bool SimPlatform::FlushFileBuffers(Handle handle) {
     record(call);
     Open* open = find(handle);
     if (open == nullptr) return fail(ERROR_INVALID_HANDLE);
-    if (faults_.failFlush) return fail(ERROR_WRITE_FAULT);
+    if (open->drive >= 0 ? faults_.failDriveFlush : faults_.refuseVolumeFlush.count(open->letter) != 0)
+        return fail(ERROR_WRITE_FAULT);
     // A drive's image must have taken every byte; a volume's files are
     // written straight through.
     if (open->file != nullptr && std::fflush(open->file) != 0) return fail(ERROR_WRITE_FAULT);

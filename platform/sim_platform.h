@@ -23,6 +23,7 @@ struct SimDrive {
     uint32_t bytesPerSector = 512;
     uint32_t heads = 255;           // tracks per cylinder
     uint32_t sectorsPerTrack = 63;
+    uint32_t writeDelayMs = 0;      // each write request takes this long (a slow reader)
     std::string vendor;             // NUL-terminated in the descriptor; may be padded
     std::string product;
     bool reportVendor = true;       // false: VendorIdOffset 0
@@ -59,7 +60,8 @@ struct SimFaults {
     int64_t failWritesAfter = -1;         // >= 0: every write request after this many fails
     int64_t failReadsAfter = -1;          // >= 0: every read after this many fails
     bool failDriveClose = false;          // CloseHandle on a drive reports a write fault
-    bool failFlush = false;               // FlushFileBuffers fails on any handle
+    bool failDriveFlush = false;          // FlushFileBuffers on a drive handle
+    std::set<char> refuseVolumeFlush;     // FlushFileBuffers on these letters
 };
 
 // One recorded call, for tests that check what the logic asked of the OS.

@@ -75,9 +75,10 @@ bool ImageDeployer::copyFirmware() {
     return mcopy({QStringLiteral("-o"), staged, QStringLiteral("::/boot/bzImage")}, "the firmware");
 }
 
-void ImageDeployer::closeVolume() {
+bool ImageDeployer::closeVolume() {
     stagingCleanup_.reset();
     staging_.reset();
+    return true;  // mcopy has written its files into the image when it ends
 }
 
 bool ImageDeployer::mcopy(const QStringList& arguments, const std::string& what) {

@@ -27,7 +27,7 @@ public:
     bool openVolume() override;
     bool copyBootFolder() override;
     bool copyFirmware() override;
-    void closeVolume() override;
+    bool closeVolume() override;
 
 private:
     bool mcopy(const QStringList& arguments, const std::string& what);

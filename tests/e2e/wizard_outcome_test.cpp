@@ -27,6 +27,7 @@ enum Fault {
     BOOT_VOLUME_MISSING,
     BOOT_FOLDER_MISSING,
     FIRMWARE_MISSING,
+    DRIVE_FLUSH_FAILS,
 };
 
 Payload smallPayload() {
@@ -56,6 +57,7 @@ void inject(WizardSession& session, Fault fault) {
     case BOOT_VOLUME_MISSING: session.sim.removeVolume(CARD_VOLUME); break;
     case BOOT_FOLDER_MISSING: fs::remove_all(session.workFolder() + "/files/boot"); break;
     case FIRMWARE_MISSING: fs::remove(session.workFolder() + "/firmware/t6-board.fw"); break;
+    case DRIVE_FLUSH_FAILS: faults.failDriveFlush = true; break;
     }
 }
 
@@ -73,6 +75,7 @@ class WizardOutcomeTest : public QObject {
 private slots:
     void runEndsOnItsOutcomePage_data();
     void runEndsOnItsOutcomePage();
+    void windowRepaintsDuringTheFormat();
 };
 
 void WizardOutcomeTest::runEndsOnItsOutcomePage_data() {
@@ -111,6 +114,9 @@ void WizardOutcomeTest::runEndsOnItsOutcomePage_data() {
         << QStringList{"Copy failed: source does not exist\n", "Copy failed: unable to open file\n"};
     QTest::newRow("firmware missing") << int(FIRMWARE_MISSING) << int(INSTALL_ERROR_PAGE_ID)
         << failedAfter(good.size() - 1) << QStringList{"Copy failed: source does not exist\n"};
+    QTest::newRow("drive flush fails") << int(DRIVE_FLUSH_FAILS) << int(INSTALL_ERROR_PAGE_ID)
+        << failedAfter(indexOfText(good, "Finished writing bootloader") + 1)
+        << QStringList{"Failed to flush disk: 29\n"};
 }
 
 void WizardOutcomeTest::runEndsOnItsOutcomePage() {
@@ -155,6 +161,36 @@ void WizardOutcomeTest::runEndsOnItsOutcomePage() {
     QCOMPARE(deployed, success);
     if (fault == OPEN_REFUSED || fault == VOLUME_LOCK_REFUSED)
         QCOMPARE(session.sim.writeCount(), uint64_t(0));
+}
+
+// A slow card reader (30 ms a request): the data partition's format takes
+// several requests, and the event loop must run between them without the
+// install page showing anything it would not show otherwise.
+void WizardOutcomeTest::windowRepaintsDuringTheFormat() {
+    WizardSession session(smallPayload());
+    session.sim.drive(CARD_DRIVE).writeDelayMs = 30;
+    uint64_t formatStart = 0, formatEnd = 0;
+    session.onChange = [&](const QString& shown) {
+        if (shown == "Formatting data partition...") formatStart = session.sim.writeCount();
+        if (shown == "Formatting complete") formatEnd = session.sim.writeCount();
+    };
+    // Write requests done at each turn of the event loop.
+    std::vector<uint64_t> turns;
+    QTimer ticker;
+    ticker.setInterval(0);
+    QObject::connect(&ticker, &QTimer::timeout, [&] { turns.push_back(session.sim.writeCount()); });
+    ticker.start();
+    session.runInstallation();
+    if (QTest::currentTestFailed()) return;
+
+    QCOMPARE(session.history, successHistory());
+    // Past the MBR rewrite, the volume's requests and turns of the loop
+    // between them.
+    QVERIFY(formatEnd > formatStart + 3);
+    int during = 0;
+    for (uint64_t writes : turns)
+        if (writes > formatStart + 1 && writes < formatEnd) ++during;
+    QVERIFY2(during >= 2, qPrintable(QString("%1 turns during the format").arg(during)));
 }
 
 QTEST_MAIN(WizardOutcomeTest)

@@ -149,6 +149,31 @@ TEST_F(InstallationTest, SuccessfulRunRebuildsTheCard) {
     std::ifstream(temp.file("card.img"), std::ios::binary).read(&mbr[0], 512);
     EXPECT_EQ(mbr.substr(510), "\x55\xAA");
     EXPECT_EQ(mbr.substr(0, 3), "\xEB\x48\x90");
+    // The drive is flushed before it is closed, the boot volume after the copies.
+    EXPECT_EQ(sim.flushCount(), 2u);
+    const size_t driveFlush = firstCall([](const platform::SimCall& c) { return c.name == "FlushFileBuffers"; });
+    const platform::Handle drive = sim.calls()[driveFlush].handle;
+    EXPECT_LT(driveFlush, firstCall([drive](const platform::SimCall& c) {
+                  return c.name == "CloseHandle" && c.handle == drive;
+              }));
+}
+
+TEST_F(InstallationTest, FailedFlushFailsTheRun) {
+    sim.faults().failDriveFlush = true;
+    run();
+    expectFailedWith(failedAfter(indexOf(successHistory(), "Finished writing bootloader") + 1));
+    EXPECT_EQ(sim.debugLines(), std::vector<std::string>{"Failed to flush disk: 29\n"});
+    expectNothingHeld();
+
+    sim.faults() = platform::SimFaults{};
+    sim.faults().refuseVolumeFlush.insert('E');
+    sim.clearDebugLines();
+    report = RecordingReport();
+    run();
+    EXPECT_TRUE(report.failed());
+    EXPECT_EQ(report.history.back(), (Shown{-1, "Finished - an error occurred"}));
+    EXPECT_EQ(sim.debugLines(), std::vector<std::string>{"Failed to flush boot volume E: 29\n"});
+    expectNothingHeld();
 }
 
 TEST_F(InstallationTest, VolumesAreHeldExactlyWhileTheDriveIsWritten) {
