@@ -2,7 +2,7 @@
 // (each write the backend makes is one request of the device) and, on the
 // same device in the same run, the peer pipeline: sfdisk replaying our
 // partition table, mkfs.fat with our parameters on offset loop devices, dd of
-// our MBR and stage 1.5 sectors, sync. For each: wall time, write and flush
+// our MBR and stage 1.5 sectors, sync of the device. For each: wall time, write and flush
 // requests the device saw (/sys/block/loopN/stat), and the time the requests
 // would take at 1 ms each, as a USB card reader needs. Median of 3 runs,
 // caches dropped before each. Needs root, losetup, sfdisk and mkfs.fat.
@@ -167,7 +167,7 @@ Sample peer(const std::string& loop, const std::vector<Volume>& volumes, const f
     dropCaches();
     const Requests before = deviceRequests(loop);
     const auto start = std::chrono::steady_clock::now();
-    run("sfdisk -q --no-reread --no-tell-kernel " + loop + " < " + (work / "table").string() + " > /dev/null");
+    run("sfdisk -q --no-reread --no-tell-kernel " + loop + " < " + (work / "table").string() + " > /dev/null 2>&1");
     for (const Volume& v : volumes) {
         const std::string part = output("losetup -f --show --direct-io=on -o " +
                                         std::to_string(uint64_t(v.first) * 512) + " --sizelimit " +
@@ -178,7 +178,7 @@ Sample peer(const std::string& loop, const std::vector<Volume>& volumes, const f
     }
     run("dd if=" + boot + " of=" + loop + " bs=512 count=1 conv=notrunc status=none");
     run("dd if=" + boot + " of=" + loop + " bs=512 skip=1 seek=1 count=17 conv=notrunc status=none");
-    run("sync");
+    run("sync " + loop);
     Sample s;
     s.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const Requests after = deviceRequests(loop);

@@ -11,6 +11,7 @@
 #include <linux/fs.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,6 +27,7 @@ thread_local uint32_t lastError = ERROR_SUCCESS;
 constexpr uint32_t kBounceAlignment = 4096;
 // The bounce buffer grows up to this; longer transfers go in pieces of it.
 constexpr uint32_t kBounceLimit = 1u << 20;
+constexpr size_t kHugePage = 2u << 20;
 constexpr uint32_t FILE_CURRENT = 1;
 constexpr uint32_t FILE_END = 2;
 
@@ -328,9 +330,14 @@ bool LinuxPlatform::transfer(Handle handle, linuxos::Transfer direction, void* r
 
 uint8_t* LinuxPlatform::bounceFor(uint32_t bytes) {
     if (bytes <= bounceBytes_) return bounce_.get();
-    const size_t rounded = (size_t{bytes} + kBounceAlignment - 1) / kBounceAlignment * kBounceAlignment;
+    // Past a few pages the buffer takes a huge page where the kernel has one:
+    // memory of scattered small pages makes the block layer split a 1 MiB
+    // transfer into several device requests (one segment per page).
+    const size_t alignment = bytes > 16 * kBounceAlignment ? kHugePage : kBounceAlignment;
+    const size_t rounded = (size_t{bytes} + alignment - 1) / alignment * alignment;
     void* grown = nullptr;
-    if (::posix_memalign(&grown, kBounceAlignment, rounded) != 0) return nullptr;
+    if (::posix_memalign(&grown, alignment, rounded) != 0) return nullptr;
+    if (alignment == kHugePage) ::madvise(grown, rounded, MADV_HUGEPAGE);
     bounce_.reset(static_cast<uint8_t*>(grown));
     bounceBytes_ = static_cast<uint32_t>(rounded);
     return bounce_.get();
