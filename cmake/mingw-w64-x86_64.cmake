@@ -11,6 +11,16 @@ set(CMAKE_RC_COMPILER ${ZEL_MINGW_PREFIX}-windres)
 # Look for libraries and packages of the target only, so that the host's
 # GoogleTest is not picked up (tests/ then builds it from source).
 set(CMAKE_FIND_ROOT_PATH /usr/${ZEL_MINGW_PREFIX})
+# A Qt built for the target lives outside that root: ZEL_QT_MINGW names its
+# folder (cache variable or environment), which then becomes a root as well.
+if(NOT ZEL_QT_MINGW AND DEFINED ENV{ZEL_QT_MINGW})
+  set(ZEL_QT_MINGW "$ENV{ZEL_QT_MINGW}")
+endif()
+if(ZEL_QT_MINGW)
+  list(APPEND CMAKE_FIND_ROOT_PATH "${ZEL_QT_MINGW}")
+  list(APPEND CMAKE_PREFIX_PATH "${ZEL_QT_MINGW}")
+endif()
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES ZEL_QT_MINGW)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

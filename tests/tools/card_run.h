@@ -3,6 +3,9 @@
 
 #include "support/temp_dir.h"
 
+#include <QProcess>
+#include <QStringList>
+
 #include <string>
 #include <vector>
 
@@ -19,14 +22,20 @@ inline std::string shellQuoted(const std::string& text) {
 }
 
 #ifdef ZEL_T6_CARD
-// Runs t6-card with `arguments`; `scratch` holds the captured error stream.
-inline CardRun runCardTool(const TempDir& scratch, const std::vector<std::string>& arguments) {
-    std::string command = shellQuoted(ZEL_T6_CARD);
-    for (const std::string& argument : arguments) command += " " + shellQuoted(argument);
-    const std::string errFile = scratch.file("t6-card.err");
+// Runs t6-card with `arguments`, with no shell in between, so that the same
+// test runs it on Windows too.
+inline CardRun runCardTool(const TempDir&, const std::vector<std::string>& arguments) {
+    QStringList list;
+    for (const std::string& argument : arguments) list << QString::fromStdString(argument);
+    QProcess process;
+    process.start(QString::fromUtf8(ZEL_T6_CARD), list);
     CardRun run;
-    run.status = runCommand("(" + command + " 2>" + shellQuoted(errFile) + ")", &run.out);
-    run.err = readWholeFile(errFile);
+    if (!process.waitForFinished(300000) || process.exitStatus() != QProcess::NormalExit)
+        return run;
+    run.status = process.exitCode();
+    // Line ends as the test expects them, whatever the runtime wrote.
+    run.out = process.readAllStandardOutput().replace("\r\n", "\n").toStdString();
+    run.err = process.readAllStandardError().replace("\r\n", "\n").toStdString();
     return run;
 }
 #endif

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QtGlobal>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +22,12 @@ namespace {
 std::string mtools(const std::string& tool, const std::string& image, const std::string& rest) {
     return "MTOOLS_SKIP_CHECK=1 " + tool + " -i " +
            shellQuoted(image + "@@" + std::to_string(TEST_BOOT_START * 512)) + " " + rest;
+}
+
+// mtools is there on Linux, not on Windows.
+bool haveMtools() {
+    static const bool present = haveProgram("mtype") && haveProgram("mdir") && haveProgram("mcopy");
+    return present;
 }
 
 // Overwrites `bytes` at byte `offset` of a file.
@@ -202,10 +210,12 @@ TEST(CardOutput, ASecondRunIsRefusedAndAnInterruptedRunLeavesNothingBehind) {
 class CardImage : public ::testing::Test {
 protected:
     void SetUp() override {
+        // t6-card writes the boot files into an image with mtools' mcopy.
+        if (!haveMtools()) GTEST_SKIP() << "mtools is not installed: no image with boot files";
         // mtools stamps the copied files with this time rather than the clock's,
         // so that two builds can be compared byte for byte.
-        setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
-        ASSERT_TRUE(runCommand("mkdir -p " + shellQuoted(dir.file("files/boot/grub"))) == 0);
+        qputenv("SOURCE_DATE_EPOCH", "1700000000");
+        std::filesystem::create_directories(dir.file("files/boot/grub"));
         ASSERT_TRUE(writeWholeFile(dir.file("files/boot/grub/stage2"), std::string(3000, 's')));
         ASSERT_TRUE(writeWholeFile(dir.file("files/boot/grub/menu.lst"), "kernel /boot/bzImage\n"));
         ASSERT_TRUE(writeWholeFile(dir.file("files/boot/.keep"), "left behind"));
