@@ -71,6 +71,7 @@ struct SimPlatform::Open {
     int drive = -1;        // physical drive number, or -1 for a volume
     char letter = 0;       // volume letter, or 0 for a drive
     bool exclusive = false;
+    bool writable = false;  // opened with GENERIC_WRITE
     bool locked = false;
     uint64_t position = 0;
     std::FILE* file = nullptr;
@@ -159,6 +160,7 @@ Handle SimPlatform::CreateFileA(const char* path, uint32_t access, uint32_t shar
     auto open = std::make_unique<Open>();
     open->drive = number;
     open->exclusive = shareMode == 0;
+    open->writable = writing;
     open->file = file;
     const Handle handle = nextHandle_++;
     opens_[handle] = std::move(open);
@@ -347,6 +349,8 @@ bool SimPlatform::transfer(Handle handle, void* read, const void* write, uint32_
     call.bytes = bytes;
     record(call);
     if (open == nullptr || open->file == nullptr) return fail(ERROR_INVALID_HANDLE);
+    // As on Windows, a handle opened for reading only cannot write.
+    if (write != nullptr && !open->writable) return fail(ERROR_ACCESS_DENIED);
 
     const SimDrive& drive = drives_.at(open->drive);
     const uint64_t lba = open->position / 512;

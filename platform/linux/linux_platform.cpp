@@ -162,9 +162,9 @@ Handle LinuxPlatform::open(const std::string& path, uint32_t access, uint32_t sh
         }
         return fd;
     };
+    // Without the rights to write, an open for writing fails, as on Windows:
+    // no read-only handle stands in for it.
     int fd = tryOpen(write);
-    if (fd < 0 && write && !device.exclusive && (errno == EACCES || errno == EPERM || errno == EROFS))
-        fd = tryOpen(false);
     if (fd < 0) {
         fail(windowsError(errno));
         return INVALID_HANDLE_VALUE;
@@ -310,7 +310,7 @@ bool LinuxPlatform::transfer(Handle handle, linuxos::Transfer direction, void* r
             ssize_t n = reading ? ::pread(device->fd, bounce + moved, piece - moved, at)
                                 : ::pwrite(device->fd, bounce + moved, piece - moved, at);
             if (n < 0 && errno == EINTR) continue;
-            // A handle that fell back to read-only sharing cannot write.
+            // A handle opened for reading only cannot write.
             if (n < 0 && errno == EBADF && !reading) return fail(ERROR_ACCESS_DENIED);
             if (n < 0) return fail(windowsError(errno, direction));
             if (n == 0) {

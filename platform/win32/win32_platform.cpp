@@ -123,7 +123,24 @@ uint32_t Win32Platform::QueryDosDeviceW(const char16_t* deviceName, char16_t* ta
                              reinterpret_cast<wchar_t*>(target), maxChars);
 }
 
-std::string Win32Platform::volumeRoot(char letter) { return std::string{letter, ':', '\\'}; }
+std::string Win32Platform::volumeRoot(char letter) {
+    if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 'a' + 'A');
+    if (letter < 'A' || letter > 'Z') {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return std::string();
+    }
+    if ((::GetLogicalDrives() & (1u << (letter - 'A'))) == 0) {
+        ::SetLastError(ERROR_FILE_NOT_FOUND);
+        return std::string();
+    }
+    // A letter in use may still hold no volume (a reader without a card, an
+    // unformatted partition). Asking for the volume's details also mounts a
+    // volume that was dismounted, as any access through the letter would.
+    const std::string root{letter, ':', '\\'};
+    if (!::GetVolumeInformationA(root.c_str(), nullptr, 0, nullptr, nullptr, nullptr, nullptr, 0))
+        return std::string();
+    return root;
+}
 
 void Win32Platform::releaseVolumeRoots() {}
 

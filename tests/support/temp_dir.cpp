@@ -11,6 +11,10 @@
 
 #if defined(_WIN32)
 #include <process.h>
+#else
+#include <sys/fsuid.h>
+#include <thread>
+#include <unistd.h>
 #endif
 
 namespace fs = std::filesystem;
@@ -83,4 +87,25 @@ int runCommand(const std::string& command, std::string* output) {
 
 bool haveProgram(const std::string& name) {
     return runCommand("command -v " + name + " >/dev/null") == 0;
+}
+
+void runWithoutWriteAccess(const std::string& path, const std::function<void()>& body) {
+    const auto readOnly = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+    fs::permissions(path, readOnly);
+#if defined(_WIN32)
+    body();  // the read-only attribute holds for administrators too
+#else
+    if (::geteuid() != 0) {
+        body();
+    } else {
+        // The file-system user is per thread: the rest of the process keeps root.
+        std::thread unprivileged([&body] {
+            ::setfsgid(65534);
+            ::setfsuid(65534);
+            body();
+        });
+        unprivileged.join();
+    }
+#endif
+    fs::permissions(path, readOnly | fs::perms::owner_write);
 }

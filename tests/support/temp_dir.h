@@ -2,6 +2,7 @@
 // A temporary folder removed with everything in it when the object goes.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 class TempDir {
@@ -27,3 +28,8 @@ bool writeWholeFile(const std::string& path, const std::string& data);
 int runCommand(const std::string& command, std::string* output = nullptr);
 // True when an external program is on the PATH.
 bool haveProgram(const std::string& name);
+
+// Takes the write permission of the file `path` away and runs `body` as a user
+// it then applies to (as root: on a thread whose file-system user is nobody,
+// so every folder on the way must be open to others), then gives it back.
+void runWithoutWriteAccess(const std::string& path, const std::function<void()>& body);
