@@ -158,8 +158,7 @@ TEST(CardOutput, OnlyAnImageFileIsEverReplacedAndOnlyByASuccessfulBuild) {
         EXPECT_NE(run.err.find(c.message), std::string::npos) << c.out << "\n" << run.err;
         EXPECT_EQ(run.out.find("Finished successfully"), std::string::npos) << run.out;
         EXPECT_EQ(readWholeFile(dir.file("kept")), "kept") << c.out;
-        EXPECT_EQ(listing(dir.path()), before + "t6-card.err\n") << c.out;
-        std::remove(dir.file("t6-card.err").c_str());
+        EXPECT_EQ(listing(dir.path()), before) << c.out;
     }
 
     // --force replaces an image file, and only once the new card is complete.
@@ -168,7 +167,7 @@ TEST(CardOutput, OnlyAnImageFileIsEverReplacedAndOnlyByASuccessfulBuild) {
                                           "--force"});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(readRange(dir.file("kept"), 510, 2), "\x55\xAA");
-    EXPECT_EQ(listing(dir.path()), before + "t6-card.err\n");
+    EXPECT_EQ(listing(dir.path()), before);
 }
 
 TEST(CardOutput, ASecondRunIsRefusedAndAnInterruptedRunLeavesNothingBehind) {
