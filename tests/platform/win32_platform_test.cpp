@@ -39,7 +39,7 @@ TEST(Win32Platform, DriveLettersAndTheirRoots) {
     }
     std::vector<char16_t> target(1024, 0);
     EXPECT_NE(os.QueryDosDeviceW(name, target.data(), 1024), 0u);
-    EXPECT_EQ(os.volumeRoot('E'), "E:\\");
+    EXPECT_EQ(os.volumeRoot(static_cast<char>(name[0])), std::string{static_cast<char>(name[0]), ':', '\\'});
     os.releaseVolumeRoots();
 }
 
