@@ -95,7 +95,10 @@ constexpr uint32_t DISK_EXTENTS_ONE_SIZE = 32;
 enum class DeviceKind { None, Drive, Partition, Loop };
 struct DeviceNode {
     DeviceKind kind = DeviceKind::None;
-    int driveNumber = -1;  // Drive: its number; Partition: the number of its drive
+    // Drive, Loop: the number the backend reaches it by; Partition: that of its
+    // drive. Loop devices have numbers of their own, beyond any drive the
+    // wizard probes.
+    int driveNumber = -1;
 };
 
 class Platform {

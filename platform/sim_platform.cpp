@@ -474,22 +474,30 @@ uint32_t SimPlatform::QueryDosDeviceW(const char16_t* deviceName, char16_t* targ
 }
 
 // Named as a Linux machine names them: /dev/sda is drive 0, /dev/sda1 its
-// first partition, /dev/loopN a loop device.
+// first partition, /dev/loopN drive 100 + N and /dev/loopNp1 its partition.
 DeviceNode SimPlatform::deviceNode(const std::string& path) {
     DeviceNode node;
     const std::string prefix = "/dev/";
     if (path.compare(0, prefix.size(), prefix) != 0) return node;
     const std::string name = path.substr(prefix.size());
-    if (name.compare(0, 4, "loop") == 0 && name.size() > 4) {
-        node.kind = DeviceKind::Loop;
+    const auto digitsOnly = [](const std::string& text) {
+        return text.find_first_not_of("0123456789") == std::string::npos;
+    };
+    if (name.compare(0, 4, "loop") == 0) {
+        const std::string rest = name.substr(4);
+        const size_t p = rest.find('p');
+        const std::string index = rest.substr(0, p);
+        if (index.empty() || index.size() > 3 || !digitsOnly(index)) return node;
+        if (p != std::string::npos && (p + 1 == rest.size() || !digitsOnly(rest.substr(p + 1))))
+            return node;
+        node.kind = p == std::string::npos ? DeviceKind::Loop : DeviceKind::Partition;
+        node.driveNumber = SIM_LOOP_DRIVE_BASE + std::stoi(index);
         return node;
     }
-    if (name.size() < 3 || name.compare(0, 2, "sd") != 0 || name[2] < 'a' || name[2] > 'z')
+    if (name.size() < 3 || name.compare(0, 2, "sd") != 0 || name[2] < 'a' || name[2] > 'z' ||
+        !digitsOnly(name.substr(3)))
         return node;
-    const std::string digits = name.substr(3);
-    for (char c : digits)
-        if (c < '0' || c > '9') return node;
-    node.kind = digits.empty() ? DeviceKind::Drive : DeviceKind::Partition;
+    node.kind = name.size() == 3 ? DeviceKind::Drive : DeviceKind::Partition;
     node.driveNumber = name[2] - 'a';
     return node;
 }

@@ -15,6 +15,9 @@
 
 namespace platform {
 
+// Drive number of /dev/loop0 (deviceNode), as on the Linux backend.
+constexpr int SIM_LOOP_DRIVE_BASE = 100;
+
 struct SimDrive {
     std::string imagePath;          // the drive's bytes; its size is the disk size
     bool present = true;            // false: the drive number does not exist

@@ -49,11 +49,13 @@ int listCommand(std::ostream& out) {
     return EXIT_OK;
 }
 
-// A drive target must name a drive and hold removable media; an image target
-// must exist. The target is made only when the checks pass.
+// A drive target must name a drive and hold removable media (a loop device
+// let in with --allow-loop need not); an image target must exist. The target
+// is made only when the checks pass.
 std::unique_ptr<InstallTarget> checkedTarget(CardOptions& options, std::ostream& err) {
     if (!resolveDevicePath(options, err)) return nullptr;
-    if (options.driveNumber != NO_DRIVE && !checkRemovableDrive(options.driveNumber, err))
+    if (options.driveNumber != NO_DRIVE &&
+        !checkRemovableDrive(options.driveNumber, !options.loopDevice, err))
         return nullptr;
     return makeTarget(options, err);
 }

@@ -26,16 +26,17 @@ const std::map<CardCommand, std::set<std::string>> ALLOWED = {
     {CardCommand::List, {}},
     {CardCommand::Image, {"--size", "--sectors", "--geometry", "--files", "--firmware", "--force"}},
     {CardCommand::Install,
-     {"--files", "--firmware", "--geometry", "--yes-destroy-drive"}},
-    {CardCommand::Partition, {"--geometry", "--yes-destroy-drive"}},
+     {"--files", "--firmware", "--geometry", "--yes-destroy-drive", "--allow-loop"}},
+    {CardCommand::Partition, {"--geometry", "--yes-destroy-drive", "--allow-loop"}},
     {CardCommand::Format,
-     {"--geometry", "--yes-destroy-drive", "--partition", "--fat", "--cluster-bytes", "--label"}},
-    {CardCommand::Bootloader, {"--geometry", "--yes-destroy-drive"}},
-    {CardCommand::Inspect, {"--files", "--firmware"}},
+     {"--geometry", "--yes-destroy-drive", "--partition", "--fat", "--cluster-bytes", "--label",
+      "--allow-loop"}},
+    {CardCommand::Bootloader, {"--geometry", "--yes-destroy-drive", "--allow-loop"}},
+    {CardCommand::Inspect, {"--files", "--firmware", "--allow-loop"}},
 };
 
 // Options that stand alone, without a value.
-const std::set<std::string> FLAGS = {"--force"};
+const std::set<std::string> FLAGS = {"--force", "--allow-loop"};
 
 // Plain decimal digits only, no sign, no suffix, within `limit`.
 bool parseNumber(const std::string& text, uint64_t limit, uint64_t& value) {
@@ -107,6 +108,10 @@ bool applyOption(const std::string& name, const std::string& value, CardOptions&
             options.confirmedDrive = static_cast<int>(number);
         }
 
+    } else if (name == "--allow-loop") {
+        options.allowLoop = true;
+    } else if (name == "--force") {
+        options.force = true;
     } else if (name == "--partition") {
         if (!parseNumber(value, 3, number))
             return fail(error, "--partition takes a partition entry from 0 to 3.");
@@ -159,6 +164,8 @@ bool checkCombination(const CardOptions& options, const std::set<std::string>& g
     default:
         break;
     }
+    if (has("--allow-loop") && options.devicePath.empty())
+        return fail(error, "--allow-loop is for a loop device named by its device path.");
     if (options.namesDrive()) {
         if (options.geometryGiven)
             return fail(error, "--geometry is for image files; a drive reports its own.");
@@ -231,10 +238,7 @@ bool parseCardOptions(const std::vector<std::string>& arguments, CardOptions& op
         if (!given.insert(name).second) return fail(error, "Option " + name + " is given twice.");
         if (FLAGS.count(name) != 0) {
             if (inlineValue) return fail(error, "Option " + name + " takes no value.");
-            options.force = true;
-            continue;
-        }
-        if (!inlineValue) {
+        } else if (!inlineValue) {
             if (i + 1 >= arguments.size()) return fail(error, "Option " + name + " needs a value.");
             value = arguments[++i];
         }
@@ -262,7 +266,7 @@ const char* cardUsage() {
            "  t6-card image OUT.img (--size BYTES | --sectors N) [--geometry HEADS/SPT]\n"
            "                [--files DIR --firmware FILE] [--force]\n"
            "  t6-card install IMG|DRIVE --files DIR --firmware FILE [--geometry HEADS/SPT]\n"
-           "                [--yes-destroy-drive DRIVE]\n"
+           "                [--yes-destroy-drive DRIVE] [--allow-loop]\n"
            "  t6-card partition IMG|DRIVE [--geometry HEADS/SPT]\n"
            "  t6-card format IMG|DRIVE --partition 0..3 [--fat 0|16|32] [--cluster-bytes B]\n"
            "                --label TEXT [--geometry HEADS/SPT]\n"
@@ -270,7 +274,9 @@ const char* cardUsage() {
            "  t6-card inspect IMG|DRIVE [--files DIR --firmware FILE]\n"
            "DRIVE is a drive number as list shows it (or \\\\.\\PhysicalDriveN, or on Linux\n"
            "its device path /dev/sdX); writing to a drive needs --yes-destroy-drive naming\n"
-           "the same drive, and removable media. install rebuilds the card as the wizard\n"
-           "does; IMG must exist. The geometry of an image file defaults to 255/63.\n"
+           "the same drive, and removable media. A loop device (/dev/loopN) is taken only\n"
+           "with --allow-loop, which waives the removable check for it alone. install\n"
+           "rebuilds the card as the wizard does; IMG must exist. The geometry of an image\n"
+           "file defaults to 255/63.\n"
            "Exit status: 0 success, 1 failed, 2 bad usage.\n";
 }

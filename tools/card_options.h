@@ -30,6 +30,8 @@ struct CardOptions {
     int32_t fatType = 0;               // format: --fat (0 = by size)
     uint32_t clusterBytes = 0;         // format: --cluster-bytes (0 = by size)
     std::string label;                 // format: --label
+    bool allowLoop = false;            // --allow-loop: a loop device may stand in for a card
+    bool loopDevice = false;           // the device path named a loop device (set on resolving)
 
     // The target names a drive rather than an image file.
     bool namesDrive() const { return driveNumber != NO_DRIVE || !devicePath.empty(); }

@@ -31,8 +31,13 @@ bool resolveDevicePath(CardOptions& options, std::ostream& err) {
             << node.driveNumber << ")." << std::endl;
         return false;
     case platform::DeviceKind::Loop:
-        err << options.devicePath << " is a loop device, not a card; t6-card writes only to "
-            << "removable cards." << std::endl;
+        if (options.allowLoop) {
+            options.driveNumber = node.driveNumber;
+            options.loopDevice = true;
+            return true;
+        }
+        err << options.devicePath << " is a loop device, not a card; name it with --allow-loop "
+            << "to use it in place of one." << std::endl;
         return false;
     case platform::DeviceKind::None:
         break;
@@ -62,7 +67,7 @@ bool checkImageFile(const std::string& path, std::ostream& err) {
     return true;
 }
 
-bool checkRemovableDrive(int driveNumber, std::ostream& err) {
+bool checkRemovableDrive(int driveNumber, bool requireRemovable, std::ostream& err) {
     const InstallTarget target(driveNumber);
     platform::Platform& os = platform::os();
     const platform::Handle handle = openShared(target);
@@ -76,7 +81,7 @@ bool checkRemovableDrive(int driveNumber, std::ostream& err) {
     }
     const bool removable = mediaRemovable(handle);
     os.CloseHandle(handle);
-    if (!removable) {
+    if (requireRemovable && !removable) {
         err << "Drive " << driveNumber
             << " does not hold removable media; t6-card writes only to removable cards." << std::endl;
         return false;

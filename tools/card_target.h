@@ -11,8 +11,8 @@
 #include <string>
 
 // Turns a drive named by its device path into its drive number. False, with
-// the reason on `err`, for a partition, a loop device or a path that names no
-// drive. Options without a device path pass unchanged.
+// the reason on `err`, for a partition, a loop device without --allow-loop or
+// a path that names no drive. Options without a device path pass unchanged.
 bool resolveDevicePath(CardOptions& options, std::ostream& err);
 
 // The target of a command: an image file checked to exist (its simulated
@@ -23,9 +23,10 @@ std::unique_ptr<InstallTarget> makeTarget(const CardOptions& options, std::ostre
 // reason goes to `err` otherwise. Block devices are reached by drive number.
 bool checkImageFile(const std::string& path, std::ostream& err);
 
-// Refuses a drive that cannot be opened or whose media are not removable, as
-// told by the drive's hot-plug record. Opens for reading only and closes again.
-bool checkRemovableDrive(int driveNumber, std::ostream& err);
+// Refuses a drive that cannot be opened or (with `requireRemovable`) whose
+// media are not removable, as told by the drive's hot-plug record. Opens for
+// reading only and closes again.
+bool checkRemovableDrive(int driveNumber, bool requireRemovable, std::ostream& err);
 
 // Opens the target for reading only (sharing it with others) and gives its
 // size in sectors; nothing is locked or written. Close with closeForReading.

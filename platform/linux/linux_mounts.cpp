@@ -16,7 +16,11 @@ std::optional<BlockName> deviceOf(const std::string& source, const std::string& 
             continue;
         std::string name = source.substr(prefix.size());
         if (name.find('/') != std::string::npos) continue;
-        return BlockName::parse(name);
+        std::optional<BlockName> device = BlockName::parse(name);
+        // Whole loop devices carry the system's own images (snaps and the
+        // like): volumes only where a loop device holds a partition table.
+        if (device && device->loop() && device->wholeDisk()) return std::nullopt;
+        return device;
     }
     return std::nullopt;
 }

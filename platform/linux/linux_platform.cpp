@@ -129,11 +129,12 @@ Handle LinuxPlatform::open(const std::string& path, uint32_t access, uint32_t sh
     }
     OpenDevice device;
     if (std::optional<uint32_t> drive = driveNumberOf(path)) {
-        if (*drive > 'z' - 'a') {
+        std::optional<BlockName> name = BlockName::ofDrive(*drive);
+        if (!name) {
             fail(ERROR_FILE_NOT_FOUND);
             return INVALID_HANDLE_VALUE;
         }
-        device.name = BlockName::ofDrive(*drive);
+        device.name = *name;
     } else if (std::optional<char> letter = volumeLetterOf(path)) {
         volumes_.refresh();
         std::optional<BlockName> name = volumes_.volumeOf(*letter);
@@ -423,13 +424,13 @@ DeviceNode LinuxPlatform::deviceNode(const std::string& path) {
     const std::string prefix = resolvedPath(roots_.dev) + "/";
     DeviceNode node;
     if (resolved.compare(0, prefix.size(), prefix) != 0) return node;
-    const std::string name = resolved.substr(prefix.size());
-    if (name.compare(0, 4, "loop") == 0 && name.size() > 4) {
-        node.kind = DeviceKind::Loop;
-    } else if (std::optional<BlockName> block = BlockName::parse(name)) {
-        node.kind = block->wholeDisk() ? DeviceKind::Drive : DeviceKind::Partition;
-        node.driveNumber = static_cast<int>(block->driveNumber());
-    }
+    std::optional<BlockName> block = BlockName::parse(resolved.substr(prefix.size()));
+    if (!block) return node;
+    if (!block->wholeDisk())
+        node.kind = DeviceKind::Partition;
+    else
+        node.kind = block->loop() ? DeviceKind::Loop : DeviceKind::Drive;
+    node.driveNumber = static_cast<int>(block->driveNumber());
     return node;
 }
 

@@ -10,28 +10,72 @@
 namespace platform {
 namespace linuxos {
 
+namespace {
+
+constexpr char kLoopPrefix[] = "loop";
+constexpr size_t kLoopPrefixLength = 4;
+
+// Decimal digits without a leading zero (unless `zeroAllowed` and the text is
+// "0"), at most three of them.
+std::optional<uint32_t> smallNumber(const std::string& digits, bool zeroAllowed) {
+    if (digits.empty() || digits.size() > 3) return std::nullopt;
+    if (digits[0] == '0' && !(zeroAllowed && digits.size() == 1)) return std::nullopt;
+    for (char c : digits)
+        if (c < '0' || c > '9') return std::nullopt;
+    return static_cast<uint32_t>(std::stoul(digits));
+}
+
+// "loop3" or "loop3p1".
+std::optional<BlockName> parseLoop(const std::string& name) {
+    const std::string rest = name.substr(kLoopPrefixLength);
+    const size_t p = rest.find('p');
+    const std::optional<uint32_t> index = smallNumber(rest.substr(0, p), true);
+    if (!index || *index >= LOOP_DRIVE_COUNT) return std::nullopt;
+    BlockName result;
+    result.disk = kLoopPrefix + std::to_string(*index);
+    if (p == std::string::npos) return result;
+    const std::optional<uint32_t> partition = smallNumber(rest.substr(p + 1), false);
+    if (!partition) return std::nullopt;
+    result.partition = *partition;
+    return result;
+}
+
+}  // namespace
+
 std::optional<BlockName> BlockName::parse(const std::string& name) {
+    if (name.compare(0, kLoopPrefixLength, kLoopPrefix) == 0) return parseLoop(name);
     if (name.size() < 3 || name.compare(0, 2, "sd") != 0) return std::nullopt;
     if (name[2] < 'a' || name[2] > 'z') return std::nullopt;
     BlockName result;
     result.disk = name.substr(0, 3);
     std::string digits = name.substr(3);
     if (digits.empty()) return result;
-    if (digits.size() > 3 || digits[0] == '0') return std::nullopt;
-    for (char c : digits)
-        if (c < '0' || c > '9') return std::nullopt;
-    result.partition = static_cast<uint32_t>(std::stoul(digits));
+    const std::optional<uint32_t> partition = smallNumber(digits, false);
+    if (!partition) return std::nullopt;
+    result.partition = *partition;
     return result;
 }
 
-BlockName BlockName::ofDrive(uint32_t driveNumber) {
+std::optional<BlockName> BlockName::ofDrive(uint32_t driveNumber) {
     BlockName result;
-    result.disk = std::string("sd") + static_cast<char>('a' + driveNumber);
+    if (driveNumber <= static_cast<uint32_t>('z' - 'a'))
+        result.disk = std::string("sd") + static_cast<char>('a' + driveNumber);
+    else if (driveNumber >= LOOP_DRIVE_BASE && driveNumber < LOOP_DRIVE_BASE + LOOP_DRIVE_COUNT)
+        result.disk = kLoopPrefix + std::to_string(driveNumber - LOOP_DRIVE_BASE);
+    else
+        return std::nullopt;
     return result;
+}
+
+uint32_t BlockName::driveNumber() const {
+    if (loop()) return LOOP_DRIVE_BASE + static_cast<uint32_t>(std::stoul(disk.substr(kLoopPrefixLength)));
+    return static_cast<uint32_t>(disk[2] - 'a');
 }
 
 std::string BlockName::text() const {
-    return wholeDisk() ? disk : disk + std::to_string(partition);
+    if (wholeDisk()) return disk;
+    // A name ending in a digit takes "p" before the partition number.
+    return disk + (loop() ? "p" : "") + std::to_string(partition);
 }
 
 std::string Sysfs::directory(const BlockName& name) const {

@@ -10,15 +10,22 @@ namespace platform {
 namespace linuxos {
 
 // "sdb1" = disk "sdb", partition 1; "sdb" = the whole disk (partition 0).
-// Only single-letter disks (sda..sdz) have a Windows drive number.
+// Single-letter SCSI disks (sda..sdz) are drives 0 to 25. Loop devices
+// ("loop3", partitions "loop3p1") are drives from LOOP_DRIVE_BASE on, so that a
+// loop device can stand in for a card where a tool asks for it by name.
+constexpr uint32_t LOOP_DRIVE_BASE = 100;
+constexpr uint32_t LOOP_DRIVE_COUNT = 900;  // drive numbers keep to three digits
+
 struct BlockName {
     std::string disk;
     uint32_t partition = 0;
 
     static std::optional<BlockName> parse(const std::string& name);
-    static BlockName ofDrive(uint32_t driveNumber);
+    // Nothing for a number that names neither an sd disk nor a loop device.
+    static std::optional<BlockName> ofDrive(uint32_t driveNumber);
     std::string text() const;
-    uint32_t driveNumber() const { return static_cast<uint32_t>(disk[2] - 'a'); }
+    uint32_t driveNumber() const;
+    bool loop() const { return disk.compare(0, 4, "loop") == 0; }
     bool wholeDisk() const { return partition == 0; }
     bool operator==(const BlockName& other) const {
         return disk == other.disk && partition == other.partition;

@@ -61,7 +61,8 @@ TEST_F(LinuxDrive, DriveNumberNamesTheSdDiskOfThatLetter) {
 TEST_F(LinuxDrive, DevicePathsNameDrivesPartitionsAndLoopDevices) {
     tree.addDisk("sdc", 3 * 512);
     tree.addPartition("sdc", 1, 1, 1);
-    writeWholeFile(tree.devPath("loop0"), "");
+    tree.addDisk("loop0", 3 * 512, false);
+    tree.addPartition("loop0", 1, 1, 1);
     std::filesystem::create_directories(tree.devPath("disk/by-id"));
     std::filesystem::create_symlink("../../sdc", tree.devPath("disk/by-id/usb-card"));
     struct Case {
@@ -73,7 +74,8 @@ TEST_F(LinuxDrive, DevicePathsNameDrivesPartitionsAndLoopDevices) {
         {tree.devPath("sdc"), DeviceKind::Drive, 2},
         {tree.devPath("disk/by-id/usb-card"), DeviceKind::Drive, 2},
         {tree.devPath("sdc1"), DeviceKind::Partition, 2},
-        {tree.devPath("loop0"), DeviceKind::Loop, -1},
+        {tree.devPath("loop0"), DeviceKind::Loop, 100},
+        {tree.devPath("loop0p1"), DeviceKind::Partition, 100},
         {tree.devPath("sr0"), DeviceKind::None, -1},
         {tree.path("sdc"), DeviceKind::None, -1},  // not under the dev root
     };

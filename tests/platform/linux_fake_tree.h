@@ -35,9 +35,14 @@ public:
     void setSysfs(const std::string& relative, const std::string& text) {
         writeWholeFile(dir_.file("sys/block/" + relative), text);
     }
+    // Partition `number` of `disk`: "sdb1", or "loop2p1" for a disk name ending in a digit.
+    static std::string partitionName(const std::string& disk, int number) {
+        const bool digit = !disk.empty() && disk.back() >= '0' && disk.back() <= '9';
+        return disk + (digit ? "p" : "") + std::to_string(number);
+    }
     void addPartition(const std::string& disk, int number, uint64_t startSector,
                       uint64_t sectors) {
-        std::string name = disk + std::to_string(number);
+        std::string name = partitionName(disk, number);
         std::string block = dir_.file("sys/block/" + disk + "/" + name);
         std::filesystem::create_directories(block);
         writeWholeFile(block + "/start", std::to_string(startSector) + "\n");
@@ -45,7 +50,7 @@ public:
         makeSparseFile(devPath(name), sectors * 512);
     }
     void removePartition(const std::string& disk, int number) {
-        std::filesystem::remove_all(dir_.file("sys/block/" + disk + "/" + disk + std::to_string(number)));
+        std::filesystem::remove_all(dir_.file("sys/block/" + disk + "/" + partitionName(disk, number)));
     }
     // One mountinfo line per call, in mount order.
     void mount(const std::string& source, const std::string& mountPoint,

@@ -171,6 +171,27 @@ TEST_F(LinuxVolumes, WholeDiskFileSystemIsAVolumeToo) {
     EXPECT_EQ(extentsOf(volume).start, 256u * 512);
 }
 
+TEST_F(LinuxVolumes, LoopDeviceWithAPartitionTableIsADriveOfItsOwn) {
+    tree.addDisk("loop2", 8 << 20, false);
+    tree.addPartition("loop2", 1, 256, 2000);
+    tree.mount("/dev/loop5", tree.path("snap"), "squashfs");  // a whole loop device: no volume
+    tree.mount("/dev/loop2p1", tree.path("loopboot"));
+    ASSERT_EQ(os.GetLogicalDrives(), bit('D'));
+    Handle volume = openVolume('D');
+    ASSERT_NE(volume, INVALID_HANDLE_VALUE);
+    Extent extent = extentsOf(volume);
+    EXPECT_EQ(extent.disk, 102u);
+    EXPECT_EQ(extent.start, 256u * 512);
+    Handle drive = os.CreateFileA("\\\\.\\PhysicalDrive102", kReadWrite, 0, OPEN_EXISTING, 0);
+    EXPECT_NE(drive, INVALID_HANDLE_VALUE);
+    for (const char* none : {"\\\\.\\PhysicalDrive26", "\\\\.\\PhysicalDrive99",
+                             "\\\\.\\PhysicalDrive103"}) {
+        EXPECT_EQ(os.CreateFileA(none, kReadWrite, kShared, OPEN_EXISTING, 0), INVALID_HANDLE_VALUE)
+            << none;
+        EXPECT_EQ(os.GetLastError(), ERROR_FILE_NOT_FOUND) << none;
+    }
+}
+
 TEST_F(LinuxVolumes, LettersStayWithTheirPartitions) {
     addSystemAndCard();
     tree.mount("/dev/sdb1", tree.path("boot"));

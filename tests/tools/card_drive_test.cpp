@@ -245,6 +245,20 @@ TEST_F(CardDrives, InstallRebuildsAConfirmedCardAndDeploysItsFiles) {
     EXPECT_NE(card({"inspect", "/dev/sdc"}).out.find("Boot code (LBA 0): GRUB stage 1\n"),
               std::string::npos);
 
+    // A loop device stands in for a card with --allow-loop, which waives the
+    // removable check for it alone.
+    addDrive(platform::SIM_LOOP_DRIVE_BASE + 3, CARD_BYTES, false);
+    volume.directory = dir.file("volF");
+    volume.driveNumber = platform::SIM_LOOP_DRIVE_BASE + 3;
+    std::filesystem::create_directories(volume.directory);
+    sim.addVolume('F', volume);
+    const Outcome loop = card({"install", "/dev/loop3", "--files", dir.file("files/boot"),
+                               "--firmware", dir.file("fw.bin"), "--yes-destroy-drive",
+                               "/dev/loop3", "--allow-loop"});
+    EXPECT_EQ(loop.status, 0) << loop.err;
+    EXPECT_EQ(loop.out, REBUILD_STAGE_LINES);
+    EXPECT_EQ(readWholeFile(dir.file("volF/boot/bzImage")), "FIRMWARE");
+
     // A failed deployment fails the command.
     const Outcome missing = card({"install", "2", "--files", dir.file("files/boot"), "--firmware",
                                   dir.file("none.bin"), "--yes-destroy-drive", "2"});
@@ -266,7 +280,10 @@ TEST_F(CardDrives, DevicePathsThatAreNoRemovableDriveAreRefusedBeforeAnyWrite) {
     const Case cases[] = {
         {"/dev/sdc1", "/dev/sdc1", 1, "/dev/sdc1 is a partition; name the whole drive (drive 2).\n"},
         {"/dev/loop0", "/dev/loop0", 1,
-         "/dev/loop0 is a loop device, not a card; t6-card writes only to removable cards.\n"},
+         "/dev/loop0 is a loop device, not a card; name it with --allow-loop to use it in place "
+         "of one.\n"},
+        {"/dev/loop0p1", "/dev/loop0p1", 1,
+         "/dev/loop0p1 is a partition; name the whole drive (drive 100).\n"},
         {"/dev/sda", "/dev/sda", 1,
          "Drive 0 does not hold removable media; t6-card writes only to removable cards.\n"},
         {"/dev/sdq", "/dev/sdq", 1, "Drive 16 cannot be opened (error 2).\n"},

@@ -133,6 +133,9 @@ TEST(CardOptions, BadUsageIsRefusedWithASentence) {
         {"install", "/dev/sdb", "--files", "b", "--firmware", "f", "--yes-destroy-drive",
          "/dev/sdb", "--geometry", "16/63"},
         {"image", "/dev/sdb", "--sectors", "100"},
+        {"install", "2", "--files", "b", "--firmware", "f", "--yes-destroy-drive", "2",
+         "--allow-loop"},                                              // loop needs a device path
+        {"inspect", "/dev/loop0", "--allow-loop=yes"},
         {"--help", "list"},
     };
     for (const Arguments& arguments : bad) {
