@@ -96,7 +96,7 @@ TEST_P(BackendConformance, GeometryRecordGivesSizeAndSectorSize) {
 
 TEST_P(BackendConformance, WithoutWriteRightsAnOpenForWritingIsRefused) {
     Platform& os = rig->os();
-    rig->withoutWriteRights([&] {
+    const bool ran = rig->withoutWriteRights([&] {
         for (uint32_t share : {0u, kShared}) {
             EXPECT_EQ(os.CreateFileA(path.c_str(), kReadWrite, share, OPEN_EXISTING, 0),
                       INVALID_HANDLE_VALUE);
@@ -112,6 +112,7 @@ TEST_P(BackendConformance, WithoutWriteRightsAnOpenForWritingIsRefused) {
         EXPECT_EQ(moved, 0u);
         EXPECT_TRUE(os.CloseHandle(reader));
     });
+    if (!ran) GTEST_SKIP() << "the rights to write the drive cannot be taken away here";
 }
 
 TEST_P(BackendConformance, LetterWithoutVolumeHasNoRootAndNoDevice) {

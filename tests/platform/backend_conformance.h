@@ -25,8 +25,9 @@ public:
     virtual std::string missingDrive() const { return "\\\\.\\PhysicalDrive15"; }
     // Empty when the backend answers disk ioctls on the rig's drive; else why not.
     virtual std::string noDiskIoctls() const { return std::string(); }
-    // Runs `body` as a user who may read the drive but not write it.
-    virtual void withoutWriteRights(const std::function<void()>& body) = 0;
+    // Runs `body` as a user who may read the drive but not write it; false
+    // (body not run) where the rig cannot take the rights away.
+    virtual bool withoutWriteRights(const std::function<void()>& body) = 0;
     // A drive letter that holds no volume on this rig.
     virtual char letterWithoutVolume() = 0;
 };

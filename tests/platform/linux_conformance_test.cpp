@@ -28,8 +28,8 @@ public:
     platform::Platform& os() override { return os_; }
     std::string drive() override { return reason_.empty() ? "\\\\.\\PhysicalDrive1" : ""; }
     std::string skipReason() const override { return reason_; }
-    void withoutWriteRights(const std::function<void()>& body) override {
-        runWithoutWriteAccess(tree_.devPath("sdb"), body);
+    bool withoutWriteRights(const std::function<void()>& body) override {
+        return runWithoutWriteAccess(tree_.devPath("sdb"), body);
     }
     char letterWithoutVolume() override { return 'Q'; }
 

@@ -15,8 +15,8 @@ public:
     std::string noDiskIoctls() const override {
         return "the drive is an image file, which answers no disk ioctls";
     }
-    void withoutWriteRights(const std::function<void()>& body) override {
-        runWithoutWriteAccess(dir_.file("drive.img"), body);
+    bool withoutWriteRights(const std::function<void()>& body) override {
+        return runWithoutWriteAccess(dir_.file("drive.img"), body);
     }
     char letterWithoutVolume() override {
         const uint32_t used = os_.GetLogicalDrives();

@@ -39,7 +39,8 @@ TEST(Win32Platform, DriveLettersAndTheirRoots) {
     }
     std::vector<char16_t> target(1024, 0);
     EXPECT_NE(os.QueryDosDeviceW(name, target.data(), 1024), 0u);
-    EXPECT_EQ(os.volumeRoot(static_cast<char>(name[0])), std::string{static_cast<char>(name[0]), ':', '\\'});
+    const char used = static_cast<char>(name[0]);
+    EXPECT_EQ(os.volumeRoot(used), std::string(1, used) + ":\\");
     os.releaseVolumeRoots();
 }
 

@@ -21,8 +21,8 @@ public:
     }
     platform::Platform& os() override { return sim_; }
     std::string drive() override { return "\\\\.\\PhysicalDrive3"; }
-    void withoutWriteRights(const std::function<void()>& body) override {
-        runWithoutWriteAccess(dir_.file("card.img"), body);
+    bool withoutWriteRights(const std::function<void()>& body) override {
+        return runWithoutWriteAccess(dir_.file("card.img"), body);
     }
     char letterWithoutVolume() override { return 'Q'; }
 

@@ -89,11 +89,17 @@ bool haveProgram(const std::string& name) {
     return runCommand("command -v " + name + " >/dev/null") == 0;
 }
 
-void runWithoutWriteAccess(const std::string& path, const std::function<void()>& body) {
+bool runWithoutWriteAccess(const std::string& path, const std::function<void()>& body) {
     const auto readOnly = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
     fs::permissions(path, readOnly);
 #if defined(_WIN32)
-    body();  // the read-only attribute holds for administrators too
+    // The read-only attribute holds for administrators too, where it is honoured.
+    if (std::FILE* file = std::fopen(path.c_str(), "r+b")) {
+        std::fclose(file);
+        fs::permissions(path, readOnly | fs::perms::owner_write);
+        return false;
+    }
+    body();
 #else
     if (::geteuid() != 0) {
         body();
@@ -108,4 +114,5 @@ void runWithoutWriteAccess(const std::string& path, const std::function<void()>&
     }
 #endif
     fs::permissions(path, readOnly | fs::perms::owner_write);
+    return true;
 }

@@ -32,4 +32,6 @@ bool haveProgram(const std::string& name);
 // Takes the write permission of the file `path` away and runs `body` as a user
 // it then applies to (as root: on a thread whose file-system user is nobody,
 // so every folder on the way must be open to others), then gives it back.
-void runWithoutWriteAccess(const std::string& path, const std::function<void()>& body);
+// False, with `body` not run, where the permission cannot be taken away
+// (wine, running as root, ignores the read-only attribute).
+bool runWithoutWriteAccess(const std::string& path, const std::function<void()>& body);
