@@ -35,6 +35,10 @@ bool writeStage1(platform::Handle handle, const uint8_t* stage1) {
         debugPrint("Failed to write MBR: %u\n", errorOf(fault));
         return false;
     }
+    if (SectorFault fault = verifySectors(handle, 0, 1, mbr)) {
+        printSectorFault(fault, true);
+        return false;
+    }
     return true;
 }
 
@@ -42,6 +46,11 @@ bool writeStage15(platform::Handle handle, const BootImages& images, const Reque
     if (SectorFault fault = writeSectors(handle, STAGE15_FIRST_LBA, images.stage15Sectors,
                                          images.stage15, done)) {
         debugPrint("Failed to write bootloader sector %u: %u\n", fault.lba, errorOf(fault));
+        return false;
+    }
+    if (SectorFault fault = verifySectors(handle, STAGE15_FIRST_LBA, images.stage15Sectors,
+                                          images.stage15)) {
+        printSectorFault(fault, true);
         return false;
     }
     return true;

@@ -24,11 +24,13 @@ constexpr uint32_t STAGE15_FIRST_LBA = 1;
 // (disk signature, partition entries, 55 AA) stay as they are.
 void mergeStage1(uint8_t* mbr, const uint8_t* stage1);
 
-// Reads LBA 0, merges stage 1 into it and writes it back. When the read fails
-// nothing is written: the buffer would not hold the card's partition table.
+// Reads LBA 0, merges stage 1 into it, writes it back and reads it back. When
+// the first read fails nothing is written: the buffer would not hold the
+// card's partition table.
 bool writeStage1(platform::Handle handle, const uint8_t* stage1);
 
 // Writes stage 1.5 to LBAs STAGE15_FIRST_LBA on, in requests of up to 1 MiB;
 // `done` hears of each request after it. At the first failed request: a debug
-// line naming its first sector, false, and nothing after it written.
+// line naming its first sector, false, and nothing after it written. Then
+// reads them back: a difference is a debug line naming the sector, and false.
 bool writeStage15(platform::Handle handle, const BootImages& images, const RequestDone& done);

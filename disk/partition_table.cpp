@@ -106,5 +106,14 @@ bool writePartitionTable(platform::Handle handle, uint32_t diskSectors, uint32_t
     std::vector<uint8_t> track(size_t(trackSectors) * SECTOR_BYTES);
     std::memcpy(track.data(), sector, SECTOR_BYTES);
     if (writeSectors(handle, 0, trackSectors, track.data())) return false;
-    return !writeZeroSectors(handle, trackSectors, sectorsPerTrack - trackSectors);
+    if (writeZeroSectors(handle, trackSectors, sectorsPerTrack - trackSectors)) return false;
+
+    // Read back: a card that does not keep the table is no card to format.
+    SectorFault fault = verifySectors(handle, 0, trackSectors, track.data());
+    if (!fault) fault = verifyZeroSectors(handle, trackSectors, sectorsPerTrack - trackSectors);
+    if (fault) {
+        printSectorFault(fault, true);
+        return false;
+    }
+    return true;
 }

@@ -24,8 +24,10 @@ constexpr uint8_t PARTITION_TYPE_FAT32_LBA = 0x0B;
 constexpr int32_t sizeInKiB(uint32_t kib) { return static_cast<int32_t>(0x80000000u | kib); }
 
 // Writes sector 0 (random signature, entries, 55 AA) and zeroes LBAs 1 to
-// sectorsPerTrack - 1. False when a write is incomplete, or (nothing written)
-// when the geometry cannot be laid out or a listed entry would get no sectors.
+// sectorsPerTrack - 1, then reads them back. False when a write is incomplete,
+// when the read-back fails or differs (with a debug line naming the sector),
+// or (nothing written) when the geometry cannot be laid out or a listed entry
+// would get no sectors.
 bool writePartitionTable(platform::Handle handle, uint32_t diskSectors, uint32_t heads,
                          uint32_t sectorsPerTrack, const int32_t* sizeList);
 

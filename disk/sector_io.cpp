@@ -4,6 +4,8 @@
 #include "util/debug.h"
 
 #include <algorithm>
+#include <cstring>
+#include <vector>
 
 namespace {
 
@@ -63,6 +65,26 @@ SectorFault run(platform::Handle handle, uint32_t lba, uint32_t count, uint8_t* 
     return {};
 }
 
+// Reads back a run and compares it, request by request, with `expected`
+// (advancing through it, or its first RUN_SECTORS sectors again each time
+// when `repeat` is set).
+SectorFault verify(platform::Handle handle, uint32_t lba, uint32_t count, const uint8_t* expected,
+                   bool repeat) {
+    std::vector<uint8_t> got(size_t(std::min(count, RUN_SECTORS)) * SECTOR_BYTES);
+    for (uint32_t at = 0; at < count;) {
+        const uint32_t part = std::min(count - at, RUN_SECTORS);
+        if (SectorFault fault = request(handle, lba + at, part, got.data(), nullptr)) return fault;
+        const uint8_t* want = expected + (repeat ? 0 : size_t(at) * SECTOR_BYTES);
+        for (uint32_t i = 0; i < part; ++i) {
+            const size_t offset = size_t(i) * SECTOR_BYTES;
+            if (std::memcmp(got.data() + offset, want + offset, SECTOR_BYTES) != 0)
+                return faultAt(SectorFault::MISMATCH, lba + at + i, 0);
+        }
+        at += part;
+    }
+    return {};
+}
+
 }  // namespace
 
 const uint8_t* zeroRun() { return zeros; }
@@ -82,6 +104,15 @@ SectorFault writeZeroSectors(platform::Handle handle, uint32_t lba, uint32_t cou
     return run(handle, lba, count, nullptr, zeros, true, done);
 }
 
+SectorFault verifySectors(platform::Handle handle, uint32_t lba, uint32_t count,
+                          const void* expected) {
+    return verify(handle, lba, count, static_cast<const uint8_t*>(expected), false);
+}
+
+SectorFault verifyZeroSectors(platform::Handle handle, uint32_t lba, uint32_t count) {
+    return verify(handle, lba, count, zeros, true);
+}
+
 void printSectorFault(const SectorFault& fault, bool reading) {
     const char* verb = reading ? "read" : "write";
     switch (fault.kind) {
@@ -93,6 +124,9 @@ void printSectorFault(const SectorFault& fault, bool reading) {
         break;
     case SectorFault::SHORT:
         debugPrint("Short %s of sector %u: %u bytes\n", verb, fault.lba, fault.detail);
+        break;
+    case SectorFault::MISMATCH:
+        debugPrint("Sector %u does not read back as written\n", fault.lba);
         break;
     case SectorFault::NONE:
         break;

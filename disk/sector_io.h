@@ -14,9 +14,9 @@
 constexpr uint32_t RUN_SECTORS = 2048;
 
 struct SectorFault {
-    enum Kind { NONE, POSITION, TRANSFER, SHORT };
+    enum Kind { NONE, POSITION, TRANSFER, SHORT, MISMATCH };
     Kind kind = NONE;
-    uint32_t lba = 0;     // first sector of the request that failed
+    uint32_t lba = 0;     // first sector of the request that failed; MISMATCH: the sector that differs
     uint32_t detail = 0;  // the OS error (POSITION, TRANSFER) or the bytes moved (SHORT)
     explicit operator bool() const { return kind != NONE; }
 };
@@ -32,9 +32,17 @@ SectorFault writeSectors(platform::Handle handle, uint32_t lba, uint32_t count,
 SectorFault writeZeroSectors(platform::Handle handle, uint32_t lba, uint32_t count,
                              const RequestDone& done = nullptr);
 
+// Read-back: reads `count` sectors at `lba` in runs and compares them with
+// `expected` (or with zeros). A read fault comes back as it is; a difference
+// as MISMATCH naming the first sector that differs.
+SectorFault verifySectors(platform::Handle handle, uint32_t lba, uint32_t count,
+                          const void* expected);
+SectorFault verifyZeroSectors(platform::Handle handle, uint32_t lba, uint32_t count);
+
 // RUN_SECTORS zero sectors, shared by every writer of zeros.
 const uint8_t* zeroRun();
 
 // The checked-transfer lines: "Unable to position at sector %u: %u\n",
-// "Unable to read|write sector %u: %u\n", "Short read|write of sector %u: %u bytes\n".
+// "Unable to read|write sector %u: %u\n", "Short read|write of sector %u: %u bytes\n",
+// "Sector %u does not read back as written\n".
 void printSectorFault(const SectorFault& fault, bool reading);

@@ -79,22 +79,41 @@ bool writeFatVolume(platform::Handle handle, const FatGeometry& g, uint32_t head
                 progress->update(written + 1);
         }
     };
+    // The bytes of the run [at, at + count): false when it is all zeros, else
+    // put together in `scratch`. `next` walks `placed` along with the runs.
     size_t next = 0;
+    const auto compose = [&](uint32_t at, uint32_t count) {
+        if (next >= placed.size() || placed[next].n >= at + count)
+            return false;
+        scratch.assign(size_t(count) * SECTOR_BYTES, 0);
+        for (; next < placed.size() && placed[next].n < at + count; ++next)
+            std::memcpy(scratch.data() + size_t(placed[next].n - at) * SECTOR_BYTES,
+                        placed[next].sector->data(), SECTOR_BYTES);
+        return true;
+    };
     for (uint32_t at = 0; at < total;) {
         const uint32_t count = std::min(total - at, RUN_SECTORS);
-        SectorFault fault;
-        if (next < placed.size() && placed[next].n < at + count) {
-            scratch.assign(size_t(count) * SECTOR_BYTES, 0);
-            for (; next < placed.size() && placed[next].n < at + count; ++next)
-                std::memcpy(scratch.data() + size_t(placed[next].n - at) * SECTOR_BYTES,
-                            placed[next].sector->data(), SECTOR_BYTES);
-            fault = writeSectors(handle, g.partitionStart + at, count, scratch.data(),
-                                 reportSectors);
-        } else {
-            fault = writeZeroSectors(handle, g.partitionStart + at, count, reportSectors);
-        }
+        const SectorFault fault =
+            compose(at, count)
+                ? writeSectors(handle, g.partitionStart + at, count, scratch.data(), reportSectors)
+                : writeZeroSectors(handle, g.partitionStart + at, count, reportSectors);
         if (fault) {
             printSectorFault(fault, false);
+            return false;
+        }
+        at += count;
+    }
+
+    // Read back the whole volume once it is written, so that a later request
+    // that landed on an earlier one's sectors shows too.
+    next = 0;
+    for (uint32_t at = 0; at < total;) {
+        const uint32_t count = std::min(total - at, RUN_SECTORS);
+        const SectorFault fault =
+            compose(at, count) ? verifySectors(handle, g.partitionStart + at, count, scratch.data())
+                               : verifyZeroSectors(handle, g.partitionStart + at, count);
+        if (fault) {
+            printSectorFault(fault, true);
             return false;
         }
         at += count;

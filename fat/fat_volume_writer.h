@@ -12,5 +12,7 @@
 // for each volume sector k, right after the request that wrote it, then end,
 // also when a write fails. False, with a debug line naming the first sector of
 // the request, at the first positioning or write that fails or comes up short.
+// Then reads the volume's sectors back: false, with a debug line naming the
+// first sector that differs, when they do not hold what was written.
 bool writeFatVolume(platform::Handle handle, const FatGeometry& geometry, uint32_t heads,
                     uint32_t sectorsPerTrack, const char* label, ProgressReceiver* progress);

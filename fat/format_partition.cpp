@@ -36,5 +36,9 @@ bool formatPartition(platform::Handle handle, uint32_t /*diskSectors*/, uint32_t
         printSectorFault(fault, false);
         return false;
     }
+    if (SectorFault fault = verifySectors(handle, 0, 1, mbr.data())) {
+        printSectorFault(fault, true);
+        return false;
+    }
     return writeFatVolume(handle, geometry, heads, sectorsPerTrack, label, progress);
 }

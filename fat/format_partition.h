@@ -14,7 +14,8 @@
 //
 // Reads the entry from sector 0, chooses the geometry, stores the type byte
 // (0x06 or 0x0B) in the entry, rewrites sector 0 and writes the volume's
-// metadata. Refused requests and failed transfers write one debug line and
+// metadata, reading back each after writing it. Refused requests, failed
+// transfers and sectors that read back different write one debug line and
 // give false; a refusal or a failed read of sector 0 writes nothing.
 bool formatPartition(platform::Handle handle, uint32_t diskSectors, uint32_t heads,
                      uint32_t sectorsPerTrack, uint32_t partitionIndex, int32_t fatType,

@@ -1,5 +1,6 @@
 #include "install/partition_format_stage.h"
 
+#include "disk/capacity_probe.h"
 #include "disk/partition_table.h"
 #include "fat/format_partition.h"
 #include "util/debug.h"
@@ -29,7 +30,9 @@ void partitionAndFormat(StageReport& report, platform::Handle disk, uint32_t dis
                         uint32_t heads, uint32_t sectorsPerTrack, int first, int last) {
     KeepAlive keepAlive(report);
     report.show(first, "Partitioning drive...");
-    if (!writePartitionTable(disk, diskSectors, heads, sectorsPerTrack, CARD_LAYOUT)) {
+    // A card that does not keep what it is given gets no layout at all.
+    if (!probeCapacity(disk, diskSectors) ||
+        !writePartitionTable(disk, diskSectors, heads, sectorsPerTrack, CARD_LAYOUT)) {
         report.setFailed();
         debugPrint("Failed partitioning disk\n");
         return;

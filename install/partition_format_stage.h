@@ -12,7 +12,9 @@
 // partition over all the rest.
 constexpr int32_t CARD_LAYOUT[4] = {sizeInKiB(256000), 100, 0, 0};
 
-// Boot partition of 256,000 KiB, data partition over the rest; formatted as
+// First makes sure the card keeps data up to its last sector (nothing else is
+// written when it does not). Boot partition of 256,000 KiB, data partition
+// over the rest; formatted as
 // "t6sc_boot" and "t6sc_data" with the FAT type and cluster size the formatter
 // picks. Shows first, a third and two thirds of the span, and last. Stops at
 // the first failure, marking the run failed with one debug line.

@@ -2,6 +2,7 @@
 
 #include "platform/little_endian.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -382,11 +383,15 @@ bool SimPlatform::transfer(Handle handle, void* read, const void* write, uint32_
 
     if (read == nullptr && drive.writeDelayMs > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(drive.writeDelayMs));
-    if (!seekTo(open->file, open->position)) return fail(ERROR_SEEK);
     size_t moved = 0;
     if (amount > 0) {
-        moved = read != nullptr ? std::fread(read, 1, amount, open->file)
-                                : std::fwrite(write, 1, amount, open->file);
+        if (faults_.wrapSectors == 0 && faults_.garbleWriteAtLba.empty()) {
+            if (!seekTo(open->file, open->position)) return fail(ERROR_SEEK);
+            moved = read != nullptr ? std::fread(read, 1, amount, open->file)
+                                    : std::fwrite(write, 1, amount, open->file);
+        } else {
+            moved = moveBytes(open->file, open->position, read, write, amount);
+        }
         // A full file system under the image fails the write like a bad sector.
         const bool flushed = read != nullptr || std::fflush(open->file) == 0;
         if (std::ferror(open->file) || !flushed || moved != amount) {
@@ -398,6 +403,33 @@ bool SimPlatform::transfer(Handle handle, void* read, const void* write, uint32_
     if (transferred != nullptr) *transferred = static_cast<uint32_t>(moved);
     lastError_ = ERROR_SUCCESS;
     return true;
+}
+
+size_t SimPlatform::moveBytes(std::FILE* file, uint64_t position, void* read, const void* write,
+                              size_t amount) {
+    constexpr uint64_t SECTOR = 512;
+    size_t moved = 0;
+    while (moved < amount) {
+        const uint64_t at = position + moved;
+        uint64_t lba = at / SECTOR;
+        const bool garbled = write != nullptr && faults_.garbleWriteAtLba.count(lba) != 0;
+        if (faults_.wrapSectors > 0) lba %= faults_.wrapSectors;
+        const size_t part = static_cast<size_t>(std::min<uint64_t>(amount - moved, SECTOR - at % SECTOR));
+        if (!seekTo(file, lba * SECTOR + at % SECTOR)) return moved;
+        size_t done = 0;
+        if (read != nullptr) {
+            done = std::fread(static_cast<uint8_t*>(read) + moved, 1, part, file);
+        } else {
+            uint8_t bytes[SECTOR];
+            std::memcpy(bytes, static_cast<const uint8_t*>(write) + moved, part);
+            if (garbled)
+                for (size_t i = 0; i < part; ++i) bytes[i] = static_cast<uint8_t>(~bytes[i]);
+            done = std::fwrite(bytes, 1, part, file);
+        }
+        moved += done;
+        if (done != part) break;
+    }
+    return moved;
 }
 
 bool SimPlatform::ReadFile(Handle handle, void* buffer, uint32_t bytes, uint32_t* transferred) {

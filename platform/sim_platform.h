@@ -62,6 +62,12 @@ struct SimFaults {
     std::set<uint64_t> shortWriteAtLba;
     int64_t failWritesAfter = -1;         // >= 0: every write request after this many fails
     int64_t failReadsAfter = -1;          // >= 0: every read after this many fails
+    // A counterfeit card: > 0, the drive keeps only this many sectors, and a
+    // transfer at or past it reaches the sector modulo this size.
+    uint64_t wrapSectors = 0;
+    // A failing card: a write that covers one of these LBAs stores that
+    // sector's bytes inverted, so it reads back different.
+    std::set<uint64_t> garbleWriteAtLba;
     bool failDriveClose = false;          // CloseHandle on a drive reports a write fault
     bool failDriveFlush = false;          // FlushFileBuffers on a drive handle
     std::set<char> refuseVolumeFlush;     // FlushFileBuffers on these letters
@@ -140,6 +146,10 @@ private:
                      uint32_t* bytesReturned);
     bool transfer(Handle handle, void* read, const void* write, uint32_t bytes,
                   uint32_t* transferred);
+    // Moves `amount` bytes at byte `position` of the image, sector by sector
+    // where the card wraps or garbles; the bytes moved.
+    size_t moveBytes(std::FILE* file, uint64_t position, void* read, const void* write,
+                     size_t amount);
     void record(const SimCall& call);
 
     std::map<int, SimDrive> drives_;

@@ -51,7 +51,14 @@ void inject(WizardSession& session, Fault fault) {
     case PARTITION_WRITE_FAILS: faults.failWriteAtLba.insert(0); break;
     case BOOT_FORMAT_FAILS: failWritesFrom(session, "Formatting boot partition..."); break;
     case DATA_FORMAT_FAILS: failWritesFrom(session, "Formatting data partition..."); break;
-    case LBA0_READ_FAILS: faults.failReadAtLba.insert(0); break;
+    case LBA0_READ_FAILS:
+        // From the format on: the table's own read-back went through.
+        session.onChange = [&session](const QString& shown) {
+            if (shown != QStringLiteral("Formatting boot partition...")) return;
+            session.sim.faults().failReadAtLba.insert(0);
+            session.onChange = nullptr;
+        };
+        break;
     case BOOTLOADER_WRITE_FAILS: failWritesFrom(session, "Writing bootloader..."); break;
     case VOLUME_UNLOCK_REFUSED: faults.refuseUnlock.insert(CARD_VOLUME); break;
     case BOOT_VOLUME_MISSING: session.sim.removeVolume(CARD_VOLUME); break;

@@ -505,8 +505,8 @@ TEST_F(FormatTest, EveryPositioningIsChecked)
     }
     EXPECT_EQ(disk->sim.writeCount(), 0u);
     {
-        // Read and write of the MBR, then the volume's request.
-        SeekFault fault(disk->sim, 2, false);
+        // Read, write and read-back of the MBR, then the volume's request.
+        SeekFault fault(disk->sim, 3, false);
         platform::ScopedPlatform scoped(fault);
         EXPECT_FALSE(format(0, 0, 0, "X"));
     }
@@ -514,7 +514,7 @@ TEST_F(FormatTest, EveryPositioningIsChecked)
     {
         // A positioning that lands elsewhere must not let the volume's
         // sectors overwrite the MBR.
-        SeekFault fault(disk->sim, 2, true);
+        SeekFault fault(disk->sim, 3, true);
         platform::ScopedPlatform scoped(fault);
         EXPECT_FALSE(format(0, 0, 0, "X"));
     }

@@ -251,7 +251,9 @@ TEST_F(InstallationTest, DataPartitionFormatFails) {
 }
 
 TEST_F(InstallationTest, UnreadablePartitionTable) {
-    sim.faults().failReadAtLba.insert(0);
+    report.onChange = [this](const std::string& shown) {
+        if (shown == "Formatting boot partition...") sim.faults().failReadAtLba.insert(0);
+    };
     run();
     expectFailedWith(failedAfter(2));
     ASSERT_FALSE(sim.debugLines().empty());
@@ -334,5 +336,51 @@ TEST_P(VolumeLeftMountedTest, StopsTheRunBeforeTheDriveIsOpened) {
 }
 
 INSTANTIATE_TEST_SUITE_P(LockRefusedOrThirdVolume, VolumeLeftMountedTest, testing::Bool());
+
+// Cards that do not keep what they are given: each run fails with the line
+// that names the sector, shows nothing as success, and a card caught by the
+// capacity probe keeps its old bytes where the probe wrote.
+TEST_F(InstallationTest, CardThatDoesNotKeepItsDataFailsTheRun) {
+    constexpr uint64_t SECTORS = CARD_BYTES / 512;  // 7,812,500
+    struct Case {
+        const char* name;
+        uint64_t wrapSectors;
+        uint64_t garbled;  // 0: none
+        size_t shownBeforeFailure;
+        Lines lines;
+    };
+    const Case cases[] = {
+        {"sector of the boot volume reads back different", 0, 300, 2,
+         {"Sector 300 does not read back as written\n", "Failed formatting disk 0\n"}},
+        {"card wraps at 2 GiB", 1u << 22, 0, 1,
+         {"Card reports 7812500 sectors but does not keep data written at sector 7812499\n",
+          "Failed partitioning disk\n"}},
+        {"card holds half of what it reports", SECTORS / 2, 0, 1,
+         {"Card reports 7812500 sectors but does not keep data written at sector 3906249\n",
+          "Failed partitioning disk\n"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        report = RecordingReport();
+        sim.clearDebugLines();
+        sim.faults() = platform::SimFaults();
+        sim.faults().wrapSectors = c.wrapSectors;
+        if (c.garbled != 0) sim.faults().garbleWriteAtLba.insert(c.garbled);
+        ASSERT_TRUE(makeSparseFile(temp.file("card.img"), CARD_BYTES));
+        run();
+        expectFailedWith(failedAfter(c.shownBeforeFailure));
+        EXPECT_EQ(sim.debugLines(), c.lines);
+        if (c.wrapSectors != 0) {
+            sim.faults() = platform::SimFaults();
+            std::ifstream image(temp.file("card.img"), std::ios::binary);
+            std::string bytes(512, '\0');
+            for (uint64_t lba : {uint64_t(0), (SECTORS - 1) % c.wrapSectors, (SECTORS - 1) / 2}) {
+                image.seekg(static_cast<std::streamoff>(lba * 512));
+                image.read(&bytes[0], 512);
+                EXPECT_EQ(bytes, std::string(512, '\0')) << "sector " << lba;
+            }
+        }
+    }
+}
 
 }  // namespace
