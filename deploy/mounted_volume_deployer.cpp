@@ -1,5 +1,6 @@
 #include "deploy/mounted_volume_deployer.h"
 
+#include "deploy/copy_check.h"
 #include "deploy/copy_directory.h"
 #include "platform/platform.h"
 
@@ -19,17 +20,25 @@ bool MountedVolumeDeployer::openVolume() {
 }
 
 bool MountedVolumeDeployer::copyBootFolder() {
-    return copyDirectory(bootFolder_, bootFolderDestination(root_));
+    bootFolderCopied_ = copyDirectory(bootFolder_, bootFolderDestination(root_));
+    return bootFolderCopied_;
 }
 
 bool MountedVolumeDeployer::copyFirmware() {
-    return copyDirectory(firmware_, firmwareDestination(root_));
+    firmwareCopied_ = copyDirectory(firmware_, firmwareDestination(root_));
+    return firmwareCopied_;
 }
 
 bool MountedVolumeDeployer::closeVolume() {
     // The copies must be on the card before success is reported, and before
     // a mount of the backend's own goes away.
     const bool flushed = root_.isEmpty() || flushBootVolume(volume_.letter);
+    // What was flushed is compared with its sources before the files go out
+    // of reach; the boot folder's own bzImage gave way to the firmware.
+    const bool same = !flushed || !bootFolderCopied_ || !firmwareCopied_ ||
+                      (copyMatchesSource(bootFolder_, bootFolderDestination(root_),
+                                         QStringLiteral("bzImage")) &&
+                       copyMatchesSource(firmware_, firmwareDestination(root_)));
     platform::os().releaseVolumeRoots();
-    return flushed;
+    return flushed && same;
 }

@@ -25,4 +25,6 @@ private:
     QString firmware_;
     BootVolume volume_;
     QString root_;
+    bool bootFolderCopied_ = false;
+    bool firmwareCopied_ = false;
 };

@@ -358,6 +358,9 @@ TEST_F(InstallationTest, CardThatDoesNotKeepItsDataFailsTheRun) {
         {"card holds half of what it reports", SECTORS / 2, 0, 1,
          {"Card reports 7812500 sectors but does not keep data written at sector 3906249\n",
           "Failed partitioning disk\n"}},
+        // A copied file that the card does not give back as it was written.
+        {"copied file changes on the card", 0, 0, successHistory().size() - 1,
+         {"Copied file " + onCard("boot/grub/menu.lst") + " differs from its source\n"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -367,8 +370,20 @@ TEST_F(InstallationTest, CardThatDoesNotKeepItsDataFailsTheRun) {
         sim.faults().wrapSectors = c.wrapSectors;
         if (c.garbled != 0) sim.faults().garbleWriteAtLba.insert(c.garbled);
         ASSERT_TRUE(makeSparseFile(temp.file("card.img"), CARD_BYTES));
+        const bool changesPayload = c.shownBeforeFailure == successHistory().size() - 1;
+        if (changesPayload)
+            report.onChange = [this](const std::string&) {
+                if (report.history.back().value == 83)
+                    writeWholeFile(onCard("boot/grub/menu.lst"), "timeout 9\n");
+            };
         run();
-        expectFailedWith(failedAfter(c.shownBeforeFailure));
+        if (changesPayload) {
+            EXPECT_TRUE(report.failed());
+            EXPECT_EQ(report.history, failedAfter(c.shownBeforeFailure));
+            expectNothingHeld();
+        } else {
+            expectFailedWith(failedAfter(c.shownBeforeFailure));
+        }
         EXPECT_EQ(sim.debugLines(), c.lines);
         if (c.wrapSectors != 0) {
             sim.faults() = platform::SimFaults();
