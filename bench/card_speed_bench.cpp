@@ -4,7 +4,8 @@
 // partition table, mkfs.fat with our parameters on offset loop devices, dd of
 // our MBR and stage 1.5 sectors, sync of the device. For each: wall time, write and flush
 // requests the device saw (/sys/block/loopN/stat), and the time the requests
-// would take at 1 ms each, as a USB card reader needs. Median of 3 runs,
+// would take at 1 ms each, as a USB card reader needs; reads (our read-back)
+// are counted and timed apart from writes. Median of 3 runs,
 // caches dropped before each. Needs root, losetup, sfdisk and mkfs.fat.
 //
 // Usage: zel_card_speed_bench FOLDER [GiB ...]   (default 4 32; FOLDER on a
@@ -66,16 +67,26 @@ void run(const std::string& command) {
 }
 
 struct Requests {
-    uint64_t writes = 0, flushes = 0;
+    uint64_t writes = 0, flushes = 0, reads = 0;
+    uint64_t writeMs = 0, readMs = 0;  // time the device spent on each kind
+
+    Requests since(const Requests& b) const {
+        return {writes - b.writes, flushes - b.flushes, reads - b.reads, writeMs - b.writeMs, readMs - b.readMs};
+    }
 };
 
-// Completed write and flush requests of a block device.
+// Completed requests of a block device, and the time it spent on them.
 Requests deviceRequests(const std::string& loop) {
     std::ifstream in("/sys/block/" + fs::path(loop).filename().string() + "/stat");
     std::vector<uint64_t> field;
     for (uint64_t v; in >> v;) field.push_back(v);
     Requests r;
-    if (field.size() > 4) r.writes = field[4];
+    if (field.size() > 7) {
+        r.reads = field[0];
+        r.readMs = field[3];
+        r.writes = field[4];
+        r.writeMs = field[7];
+    }
     if (field.size() > 15) r.flushes = field[15];
     return r;
 }
@@ -118,7 +129,7 @@ Sample ours(const std::string& loop, uint64_t bytes, const fs::path& tree) {
     Sample s;
     s.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const Requests after = deviceRequests(loop);
-    s.requests = {after.writes - before.writes, after.flushes - before.flushes};
+    s.requests = after.since(before);
     if (report.failed()) {
         std::cerr << "our rebuild failed on " << loop << "\n";
         std::exit(1);
@@ -182,29 +193,35 @@ Sample peer(const std::string& loop, const std::vector<Volume>& volumes, const f
     Sample s;
     s.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const Requests after = deviceRequests(loop);
-    s.requests = {after.writes - before.writes, after.flushes - before.flushes};
+    s.requests = after.since(before);
     return s;
+}
+
+// The median of each figure on its own.
+uint64_t medianOf(const std::vector<Sample>& samples, uint64_t Requests::*field) {
+    std::vector<uint64_t> values;
+    for (const Sample& s : samples) values.push_back(s.requests.*field);
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
 }
 
 Sample median(std::vector<Sample> samples) {
     std::sort(samples.begin(), samples.end(),
               [](const Sample& a, const Sample& b) { return a.seconds < b.seconds; });
     Sample m = samples[samples.size() / 2];
-    std::vector<uint64_t> writes, flushes;
-    for (const Sample& s : samples) {
-        writes.push_back(s.requests.writes);
-        flushes.push_back(s.requests.flushes);
-    }
-    std::sort(writes.begin(), writes.end());
-    std::sort(flushes.begin(), flushes.end());
-    m.requests = {writes[writes.size() / 2], flushes[flushes.size() / 2]};
+    for (uint64_t Requests::*field : {&Requests::writes, &Requests::flushes, &Requests::reads,
+                                      &Requests::writeMs, &Requests::readMs})
+        m.requests.*field = medianOf(samples, field);
     return m;
 }
 
 void print(const char* who, const Sample& s) {
-    std::printf("  %-6s %8.3f s wall  %7llu write requests  %3llu flushes  %8.3f s at 1 ms a request\n",
-                who, s.seconds, static_cast<unsigned long long>(s.requests.writes),
-                static_cast<unsigned long long>(s.requests.flushes), s.requests.writes * 0.001);
+    const Requests& r = s.requests;
+    std::printf("  %-6s %8.3f s wall  %7llu write requests (%llu ms)  %3llu flushes  %5llu read requests (%llu ms)"
+                "  %8.3f s at 1 ms a request\n",
+                who, s.seconds, static_cast<unsigned long long>(r.writes), static_cast<unsigned long long>(r.writeMs),
+                static_cast<unsigned long long>(r.flushes), static_cast<unsigned long long>(r.reads),
+                static_cast<unsigned long long>(r.readMs), (r.writes + r.reads) * 0.001);
 }
 
 }  // namespace
