@@ -127,8 +127,8 @@ std::string listing(const std::string& folder) {
 
 TEST(CardOutput, OnlyAnImageFileIsEverReplacedAndOnlyByASuccessfulBuild) {
     TempDir dir;
-    ASSERT_EQ(runCommand("cd " + shellQuoted(dir.path()) +
-                         " && mkdir folder && mkfifo fifo && ln -s kept link"), 0);
+    if (runCommand("cd " + shellQuoted(dir.path()) + " && mkdir folder && mkfifo fifo && ln -s kept link") != 0)
+        GTEST_SKIP() << "no shell here that makes a fifo and a symbolic link";
     ASSERT_TRUE(writeWholeFile(dir.file("kept"), "kept"));
     const bool haveDevice = runCommand("mknod " + shellQuoted(dir.file("device")) + " c 1 3") == 0;
     const std::string before = listing(dir.path());
