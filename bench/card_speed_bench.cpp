@@ -13,6 +13,7 @@
 
 #include "disk/raw_disk.h"
 #include "install/bootloader_stage.h"
+#include "install/stage_report.h"
 #include "install/partition_format_stage.h"
 #include "platform/linux/linux_platform.h"
 #include "platform/sim_platform.h"
@@ -34,19 +35,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A report nobody watches.
-class QuietReport final : public StageReport {
-public:
-    void show(int, const char*) override {}
-    void showValue(int) override {}
-    void showText(const char*) override {}
-    void resetProgress() override {}
-    void setFailed() override { failed_ = true; }
-    bool failed() const override { return failed_; }
-
-private:
-    bool failed_ = false;
-};
 
 std::string output(const std::string& command) {
     std::string text;
@@ -120,7 +108,7 @@ Sample ours(const std::string& loop, uint64_t bytes, const fs::path& tree) {
     const auto start = std::chrono::steady_clock::now();
     platform::Handle disk = platform::INVALID_HANDLE_VALUE;
     uint32_t sectors = 0, heads = 0, perTrack = 0;
-    QuietReport report;
+    QuietStageReport report;
     if (!openPhysicalDrive("\\\\.\\PhysicalDrive1", disk, sectors, heads, perTrack)) report.setFailed();
     if (!report.failed()) partitionAndFormat(report, disk, sectors, heads, perTrack, 0, 33);
     if (!report.failed()) installBootloader(report, disk, 34, 66);

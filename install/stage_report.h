@@ -20,3 +20,18 @@ public:
     virtual void setFailed() = 0;
     virtual bool failed() const = 0;
 };
+
+// A report that shows nothing and only keeps whether the run failed: for
+// benchmarks and checks that look at the card, not at the display.
+class QuietStageReport final : public StageReport {
+public:
+    void show(int, const char*) override {}
+    void showValue(int) override {}
+    void showText(const char*) override {}
+    void resetProgress() override {}
+    void setFailed() override { failed_ = true; }
+    bool failed() const override { return failed_; }
+
+private:
+    bool failed_ = false;
+};

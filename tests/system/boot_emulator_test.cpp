@@ -9,6 +9,7 @@
 #include "disk/raw_disk.h"
 #include "fat/format_partition.h"
 #include "install/bootloader_stage.h"
+#include "install/stage_report.h"
 #include "platform/sim_platform.h"
 #include "support/temp_dir.h"
 #include "system/emulator_boot.h"
@@ -26,18 +27,6 @@ constexpr uint32_t CARD_SECTORS = 1000944;
 constexpr uint32_t CARD_HEADS = 16;
 constexpr uint32_t CARD_SECTORS_PER_TRACK = 63;
 
-class FailureOnlyReport : public StageReport {
-public:
-    void show(int, const char*) override {}
-    void showValue(int) override {}
-    void showText(const char*) override {}
-    void resetProgress() override {}
-    void setFailed() override { failed_ = true; }
-    bool failed() const override { return failed_; }
-
-private:
-    bool failed_ = false;
-};
 
 uint32_t le32(const std::string& bytes, size_t offset) {
     uint32_t value = 0;
@@ -68,7 +57,7 @@ protected:
             ASSERT_TRUE(writePartitionTable(handle, sectors, heads, perTrack, sizes));
             ASSERT_TRUE(formatPartition(handle, sectors, heads, perTrack, 0, 0, 0, "t6sc_boot", nullptr));
             ASSERT_TRUE(formatPartition(handle, sectors, heads, perTrack, 1, 0, 0, "t6sc_data", nullptr));
-            FailureOnlyReport report;
+            QuietStageReport report;
             installBootloader(report, handle, 34, 66, images);
             ASSERT_FALSE(report.failed());
             releaseDisk(handle);
