@@ -57,10 +57,7 @@ bool chooseFatGeometry(uint32_t partitionStart, uint32_t partitionSectors, int32
         debugPrint("Cluster size of %u bytes is below one sector\n", clusterBytes);
         return false;
     }
-    // The boot sector holds sectors per cluster in one byte, and readers take
-    // only powers of two up to 128.
-    const bool powerOfTwo = (clusterBytes & (clusterBytes - 1)) == 0;
-    if (clusterBytes != 0 && (clusterBytes > MAX_CLUSTER_BYTES || !powerOfTwo)) {
+    if (clusterBytes != 0 && !isFatClusterSize(clusterBytes)) {
         debugPrint("Cluster size of %u bytes is not a power of two from 512 to 65536\n",
                    clusterBytes);
         return false;

@@ -36,6 +36,12 @@ constexpr uint32_t FAT32_MIN_CLUSTERS = 65525;
 // Largest cluster: 128 sectors.
 constexpr uint32_t MAX_CLUSTER_BYTES = 65536;
 
+// A cluster size a FAT boot sector can hold and readers take: a power of two
+// from one sector to 128 sectors.
+constexpr bool isFatClusterSize(uint64_t bytes) {
+    return bytes >= 512 && bytes <= MAX_CLUSTER_BYTES && (bytes & (bytes - 1)) == 0;
+}
+
 // Chooses the FAT type (fatType 0: by size; 16 or 32: as asked) and the
 // sectors per cluster (clusterBytes 0: by size; else clusterBytes / 512), then
 // works out the region sizes. On an impossible request writes one debug line

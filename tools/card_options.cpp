@@ -1,5 +1,7 @@
 #include "tools/card_options.h"
 
+#include "fat/fat_geometry.h"
+
 #include <cstring>
 #include <map>
 #include <set>
@@ -11,8 +13,6 @@ constexpr uint32_t MAX_HEADS = 255;
 constexpr uint32_t MAX_SECTORS_PER_TRACK = 63;
 constexpr int MAX_DRIVE_NUMBER = 99;
 constexpr char DRIVE_PATH_PREFIX[] = "\\\\.\\PhysicalDrive";
-constexpr uint64_t MIN_CLUSTER_BYTES = 512;
-constexpr uint64_t MAX_CLUSTER_BYTES = 65536;
 
 const std::map<std::string, CardCommand> COMMANDS = {
     {"list", CardCommand::List},           {"image", CardCommand::Image},
@@ -121,9 +121,7 @@ bool applyOption(const std::string& name, const std::string& value, CardOptions&
             return fail(error, "--fat takes 0 (chosen by size), 16 or 32.");
         options.fatType = std::stoi(value);
     } else if (name == "--cluster-bytes") {
-        // A FAT cluster is a power of two from one sector to 128 sectors.
-        if (!parseNumber(value, MAX_CLUSTER_BYTES, number) ||
-            (number != 0 && (number < MIN_CLUSTER_BYTES || (number & (number - 1)) != 0)))
+        if (!parseNumber(value, MAX_CLUSTER_BYTES, number) || (number != 0 && !isFatClusterSize(number)))
             return fail(error, "--cluster-bytes takes 0 (chosen by size) or a power of two "
                                "from 512 to 65536.");
         options.clusterBytes = static_cast<uint32_t>(number);
