@@ -32,6 +32,8 @@ constexpr uint32_t FSCTL_LOCK_VOLUME = 0x00090018;
 constexpr uint32_t FSCTL_UNLOCK_VOLUME = 0x0009001C;
 constexpr uint32_t FSCTL_DISMOUNT_VOLUME = 0x00090020;
 constexpr uint32_t IOCTL_DISK_GET_DRIVE_GEOMETRY_EX = 0x000700A0;
+// Succeeds on a writable medium; fails with ERROR_WRITE_PROTECT on a protected one.
+constexpr uint32_t IOCTL_DISK_IS_WRITABLE = 0x00070024;
 constexpr uint32_t IOCTL_DISK_UPDATE_PROPERTIES = 0x00070140;
 constexpr uint32_t IOCTL_STORAGE_GET_HOTPLUG_INFO = 0x002D0C14;
 constexpr uint32_t IOCTL_STORAGE_CHECK_VERIFY = 0x002D4800;
@@ -44,6 +46,7 @@ constexpr uint32_t ERROR_INVALID_FUNCTION = 1;
 constexpr uint32_t ERROR_FILE_NOT_FOUND = 2;
 constexpr uint32_t ERROR_ACCESS_DENIED = 5;
 constexpr uint32_t ERROR_INVALID_HANDLE = 6;
+constexpr uint32_t ERROR_WRITE_PROTECT = 19;
 constexpr uint32_t ERROR_NOT_READY = 21;
 constexpr uint32_t ERROR_SEEK = 25;
 constexpr uint32_t ERROR_WRITE_FAULT = 29;
