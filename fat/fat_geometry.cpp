@@ -34,7 +34,34 @@ uint32_t fat32AutoSectorsPerCluster(uint32_t count)
     return spc;
 }
 
+// Clusters of the data region; the FAT32 root is cluster 2, inside it. Needs
+// the metadata to fit the partition.
+uint64_t dataClusters(const FatGeometry& g)
+{
+    const uint64_t dataStart =
+        g.rootStart() + uint64_t(g.fatType == 16 ? g.rootSectors : 0);
+    return dataStart < g.partitionSectors ? (g.partitionSectors - dataStart) / g.sectorsPerCluster
+                                          : 0;
+}
+
+// The size rule works on an estimate of the data region (it takes a FAT16 root
+// away on FAT32 as well), so on some sizes its FAT falls an entry or more
+// short of the clusters that follow it. Every cluster must have its entry, or
+// a driver may hand out a cluster the FAT cannot describe: grow the FAT by
+// whole sectors until it does. Sizes the rule gets right keep its result.
+void growFatToDescribeEveryCluster(FatGeometry& g)
+{
+    const uint32_t entriesPerSector = SECTOR_BYTES / g.fatEntryBytes;
+    while (uint64_t(g.fatSectors) * entriesPerSector < dataClusters(g) + 2)
+        ++g.fatSectors;
+}
+
 }  // namespace
+
+uint32_t clusterCountOf(const FatGeometry& geometry)
+{
+    return static_cast<uint32_t>(dataClusters(geometry));
+}
 
 uint32_t fatSectorsFor(uint32_t partitionSectors, uint32_t reservedSectors,
                        uint32_t fatEntryBytes, uint32_t sectorsPerCluster)
@@ -112,6 +139,7 @@ bool chooseFatGeometry(uint32_t partitionStart, uint32_t partitionSectors, int32
     bool fits = count > g.reservedSectors + FAT16_ROOT_SECTORS;
     if (fits) {
         g.fatSectors = fatSectorsFor(count, g.reservedSectors, g.fatEntryBytes, spc);
+        growFatToDescribeEveryCluster(g);
         const uint64_t metadata =
             g.reservedSectors + 2 * uint64_t(g.fatSectors) + g.rootSectors;
         fits = metadata <= count;
@@ -124,8 +152,7 @@ bool chooseFatGeometry(uint32_t partitionStart, uint32_t partitionSectors, int32
     // the volume would be read as FAT12 or FAT32 and its FAT misread. FAT32
     // is held to its minimum only when type and cluster size were both asked
     // for; the automatic choice keeps its small FAT32 volumes.
-    const uint32_t dataStart = type == 16 ? g.rootStart() + g.rootSectors : g.rootStart();
-    const uint32_t clusters = (count - dataStart) / spc;
+    const uint32_t clusters = clusterCountOf(g);
     const bool fat16Range = clusters >= FAT16_MIN_CLUSTERS && clusters < FAT32_MIN_CLUSTERS;
     const bool explicitFat32 = fatType == 32 && clusterBytes != 0;
     if ((type == 16 && !fat16Range) || (explicitFat32 && clusters < FAT32_MIN_CLUSTERS)) {

@@ -52,7 +52,13 @@ constexpr bool isFatClusterSize(uint64_t bytes) {
 bool chooseFatGeometry(uint32_t partitionStart, uint32_t partitionSectors, int32_t fatType,
                        uint32_t clusterBytes, FatGeometry& geometry);
 
-// Sectors of one FAT copy for a partition of `partitionSectors` sectors. The
-// 32 sectors of a FAT16 root directory are subtracted for FAT32 as well.
+// Clusters of the volume's data region (cluster 2 onwards). Every one of them
+// has an entry in the FAT that chooseFatGeometry sizes.
+uint32_t clusterCountOf(const FatGeometry& geometry);
+
+// Sectors of one FAT copy for a partition of `partitionSectors` sectors, by
+// the size rule alone. The 32 sectors of a FAT16 root directory are
+// subtracted for FAT32 as well, which leaves the result short on some sizes;
+// chooseFatGeometry grows it until it describes every cluster.
 uint32_t fatSectorsFor(uint32_t partitionSectors, uint32_t reservedSectors,
                        uint32_t fatEntryBytes, uint32_t sectorsPerCluster);

@@ -131,9 +131,7 @@ void buildFsInfoSector(const FatGeometry& g, uint8_t* sector)
     storeLe32(sector + 0x000, 0x41615252);
     storeLe32(sector + 0x1E4, 0x61417272);
     // Every data cluster but the root directory's is free.
-    const uint32_t clusters =
-        (g.partitionSectors - g.reservedSectors - 2 * g.fatSectors) / g.sectorsPerCluster;
-    storeLe32(sector + 0x1E8, clusters - 1);
+    storeLe32(sector + 0x1E8, clusterCountOf(g) - 1);
     storeLe32(sector + 0x1EC, 3);
     storeLe32(sector + 0x1FC, 0xAA550000);
 }

@@ -193,6 +193,54 @@ TEST_F(FatGeometryChoice, RequestsTheArithmeticCannotServeAreRefused)
     EXPECT_EQ(sim.debugLines(), expected);
 }
 
+// Every cluster of the data region needs its FAT entry; where the size rule
+// already gives one, its FAT size stays as it was (cards made before keep
+// their bytes). Sizes: the data partitions of cards that came out short, and
+// a seeded spread over 64 MiB to 2 TiB, automatic and with asked-for clusters.
+TEST(FatSizing, TheFatDescribesEveryClusterAndKeepsTheRuleWhereItDid)
+{
+    platform::SimPlatform sim;
+    platform::ScopedPlatform scoped(sim);
+    struct Request {
+        uint32_t count;
+        int32_t type;
+        uint32_t clusterBytes;
+    };
+    std::vector<Request> requests;
+    for (uint32_t count : {10940265u, 562275u, 1735020u, 2345490u, 2955960u, 1487745u, 524296u,
+                           7000000u, 0xFFFFFFFFu})
+        requests.push_back({count, 0, 0});
+    uint64_t state = 0x9E3779B97F4A7C15ull;
+    for (int i = 0; i < 600; ++i) {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        const uint32_t count = 131072u + static_cast<uint32_t>((state >> 32) % 0xFFFDFFFFull);
+        const uint32_t clusterBytes = i % 3 == 0 ? 0 : 512u << ((state >> 8) % 8);
+        requests.push_back({count, i % 3 == 0 ? 0 : 32, clusterBytes});
+    }
+    int grown = 0;
+    for (const Request& r : requests) {
+        FatGeometry g;
+        if (!chooseFatGeometry(0, r.count, r.type, r.clusterBytes, g))
+            continue;  // refused requests are another test's business
+        SCOPED_TRACE(testing::Message() << r.count << " sectors, FAT" << g.fatType << ", spc "
+                                        << g.sectorsPerCluster);
+        const uint64_t entries = uint64_t(g.fatSectors) * 512 / g.fatEntryBytes;
+        EXPECT_GE(entries, uint64_t(clusterCountOf(g)) + 2);
+        const uint32_t ruled = fatSectorsFor(r.count, g.reservedSectors, g.fatEntryBytes,
+                                             g.sectorsPerCluster);
+        FatGeometry asRuled = g;
+        asRuled.fatSectors = ruled;
+        const bool ruleWasRight = uint64_t(ruled) * 512 / g.fatEntryBytes >=
+                                  uint64_t(clusterCountOf(asRuled)) + 2;
+        if (ruleWasRight)
+            EXPECT_EQ(g.fatSectors, ruled);
+        else
+            EXPECT_LE(g.fatSectors - ruled, 1u) << "grown by more than needed";
+        grown += ruleWasRight ? 0 : 1;
+    }
+    EXPECT_GT(grown, 5);  // the spread reaches sizes the rule got wrong
+}
+
 TEST(FatSectorsFor, UsesSixtyFourBitsForTheProduct)
 {
     // (2^32 - 1 - 33) * 2 overflows 32 bits; the quotient does not.
