@@ -39,6 +39,9 @@ public:
     ImageTarget(const std::string& imagePath, uint32_t heads, uint32_t sectorsPerTrack);
     ~ImageTarget() override;
 
+    // Why the image file last refused a write (a platform error code), 0 when it never did.
+    uint32_t writeError() const { return sim_->imageWriteError(); }
+
 private:
     std::unique_ptr<platform::SimPlatform> sim_;
     std::unique_ptr<platform::ScopedPlatform> scope_;

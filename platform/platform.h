@@ -55,8 +55,10 @@ constexpr uint32_t ERROR_GEN_FAILURE = 31;
 constexpr uint32_t ERROR_SHARING_VIOLATION = 32;
 constexpr uint32_t ERROR_LOCK_VIOLATION = 33;
 constexpr uint32_t ERROR_INVALID_PARAMETER = 87;
+constexpr uint32_t ERROR_DISK_FULL = 112;
 constexpr uint32_t ERROR_NOT_LOCKED = 158;
 constexpr uint32_t ERROR_INSUFFICIENT_BUFFER = 122;
+constexpr uint32_t ERROR_FILE_TOO_LARGE = 223;
 constexpr uint32_t ERROR_MORE_DATA = 234;
 
 // Record layouts (byte offsets inside the DeviceIoControl output buffers).

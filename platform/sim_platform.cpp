@@ -3,6 +3,7 @@
 #include "platform/little_endian.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -392,11 +393,17 @@ bool SimPlatform::transfer(Handle handle, void* read, const void* write, uint32_
         } else {
             moved = moveBytes(open->file, open->position, read, write, amount);
         }
-        // A full file system under the image fails the write like a bad sector.
+        // A full file system under the image fails the write as a full disk
+        // does on Windows; other failures as a bad sector.
         const bool flushed = read != nullptr || std::fflush(open->file) == 0;
         if (std::ferror(open->file) || !flushed || moved != amount) {
+            const int cause = errno;
             std::clearerr(open->file);
-            return fail(read != nullptr ? ERROR_READ_FAULT : ERROR_WRITE_FAULT);
+            if (read != nullptr) return fail(ERROR_READ_FAULT);
+            imageWriteError_ = cause == ENOSPC  ? ERROR_DISK_FULL
+                               : cause == EFBIG ? ERROR_FILE_TOO_LARGE
+                                                : ERROR_WRITE_FAULT;
+            return fail(imageWriteError_);
         }
     }
     open->position += moved;

@@ -111,6 +111,9 @@ public:
     uint64_t readCount() const { return reads_; }
     uint64_t writeCount() const { return writes_; }
     uint64_t flushCount() const { return flushes_; }
+    // The error of the last image write that the file system under the image
+    // refused (ERROR_DISK_FULL, ERROR_FILE_TOO_LARGE, ERROR_WRITE_FAULT); 0 when none.
+    uint32_t imageWriteError() const { return imageWriteError_; }
     // Also echo debug lines to standard error (the demo wants to see them).
     void setEchoDebug(bool echo) { echoDebug_ = echo; }
 
@@ -161,6 +164,7 @@ private:
     mutable std::mutex debugMutex_;
     Handle nextHandle_ = 100;
     uint32_t lastError_ = 0;
+    uint32_t imageWriteError_ = 0;
     uint64_t reads_ = 0, writes_ = 0, flushes_ = 0;
     bool echoDebug_ = false;
     bool recordCalls_ = true;

@@ -17,11 +17,13 @@
 #include "tools/console_report.h"
 #include "tools/image_deployer.h"
 #include "tools/held_back_report.h"
+#include "tools/image_lock.h"
 #include "tools/image_output.h"
 #include "tools/interrupt_cleanup.h"
 #include "tools/partition_entry_check.h"
 #include "util/debug.h"
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -64,6 +66,11 @@ std::unique_ptr<InstallTarget> checkedTarget(CardOptions& options, std::ostream&
 // the drive back.
 int runDiskStage(CardOptions options, std::ostream& out, std::ostream& err, const char* failure,
                  const DiskStage& stage) {
+    // An image is written by one run at a time.
+    ImageLock lock;
+    if (!options.namesDrive() &&
+        (!lock.take(options.target, err) || !checkImageForWriting(options.target, err)))
+        return EXIT_FAILED;
     const std::unique_ptr<InstallTarget> target = checkedTarget(options, err);
     if (!target) return EXIT_FAILED;
     ConsoleReport report(out);
@@ -84,6 +91,8 @@ int runDiskStage(CardOptions options, std::ostream& out, std::ostream& err, cons
         done = drive.release() && done;
     }
     if (!done) {
+        if (const auto* image = dynamic_cast<const ImageTarget*>(target.get()))
+            explainImageWriteError(*image, target->name(), err);
         err << failure << " on " << target->name() << "." << std::endl;
         return EXIT_FAILED;
     }
@@ -137,9 +146,20 @@ int formatCommand(const CardOptions& options, std::ostream& out, std::ostream& e
                         });
 }
 
+// Stage 1 goes in before stage 1.5 finds no room: a card too small for both
+// is refused before either is written.
+bool roomForBootLoader(const HeldDrive& card, std::ostream& err) {
+    const uint64_t needed = STAGE15_FIRST_LBA + grubBootImages().stage15Sectors;
+    if (card.diskSectors() >= needed) return true;
+    err << "The card has " << card.diskSectors() << " sectors; the boot loader needs " << needed
+        << ". Nothing was written." << std::endl;
+    return false;
+}
+
 int bootloaderCommand(const CardOptions& options, std::ostream& out, std::ostream& err) {
     return runDiskStage(options, out, err, "The boot loader could not be written",
-                        [](const HeldDrive& drive, ConsoleReport& report) {
+                        [&err](const HeldDrive& drive, ConsoleReport& report) {
+                            if (!roomForBootLoader(drive, err)) return false;
                             // The installation's span: the stage's steps are
                             // fractions of it that only fit a span of its size.
                             const StageSpan span = INSTALLATION_SPANS.bootloader;
@@ -148,8 +168,39 @@ int bootloaderCommand(const CardOptions& options, std::ostream& out, std::ostrea
                         });
 }
 
-// The boot folder and the firmware exist, and mcopy is there when they go
-// into an image.
+// Where the deployment puts the payload on the card: the boot folder becomes
+// boot/, the firmware boot/bzImage.
+constexpr char CARD_BOOT_FOLDER[] = "boot/";
+constexpr char CARD_FIRMWARE[] = "boot/bzImage";
+
+// The boot files the card's check requires, asked of the payload: a card
+// built without one of them, or with it empty, would fail its own inspect.
+bool payloadHoldsBootFiles(const CardOptions& options, std::ostream& err) {
+    for (const char* required : REQUIRED_BOOT_FILES) {
+        const std::string cardPath = required;
+        const bool firmware = cardPath == CARD_FIRMWARE;
+        const std::string source =
+            firmware ? options.firmwareFile
+                     : (std::filesystem::path(options.filesDir) /
+                        cardPath.substr(std::strlen(CARD_BOOT_FOLDER)))
+                           .string();
+        std::error_code error;
+        if (std::filesystem::is_regular_file(source, error) &&
+            std::filesystem::file_size(source, error) > 0 && !error)
+            continue;
+        if (firmware)
+            err << "The firmware file " << source << " is empty; the card would not boot." << std::endl;
+        else
+            err << "The boot folder " << options.filesDir << " holds no "
+                << cardPath.substr(std::strlen(CARD_BOOT_FOLDER))
+                << " with content; the card would not boot without it." << std::endl;
+        return false;
+    }
+    return true;
+}
+
+// The boot folder and the firmware exist and hold the boot files, and mcopy
+// is there when they go into an image.
 bool checkSources(const CardOptions& options, bool intoImage, std::ostream& err) {
     std::error_code error;
     if (!std::filesystem::is_directory(options.filesDir, error)) {
@@ -160,6 +211,7 @@ bool checkSources(const CardOptions& options, bool intoImage, std::ostream& err)
         err << "The firmware file " << options.firmwareFile << " does not exist." << std::endl;
         return false;
     }
+    if (!payloadHoldsBootFiles(options, err)) return false;
     if (intoImage && !haveMcopy()) {
         err << "Copying files into an image needs mcopy; install mtools." << std::endl;
         return false;
@@ -167,14 +219,19 @@ bool checkSources(const CardOptions& options, bool intoImage, std::ostream& err)
     return true;
 }
 
-// The installation on an existing image file; the boot files go in when given.
-bool installIntoImage(const CardOptions& options, ConsoleReport& report, std::ostream& err) {
+// The installation on an existing image file; the boot files go in when
+// given. `name` is the image as the user named it; `runFiles` are the files
+// of this run, which never go onto the card.
+bool installIntoImage(const CardOptions& options, const std::string& name,
+                      const std::vector<std::string>& runFiles, ConsoleReport& report,
+                      std::ostream& err) {
     const ImageTarget target(options.target, options.heads, options.sectorsPerTrack);
     std::unique_ptr<ImageDeployer> deployer;
     if (!options.filesDir.empty())
-        deployer = std::make_unique<ImageDeployer>(options.target, options.filesDir,
-                                                   options.firmwareFile, err);
+        deployer = std::make_unique<ImageDeployer>(options.target, name, options.filesDir,
+                                                   options.firmwareFile, err, runFiles);
     runInstallation(report, target, deployer.get());
+    if (report.failed()) explainImageWriteError(target, name, err);
     return !report.failed();
 }
 
@@ -185,9 +242,11 @@ int imageCommand(const CardOptions& options, std::ostream& out, std::ostream& er
     if (!output.create(options.imageSectors * SECTOR_BYTES, err)) return EXIT_FAILED;
     CardOptions building = options;
     building.target = output.buildPath();
+    const std::vector<std::string> runFiles = {options.target, ImageLock::pathFor(options.target),
+                                               output.buildPath()};
     // Success is told only once the image is in place under its name.
     HeldBackReport report(out, INSTALLATION_SPANS.finished);
-    if (installIntoImage(building, report, err) && output.commit(err)) {
+    if (installIntoImage(building, options.target, runFiles, report, err) && output.commit(err)) {
         report.release();
         return EXIT_OK;
     }
@@ -207,10 +266,15 @@ int installCommand(CardOptions options, std::ostream& out, std::ostream& err) {
     // image itself is the user's and stays as far as it got.
     InterruptCleanup interrupts;
     if (!options.namesDrive()) {
-        if (!checkImageFile(options.target, err) || !checkSources(options, true, err))
+        // Two runs on one image would interleave their writes: one at a time.
+        ImageLock lock;
+        if (!lock.take(options.target, err) || !checkImageForWriting(options.target, err) ||
+            !checkSources(options, true, err))
             return EXIT_FAILED;
         ConsoleReport report(out);
-        if (installIntoImage(options, report, err)) return EXIT_OK;
+        if (installIntoImage(options, options.target,
+                             {options.target, ImageLock::pathFor(options.target)}, report, err))
+            return EXIT_OK;
         err << "The installation on " << options.target << " failed." << std::endl;
         return EXIT_FAILED;
     }

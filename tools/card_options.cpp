@@ -64,10 +64,15 @@ bool parseGeometry(const std::string& text, uint32_t& heads, uint32_t& sectorsPe
     return true;
 }
 
-// Characters FAT forbids in a volume label, besides the control characters.
+// The 11 bytes of a FAT label field, in printable ASCII: readers decode the
+// field in their own code page, so anything else would show differently on
+// each of them, and a longer label would be cut short.
+constexpr std::size_t MAX_LABEL_BYTES = 11;
+
 bool validLabel(const std::string& label) {
+    if (label.size() > MAX_LABEL_BYTES) return false;
     for (unsigned char c : label)
-        if (c < 0x20 || c == 0x7F || std::strchr("\"*+,./:;<=>?[\\]|", c) != nullptr) return false;
+        if (c < 0x20 || c > 0x7E || std::strchr("\"*+,./:;<=>?[\\]|", c) != nullptr) return false;
     return true;
 }
 
@@ -127,7 +132,7 @@ bool applyOption(const std::string& name, const std::string& value, CardOptions&
         options.clusterBytes = static_cast<uint32_t>(number);
     } else if (name == "--label") {
         if (!validLabel(value))
-            return fail(error, "--label may not hold control characters or any of "
+            return fail(error, "--label takes at most 11 printable ASCII characters other than "
                                "\" * + , . / : ; < = > ? [ \\ ] |, which FAT forbids in a label.");
         options.label = value;
     }

@@ -4,7 +4,9 @@
 #include "disk/raw_disk.h"
 #include "platform/little_endian.h"
 
+#include <cerrno>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 
 namespace {
@@ -65,6 +67,42 @@ bool checkImageFile(const std::string& path, std::ostream& err) {
         return false;
     }
     return true;
+}
+
+bool checkImageForWriting(const std::string& path, std::ostream& err) {
+    if (!checkImageFile(path, err)) return false;
+    std::error_code error;
+    const uint64_t sectors = std::filesystem::file_size(path, error) / SECTOR_BYTES;
+    if (!error && sectors > UINT32_MAX) {
+        err << "The image file " << path << " holds " << sectors
+            << " sectors; t6-card writes images of up to " << UINT32_MAX << " sectors (2 TiB)."
+            << std::endl;
+        return false;
+    }
+    // Opened as the simulated drive opens it: for reading and writing, nothing truncated.
+    errno = 0;
+    if (!std::fstream(path, std::ios::in | std::ios::out | std::ios::binary)) {
+        const int cause = errno;
+        err << "The image file " << path << " cannot be opened for writing"
+            << (cause != 0 ? ": " + std::generic_category().message(cause) : std::string()) << "."
+            << std::endl;
+        return false;
+    }
+    return true;
+}
+
+void explainImageWriteError(const ImageTarget& image, const std::string& name, std::ostream& err) {
+    switch (image.writeError()) {
+    case platform::ERROR_DISK_FULL:
+        err << "The file system holding " << name << " is full." << std::endl;
+        break;
+    case platform::ERROR_FILE_TOO_LARGE:
+        err << name << " has reached the largest file this process may write (ulimit -f)."
+            << std::endl;
+        break;
+    default:
+        break;
+    }
 }
 
 bool checkRemovableDrive(int driveNumber, bool requireRemovable, std::ostream& err) {

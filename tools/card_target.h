@@ -23,6 +23,16 @@ std::unique_ptr<InstallTarget> makeTarget(const CardOptions& options, std::ostre
 // reason goes to `err` otherwise. Block devices are reached by drive number.
 bool checkImageFile(const std::string& path, std::ostream& err);
 
+// An image about to be written: an image file as above that this process may
+// write and whose sectors the raw disk layer can number (below 2^32). The
+// reason goes to `err` otherwise, naming the file.
+bool checkImageForWriting(const std::string& path, std::ostream& err);
+
+// The file system's refusal of an image write, as a sentence naming the image
+// as `name`: a full file system or the process's file size limit. Nothing for
+// other failures, whose debug lines say enough.
+void explainImageWriteError(const ImageTarget& image, const std::string& name, std::ostream& err);
+
 // Refuses a drive that cannot be opened or (with `requireRemovable`) whose
 // media are not removable, as told by the drive's hot-plug record. Opens for
 // reading only and closes again.

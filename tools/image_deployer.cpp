@@ -6,18 +6,64 @@
 #include "disk/raw_disk.h"
 #include "platform/little_endian.h"
 #include "tools/interrupt_cleanup.h"
+#include "tools/payload_names.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStandardPaths>
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
+#include <system_error>
 #include <utility>
+
+namespace fs = std::filesystem;
 
 namespace {
 
 constexpr char MCOPY[] = "mcopy";
-constexpr int MCOPY_TIMEOUT_MS = 300000;
+// mcopy's time grows with the number of files in a folder far more than with
+// their bytes, so no limit fits every payload: it runs until it ends, and an
+// interrupt stops it.
+constexpr int NO_TIME_LIMIT = -1;
+
+fs::path absolute(const std::string& path) {
+    std::error_code error;
+    const fs::path resolved = fs::weakly_canonical(path, error);
+    return error ? fs::absolute(path, error) : resolved;
+}
+
+bool inside(const fs::path& path, const fs::path& folder) {
+    const fs::path relative = path.lexically_relative(folder);
+    return !relative.empty() && *relative.begin() != "..";
+}
+
+// Copies `source` to `destination` as the deployment's copier does, but
+// without the paths in `leftOut`: only the folders on the way to one of them
+// are walked here, everything else goes through the copier whole.
+bool stagePayload(const fs::path& source, const fs::path& destination,
+                  const std::vector<fs::path>& leftOut) {
+    std::error_code error;
+    const bool realFolder = fs::is_directory(fs::symlink_status(source, error));
+    const fs::path resolved = absolute(source.string());
+    const bool holdsLeftOut = std::any_of(leftOut.begin(), leftOut.end(), [&](const fs::path& p) {
+        return inside(p, resolved);
+    });
+    if (!realFolder || !holdsLeftOut)
+        return copyDirectory(QString::fromStdString(source.string()),
+                             QString::fromStdString(destination.string()));
+    if (!fs::create_directory(destination, error)) return false;
+    for (const fs::directory_entry& entry : fs::directory_iterator(source, error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.front() == '.') continue;  // the copier's rule
+        if (std::find(leftOut.begin(), leftOut.end(), absolute(entry.path().string())) !=
+            leftOut.end())
+            continue;
+        if (!stagePayload(entry.path(), destination / name, leftOut)) return false;
+    }
+    return !error;
+}
 
 }  // namespace
 
@@ -25,10 +71,12 @@ bool haveMcopy() {
     return !QStandardPaths::findExecutable(MCOPY).isEmpty();
 }
 
-ImageDeployer::ImageDeployer(std::string imagePath, std::string bootFolder, std::string firmware,
-                             std::ostream& err)
-    : imagePath_(std::move(imagePath)), bootFolder_(std::move(bootFolder)),
-      firmware_(std::move(firmware)), err_(err) {}
+ImageDeployer::ImageDeployer(std::string imagePath, std::string imageName, std::string bootFolder,
+                             std::string firmware, std::ostream& err,
+                             std::vector<std::string> runFiles)
+    : imagePath_(std::move(imagePath)), imageName_(std::move(imageName)),
+      bootFolder_(std::move(bootFolder)),
+      firmware_(std::move(firmware)), err_(err), runFiles_(std::move(runFiles)) {}
 
 ImageDeployer::~ImageDeployer() = default;
 
@@ -39,7 +87,7 @@ bool ImageDeployer::findVolume(int) {
     if (image.read(reinterpret_cast<char*>(entry), sizeof entry))
         partitionStart_ = loadLe32(entry + MBR_ENTRY_FIRST_SECTOR);
     if (partitionStart_ == 0) {
-        err_ << "The boot partition of " << imagePath_ << " cannot be found." << std::endl;
+        err_ << "The boot partition of " << imageName_ << " cannot be found." << std::endl;
         return false;
     }
     return true;
@@ -56,16 +104,26 @@ bool ImageDeployer::openVolume() {
 }
 
 bool ImageDeployer::copyBootFolder() {
-    const QString root = staging_->path() + QStringLiteral("/");
-    if (!copyDirectory(QString::fromStdString(bootFolder_), bootFolderDestination(root))) {
+    const QString staged = bootFolderDestination(staging_->path() + QStringLiteral("/"));
+    std::vector<fs::path> leftOut;
+    for (const std::string& path : runFiles_) leftOut.push_back(absolute(path));
+    if (!stagePayload(bootFolder_, staged.toStdString(), leftOut)) {
         err_ << "The boot folder " << bootFolder_ << " could not be copied." << std::endl;
         return false;
     }
-    return mcopy({QStringLiteral("-s"), bootFolderDestination(root), QStringLiteral("::/")},
-                 "the boot folder");
+    std::string reason;
+    if (!payloadNamesFitFat(staged.toStdString(), reason)) {
+        err_ << "The boot folder " << bootFolder_ << " cannot go onto the card: " << reason
+             << std::endl;
+        return false;
+    }
+    bootFolderCopied_ = mcopy({QStringLiteral("-s"), staged, QStringLiteral("::/")},
+                              "the boot folder");
+    return bootFolderCopied_;
 }
 
 bool ImageDeployer::copyFirmware() {
+    if (!bootFolderCopied_) return false;
     const QString staged = staging_->path() + QStringLiteral("/bzImage");
     if (!copyDirectory(QString::fromStdString(firmware_), staged)) {
         err_ << "The firmware " << firmware_ << " could not be copied." << std::endl;
@@ -94,11 +152,22 @@ bool ImageDeployer::mcopy(const QStringList& arguments, const std::string& what)
     process.start(QString::fromLatin1(MCOPY),
                   QStringList{QStringLiteral("-Q"), QStringLiteral("-i"), image} + arguments);
     const InterruptChild stopOnInterrupt(process.processId());
-    if (!process.waitForFinished(MCOPY_TIMEOUT_MS) || process.exitStatus() != QProcess::NormalExit ||
-        process.exitCode() != 0) {
-        err_ << "mcopy could not write " << what << " into " << imagePath_ << ": "
-             << process.readAll().trimmed().toStdString() << std::endl;
-        return false;
-    }
-    return true;
+    process.waitForFinished(NO_TIME_LIMIT);
+    const bool started = process.error() != QProcess::FailedToStart;
+    if (started && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
+        return true;
+    // mcopy asks its questions (a name clash, a name it cannot store) on the
+    // terminal only; without one it ends with no word at all.
+    std::string reason = process.readAll().trimmed().toStdString();
+    if (!started)
+        reason = "it could not be started (" + process.errorString().toStdString() + ")";
+    else if (reason.empty())
+        reason = process.exitStatus() == QProcess::NormalExit
+                     ? "it ended with status " + std::to_string(process.exitCode()) +
+                           " and gave no reason"
+                     : "it crashed";
+    if (!reason.empty() && reason.back() == '.') reason.pop_back();
+    err_ << "mcopy could not write " << what << " into " << imageName_ << ": " << reason << "."
+         << std::endl;
+    return false;
 }

@@ -3,7 +3,8 @@
 // into the FAT volume of partition 0 with mtools' mcopy, which needs neither
 // root nor a FAT driver. The files are gathered with the deployment's own
 // copier first, so the same rules hold (entries whose name starts with a dot
-// stay behind).
+// stay behind). The run's own files (the image, its lock, its temporary) stay
+// behind too when they lie inside the boot folder.
 
 #include "deploy/file_deployer.h"
 #include "tools/interrupt_cleanup.h"
@@ -14,12 +15,15 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <vector>
 
 class ImageDeployer final : public FileDeployer {
 public:
-    // Reasons for a failure go to `err`.
-    ImageDeployer(std::string imagePath, std::string bootFolder, std::string firmware,
-                  std::ostream& err);
+    // Reasons for a failure go to `err`, naming the image as `imageName` (the
+    // user's name for it, where it is built under another). `runFiles` are the
+    // paths this run writes, never copied onto the card.
+    ImageDeployer(std::string imagePath, std::string imageName, std::string bootFolder,
+                  std::string firmware, std::ostream& err, std::vector<std::string> runFiles = {});
     ~ImageDeployer() override;
 
     // The boot volume is the one partition entry 0 of the image's MBR points at.
@@ -33,9 +37,14 @@ private:
     bool mcopy(const QStringList& arguments, const std::string& what);
 
     std::string imagePath_;
+    std::string imageName_;
     std::string bootFolder_;
     std::string firmware_;
     std::ostream& err_;
+    std::vector<std::string> runFiles_;
+    // The firmware goes into the boot folder: without it, its copy fails too
+    // and would only add a second message for the same fault.
+    bool bootFolderCopied_ = false;
     uint32_t partitionStart_ = 0;
     std::unique_ptr<QTemporaryDir> staging_;
     std::unique_ptr<InterruptPath> stagingCleanup_;  // removed too when interrupted

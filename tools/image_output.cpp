@@ -2,19 +2,12 @@
 
 #include "tools/os_services.h"
 
-#include <QString>
 #include <QTemporaryFile>
 
 #include <filesystem>
 #include <system_error>
 
 namespace fs = std::filesystem;
-
-namespace {
-
-constexpr char LOCK_SUFFIX[] = ".lock";
-
-}  // namespace
 
 ImageOutput::ImageOutput(const std::string& path, bool replace) : path_(path), replace_(replace) {}
 
@@ -48,20 +41,7 @@ bool ImageOutput::checkTarget(std::ostream& err) const {
 
 bool ImageOutput::create(uint64_t bytes, std::ostream& err) {
     if (!checkTarget(err)) return false;
-    const std::string lockPath = path_ + LOCK_SUFFIX;
-    lock_ = std::make_unique<QLockFile>(QString::fromStdString(lockPath));
-    // A lock file counts as stale only when its process has gone, never by age.
-    lock_->setStaleLockTime(0);
-    if (!lock_->tryLock(0)) {
-        err << (lock_->error() == QLockFile::LockFailedError
-                    ? "Another run is building " + path_ + " (" + lockPath + " is held); "
-                      "it is left alone."
-                    : "The lock file " + lockPath + " cannot be created.")
-            << std::endl;
-        lock_.reset();
-        return false;
-    }
-    lockCleanup_ = std::make_unique<InterruptPath>(lockPath);
+    if (!lock_.take(path_, err)) return false;
 
     // Beside the output, so that the final rename stays on one file system.
     const fs::path output(path_);

@@ -6,9 +6,8 @@
 // concurrent run on the same output is refused by a lock, and a failed or
 // interrupted build leaves nothing behind.
 
+#include "tools/image_lock.h"
 #include "tools/interrupt_cleanup.h"
-
-#include <QLockFile>
 
 #include <cstdint>
 #include <memory>
@@ -39,6 +38,6 @@ private:
     std::string path_;
     bool replace_;
     std::string temporary_;
-    std::unique_ptr<QLockFile> lock_;
-    std::unique_ptr<InterruptPath> lockCleanup_, temporaryCleanup_;
+    ImageLock lock_;
+    std::unique_ptr<InterruptPath> temporaryCleanup_;
 };

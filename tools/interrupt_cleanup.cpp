@@ -29,7 +29,10 @@ void cleanUpAndEnd(int exitStatus) {
     for (int64_t pid : r.children) stopProcess(pid);
     for (const std::string& path : r.paths) {
         std::error_code error;
-        const bool removed = std::filesystem::remove_all(path, error) > 0 && !error;
+        // The interrupted run may have removed it itself meanwhile.
+        std::filesystem::remove_all(path, error);
+        const bool removed =
+            !error && !std::filesystem::exists(std::filesystem::symlink_status(path, error));
         std::fprintf(stderr, removed ? "Interrupted: %s has been removed.\n"
                                      : "Interrupted: %s could not be removed.\n",
                      path.c_str());

@@ -13,7 +13,10 @@ namespace {
 
 std::atomic<void (*)(int)> currentHandler{nullptr};
 int wakePipe[2] = {-1, -1};
-const int INTERRUPT_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+// Besides the stop requests: a closed output pipe (t6-card image ... | head)
+// and the file size limit (ulimit -f) end the run as well, and must not leave
+// its files behind either.
+const int INTERRUPT_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ};
 
 // Signal context: only write(2), which is async-signal-safe; the work happens
 // on the waiting thread, where locks and allocation are allowed.

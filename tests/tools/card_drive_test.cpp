@@ -47,6 +47,13 @@ protected:
         return sim.drive(number);
     }
 
+    // The boot files a card needs, in `folder` (the payload's boot folder).
+    void writeBootFiles(const std::string& folder) {
+        std::filesystem::create_directories(folder + "/grub");
+        writeWholeFile(folder + "/grub/stage2", "STAGE2");
+        writeWholeFile(folder + "/grub/menu.lst", "timeout 0\n");
+    }
+
     bool called(const std::string& name, uint32_t code) const {
         for (const platform::SimCall& call : sim.calls())
             if (call.name == name && call.code == code) return true;
@@ -160,6 +167,7 @@ TEST_F(CardDrives, AFailedOpenOrABusyVolumeWritesNothingAndReleasesTheVolumes) {
     sim.addVolume('F', volume);
     sim.addVolume('G', volume);
     writeWholeFile(dir.file("fw.bin"), "FIRMWARE");
+    writeBootFiles(dir.path());
     enum Fault { DRIVE_LOCK_REFUSED, BUSY_VOLUME, THIRD_VOLUME };
     struct Case {
         Fault fault;
@@ -223,8 +231,7 @@ TEST_F(CardDrives, InstallRebuildsAConfirmedCardAndDeploysItsFiles) {
     volume.driveNumber = 2;
     std::filesystem::create_directories(volume.directory);
     sim.addVolume('E', volume);
-    std::filesystem::create_directories(dir.file("files/boot/grub"));
-    writeWholeFile(dir.file("files/boot/grub/menu.lst"), "timeout 0\n");
+    writeBootFiles(dir.file("files/boot"));
     writeWholeFile(dir.file("fw.bin"), "FIRMWARE");
 
     // By number, and on Linux by device path: /dev/sdc is drive 2.
@@ -269,7 +276,7 @@ TEST_F(CardDrives, InstallRebuildsAConfirmedCardAndDeploysItsFiles) {
 TEST_F(CardDrives, DevicePathsThatAreNoRemovableDriveAreRefusedBeforeAnyWrite) {
     addDrive(0, CARD_BYTES, false);
     addDrive(2, CARD_BYTES, true);
-    std::filesystem::create_directories(dir.file("files/boot"));
+    writeBootFiles(dir.file("files/boot"));
     writeWholeFile(dir.file("fw.bin"), "FIRMWARE");
     struct Case {
         std::string drive;

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -114,6 +115,9 @@ TEST(CardUsage, ImageOnAFullFileSystemFails) {
     EXPECT_EQ(runCommand("unshare -rm sh -c " + shellQuoted(build), &output), 1)
         << output;
     EXPECT_NE(output.find("Unable to write sector"), std::string::npos) << output;
+    EXPECT_NE(output.find("The file system holding " + full + "/card.img is full.\n"),
+              std::string::npos)
+        << output;
     EXPECT_NE(output.find("Finished - an error occurred"), std::string::npos) << output;
     EXPECT_EQ(output.find("Finished successfully"), std::string::npos) << output;
 }
@@ -175,7 +179,8 @@ TEST(CardOutput, ASecondRunIsRefusedAndAnInterruptedRunLeavesNothingBehind) {
     TempDir dir;
     // An mcopy that stays until it is stopped, so the run can be caught in its copy step.
     ASSERT_EQ(runCommand("cd " + shellQuoted(dir.path()) +
-                         " && mkdir bin tmp boot && printf 'x' > boot/stage2 && printf 'f' > fw"
+                         " && mkdir bin tmp boot boot/grub && printf 'x' > boot/grub/stage2"
+                         " && printf 'm' > boot/grub/menu.lst && printf 'f' > fw"
                          " && printf '#!/bin/sh\\necho $$ > mcopy.pid\\nexec sleep 30\\n' > bin/mcopy"
                          " && chmod +x bin/mcopy"), 0);
     std::string card;
@@ -188,21 +193,27 @@ TEST(CardOutput, ASecondRunIsRefusedAndAnInterruptedRunLeavesNothingBehind) {
         " --files boot --firmware fw >/dev/null 2>first.err &\n"
         "first=$!\n"
         "for i in $(seq 400); do [ -s mcopy.pid ] && break; sleep 0.05; done\n" +
-        tool + card + " --force >/dev/null 2>second.err; echo $? > second.status\n"
+        tool + card + " --force >/dev/null 2>second.err; echo $? > second.status\n" +
+        // install takes the same lock: one run writes an image at a time.
+        tool + " install out.img --geometry 16/63 --files boot --firmware fw >/dev/null "
+        "2>third.err; echo $? > third.status\n"
         "kill -TERM $first; wait $first; echo $? > first.status\n"
         "state=$(ps -o stat= -p \"$(cat mcopy.pid)\"); case \"$state\" in ''|Z*) ;; *) echo running > mcopy.state;; esac\n"
         "rm -f mcopy.pid\n";
     ASSERT_EQ(runCommand(script), 0);
-    EXPECT_EQ(readWholeFile(dir.file("second.status")), "1\n");
-    EXPECT_NE(readWholeFile(dir.file("second.err")).find("Another run is building out.img"),
-              std::string::npos)
-        << readWholeFile(dir.file("second.err"));
+    for (const char* run : {"second", "third"}) {
+        EXPECT_EQ(readWholeFile(dir.file(run + std::string(".status"))), "1\n") << run;
+        const std::string said = readWholeFile(dir.file(run + std::string(".err")));
+        EXPECT_EQ(said, "Another run is writing out.img (out.img.lock is held); it is left alone.\n")
+            << run;
+    }
     EXPECT_EQ(readWholeFile(dir.file("first.status")), "143\n");
     EXPECT_NE(readWholeFile(dir.file("first.err")).find("has been removed"), std::string::npos);
     EXPECT_EQ(readWholeFile(dir.file("mcopy.state")), "");
     // No image, no temporary, no lock, no staging folder.
     EXPECT_EQ(listing(dir.path()),
-              "bin\nboot\nfirst.err\nfirst.status\nfw\nsecond.err\nsecond.status\ntmp\n");
+              "bin\nboot\nfirst.err\nfirst.status\nfw\nsecond.err\nsecond.status\nthird.err\n"
+              "third.status\ntmp\n");
     EXPECT_EQ(listing(dir.file("tmp")), "");
 }
 
@@ -319,6 +330,107 @@ TEST_F(CardImage, PayloadWithALinkIsRefused) {
     EXPECT_EQ(runCommand("ls -A " + shellQuoted(dir.file("tmp")), &left), 0);
     EXPECT_EQ(left, "");
     EXPECT_FALSE(std::ifstream(dir.file("linked.img")).good());
+}
+
+// Runs found faulty by probing the command line as a careless technician
+// would: each is refused before anything is written, or reported in plain
+// words, and leaves nothing of its own behind. Every row runs in a folder of
+// its own beside the fixture's payload (../files/boot, ../t6-board.fw), with
+// the tool as $T6 and the test card's size and geometry as $CARD.
+TEST_F(CardImage, FaultyRunsAreRefusedOrReportedAndLeaveNothingBehind) {
+    struct Row {
+        const char* what;
+        std::string shell;
+        int status;
+        std::string said;  // a piece of the run's output; empty for none
+        // What the row's folder must hold afterwards, sorted; and more checks.
+        std::string left;
+        std::function<void(const std::string& folder, const std::string& output)> check;
+    };
+    const std::string payload = "--files ../files/boot --firmware ../t6-board.fw";
+    const auto zeros = [](std::size_t bytes) {
+        return [bytes](const std::string& folder, const std::string&) {
+            EXPECT_EQ(readWholeFile(folder + "/s.img"), std::string(bytes, '\0'));
+        };
+    };
+    const auto noFirmwareLine = [](const std::string&, const std::string& output) {
+        EXPECT_EQ(output.find("the firmware"), std::string::npos);
+    };
+    const std::string clash = "cp -r ../files/boot p && echo x > p/grub/Menu.lst && ";
+    const std::vector<Row> rows = {
+        {"label of 12 characters",
+         "$T6 format ../card.img --partition 0 --label ABCDEFGHIJKL --geometry 16/63", 2,
+         "--label takes at most 11 printable ASCII characters", "", nullptr},
+        {"label outside ASCII",
+         "$T6 format ../card.img --partition 0 --label 'caf\xC3\xA9' --geometry 16/63", 2,
+         "--label takes at most 11 printable ASCII characters", "", nullptr},
+        {"empty firmware", ": > fw && $T6 image out.img $CARD --files ../files/boot --firmware fw", 1,
+         "The firmware file fw is empty", "fw\n", nullptr},
+        {"empty boot folder", "mkdir p && $T6 image out.img $CARD --files p --firmware ../t6-board.fw",
+         1, "The boot folder p holds no grub/stage2", "p\n", nullptr},
+        {"boot loader on one sector", "head -c 512 /dev/zero > s.img && $T6 bootloader s.img", 1,
+         "The card has 1 sectors; the boot loader needs 18. Nothing was written.", "s.img\n",
+         zeros(512)},
+        {"boot loader on nine sectors", "head -c 4608 /dev/zero > s.img && $T6 bootloader s.img", 1,
+         "Nothing was written.", "s.img\n", zeros(4608)},
+        {"image inside its own payload",
+         "cp -r ../files/boot p && $T6 image p/out.img $CARD --files p --firmware ../t6-board.fw",
+         0, "", "p\n",
+         [](const std::string& folder, const std::string&) {
+             std::string listing;
+             runCommand("MTOOLS_SKIP_CHECK=1 mdir -b -/ -i " + shellQuoted(folder + "/p/out.img") +
+                            "@@" + std::to_string(TEST_BOOT_START * 512) + " ::/boot",
+                        &listing);
+             EXPECT_NE(listing.find("stage2"), std::string::npos) << listing;
+             EXPECT_EQ(listing.find("out.img"), std::string::npos) << listing;
+         }},
+        {"names that differ only in case",
+         clash + "$T6 image out.img $CARD --files p --firmware ../t6-board.fw", 1,
+         "grub/Menu.lst differ only in case, which FAT does not tell apart.", "p\n",
+         noFirmwareLine},
+        {"control character in a name",
+         "cp -r ../files/boot p && echo x > \"p/a$(printf '\\001')b\" && "
+         "$T6 image out.img $CARD --files p --firmware ../t6-board.fw",
+         1, "cannot go onto the card: a\\x01b holds a character that FAT does not allow", "p\n",
+         noFirmwareLine},
+        {"character FAT forbids",
+         "cp -r ../files/boot p && echo x > 'p/grub/a*b' && "
+         "$T6 image out.img $CARD --files p --firmware ../t6-board.fw",
+         1, "grub/a*b holds a character that FAT does not allow", "p\n", noFirmwareLine},
+        {"mcopy failing without a word",
+         "mkdir bin && printf '#!/bin/sh\\nexit 3\\n' > bin/mcopy && chmod +x bin/mcopy && "
+         "PATH=\"$PWD/bin:$PATH\" $T6 image out.img $CARD " + payload,
+         1, "mcopy could not write the boot folder into out.img: it ended with status 3 and gave "
+            "no reason.", "bin\n", noFirmwareLine},
+        {"output pipe closed", "{ sleep 1; $T6 image out.img $CARD; echo $? > status; } | true; "
+                               "exit $(cat status)",
+         141, "", "status\n", nullptr},
+        {"file size limit", "ulimit -f 1000 && $T6 image out.img $CARD", 153, "", "", nullptr},
+        {"install on an image past 2 TiB",
+         "truncate -s 3T big.img && $T6 install big.img " + payload, 1,
+         "The image file big.img holds 6442450944 sectors; t6-card writes images of up to "
+         "4294967295 sectors (2 TiB).", "big.img\n",
+         [](const std::string&, const std::string& output) {
+             EXPECT_EQ(output.find("PhysicalDrive"), std::string::npos) << output;
+         }},
+    };
+    int number = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::string folder = dir.file("row" + std::to_string(++number));
+        std::filesystem::create_directory(folder);
+        std::string output;
+        const int status = runCommand(
+            "cd " + shellQuoted(folder) + " && T6=" + shellQuoted(ZEL_T6_CARD) + " CARD='--sectors " +
+                std::to_string(TEST_CARD_SECTORS) + " --geometry 16/63' && " + row.shell,
+            &output);
+        EXPECT_EQ(status, row.status) << output;
+        EXPECT_NE(output.find(row.said), std::string::npos) << output;
+        EXPECT_EQ(listing(folder), row.left);
+        if (row.check) row.check(folder, output);
+    }
+    // The labels were refused before the card was touched.
+    EXPECT_EQ(inspect().status, 0);
 }
 
 TEST_F(CardImage, WrongTypeByteIsFound) {

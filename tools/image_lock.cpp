@@ -1,0 +1,24 @@
+#include "tools/image_lock.h"
+
+#include <QString>
+
+std::string ImageLock::pathFor(const std::string& imagePath) {
+    return imagePath + ".lock";
+}
+
+bool ImageLock::take(const std::string& imagePath, std::ostream& err) {
+    const std::string lockPath = pathFor(imagePath);
+    lock_ = std::make_unique<QLockFile>(QString::fromStdString(lockPath));
+    lock_->setStaleLockTime(0);
+    if (!lock_->tryLock(0)) {
+        err << (lock_->error() == QLockFile::LockFailedError
+                    ? "Another run is writing " + imagePath + " (" + lockPath + " is held); "
+                      "it is left alone."
+                    : "The lock file " + lockPath + " cannot be created.")
+            << std::endl;
+        lock_.reset();
+        return false;
+    }
+    cleanup_ = std::make_unique<InterruptPath>(lockPath);
+    return true;
+}
