@@ -66,7 +66,8 @@ std::unique_ptr<InstallTarget> checkedTarget(CardOptions& options, std::ostream&
 // the drive back.
 int runDiskStage(CardOptions options, std::ostream& out, std::ostream& err, const char* failure,
                  const DiskStage& stage) {
-    // An image is written by one run at a time.
+    // An image is written by one run at a time; an interrupt removes the lock.
+    InterruptCleanup interrupts;
     ImageLock lock;
     if (!options.namesDrive() &&
         (!lock.take(options.target, err) || !checkImageForWriting(options.target, err)))
@@ -179,20 +180,19 @@ bool payloadHoldsBootFiles(const CardOptions& options, std::ostream& err) {
     for (const char* required : REQUIRED_BOOT_FILES) {
         const std::string cardPath = required;
         const bool firmware = cardPath == CARD_FIRMWARE;
+        const std::string inFolder = cardPath.substr(std::strlen(CARD_BOOT_FOLDER));
         const std::string source =
             firmware ? options.firmwareFile
-                     : (std::filesystem::path(options.filesDir) /
-                        cardPath.substr(std::strlen(CARD_BOOT_FOLDER)))
-                           .string();
+                     : (std::filesystem::path(options.filesDir) / inFolder).string();
         std::error_code error;
         if (std::filesystem::is_regular_file(source, error) &&
             std::filesystem::file_size(source, error) > 0 && !error)
             continue;
         if (firmware)
-            err << "The firmware file " << source << " is empty; the card would not boot." << std::endl;
+            err << "The firmware file " << source << " is empty; the card would not boot."
+                << std::endl;
         else
-            err << "The boot folder " << options.filesDir << " holds no "
-                << cardPath.substr(std::strlen(CARD_BOOT_FOLDER))
+            err << "The boot folder " << options.filesDir << " holds no " << inFolder
                 << " with content; the card would not boot without it." << std::endl;
         return false;
     }

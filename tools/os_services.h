@@ -15,8 +15,9 @@ void stopProcess(int64_t pid);
 
 // Calls `handler` with the exit status to use (128 + signal number) on its own
 // thread when the process is asked to stop (SIGINT, SIGTERM, SIGHUP; a console
-// Ctrl-C or close) or would be ended by its output (SIGPIPE, SIGXFSZ). The handler is expected to end the process. Installed once
-// per process; later calls only replace the handler.
+// Ctrl-C or close) or would be ended by its output (SIGPIPE, SIGXFSZ). The
+// handler is expected to end the process. Installed once per process; later
+// calls only replace the handler.
 void onInterrupt(void (*handler)(int exitStatus));
 
 // Gives the interrupt signals back to their default behaviour.

@@ -138,7 +138,7 @@ TEST(SectorIo, FailedAndShortTransfersAreFalse) {
 }
 
 // A file system under the image that refuses bytes (here the process's file
-// size limit, which fails a write as a full disk does) fails that write.
+// size limit) fails that write, with the error Windows gives a file too large.
 TEST(SectorIo, WriteRefusedByTheImageFileSystemIsFalse) {
 #if __has_include(<sys/resource.h>)
     SimCard card(64ull << 20);
@@ -159,7 +159,8 @@ TEST(SectorIo, WriteRefusedByTheImageFileSystemIsFalse) {
     std::signal(SIGXFSZ, handler);
     EXPECT_TRUE(below);
     EXPECT_FALSE(beyond);
-    EXPECT_EQ(error, platform::ERROR_WRITE_FAULT);
+    EXPECT_EQ(error, platform::ERROR_FILE_TOO_LARGE);
+    EXPECT_EQ(card.sim.imageWriteError(), platform::ERROR_FILE_TOO_LARGE);
     EXPECT_TRUE(releaseDisk(handle));
 #else
     GTEST_SKIP() << "no file size limit to refuse a write";
