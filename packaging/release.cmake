@@ -81,15 +81,15 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://velmor.example/t6/recovery")
 # Libraries from the binaries; mtools (t6-card copies into images with
 # mcopy) and pkexec (the wizard asks for root through it) are run by name.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "mtools, pkexec | policykit-1")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "mtools, pkexec")
+# CPack puts the summary first and indents these paragraphs itself.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "Compact Flash boot card recovery for the Velmor T6
- A wizard that rebuilds the Compact Flash boot card of a Velmor T6 System
- Processor: it lists the removable drives with media, and on the card the
- technician picks and confirms it writes a new partition table, formats the
- boot and data partitions, writes the GRUB legacy boot loader and copies the
- boot files onto the card.
- .
- Also t6-card, its command-line companion, which rebuilds cards without the
- wizard, prepares card images and checks a card without rewriting it.")
+    "A wizard that rebuilds the Compact Flash boot card of a Velmor T6 System
+Processor: it lists the removable drives with media, and on the card the
+technician picks and confirms it writes a new partition table, formats the
+boot and data partitions, writes the GRUB legacy boot loader and copies the
+boot files onto the card.
+
+Also t6-card, its command-line companion, which rebuilds cards without the
+wizard, prepares card images and checks a card without rewriting it.")
 include(CPack)
