@@ -1,5 +1,7 @@
 #include "main/version.h"
 
+// The one place the version is set: the build reads the release packages'
+// version from this line (cmake/release_version.cmake).
 const ProgramVersion programVersion = {5, 3, 0, 0};
 
 namespace {
@@ -27,4 +29,11 @@ QString versionString(const ProgramVersion& version, bool fullForm) {
         text += numberToString(static_cast<int>(version.releaseTag & RELEASE_NUMBER_MASK));
     }
     return QString::fromStdString(text);
+}
+
+std::string versionNumbers(const ProgramVersion& version) {
+    return numberToString(static_cast<unsigned>(version.major)) + "." +
+           numberToString(static_cast<unsigned>(version.minor)) + "." +
+           numberToString(static_cast<unsigned>(version.patch)) + "." +
+           numberToString(static_cast<unsigned>(version.releaseTag));
 }

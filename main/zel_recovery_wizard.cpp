@@ -2,7 +2,9 @@
 
 #include "main/drive_discovery.h"
 #include "main/raise_requests.h"
+#include "main/run_log.h"
 #include "main/version.h"
+#include "main/wizard_help.h"
 #include "platform/elevation.h"
 #include "platform/single_instance.h"
 #include "util/debug.h"
@@ -89,6 +91,7 @@ bool ZelRecoveryWizard::validateCurrentPage() {
                 qobject_cast<ZelRecoveryInstallPage*>(page(INSTALL_PAGE_ID));
             ASSERT(installPage);
             installPage->driveNumber = number;
+            setRunLogDrive(numberToString(number) + ": " + text.toStdString());
         }
     }
     return QWizard::validateCurrentPage();
@@ -358,17 +361,23 @@ int raiseRunningWizard(const QString& title) {
 }  // namespace
 
 int zelRecoveryMain(int argc, char** argv) {
+    const int answered = answerInfoOption(argc, argv);
+    if (answered >= 0) return answered;
     const QString title = wizardWindowTitle(versionString(programVersion, false));
     if (!platform::claimSingleInstance(INSTANCE_GUARD_NAME)) return raiseRunningWizard(title);
 
+    bool elevated = true;
     if (platform::needsElevation()) {
         // The elevated copy takes the guard over; this one only waits for it.
         platform::releaseSingleInstance();
         int exitCode = 0;
         if (platform::runElevatedCopy(argc, argv, &exitCode)) return exitCode;
-        debugPrint("Running without administrator rights: no drive can be opened\n");
         if (!platform::claimSingleInstance(INSTANCE_GUARD_NAME)) return raiseRunningWizard(title);
+        elevated = false;
     }
+    // Only the process that shows the wizard keeps a log.
+    startRunLog("zel_recovery_wizard", std::string(), NO_DRIVE_CHOSEN);
+    if (!elevated) debugPrint("Running without administrator rights: no drive can be opened\n");
 
     QApplication application(argc, argv);
     QGuiApplication::setQuitOnLastWindowClosed(true);
@@ -381,5 +390,6 @@ int zelRecoveryMain(int argc, char** argv) {
         });
         result = application.exec();
     }
+    stopRunLog();
     return result;
 }

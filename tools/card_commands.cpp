@@ -11,7 +11,9 @@
 #include "install/installation.h"
 #include "install/partition_format_stage.h"
 #include "install/stage_spans.h"
+#include "main/version.h"
 #include "tools/busy_volume.h"
+#include "tools/card_help.h"
 #include "tools/card_inspection.h"
 #include "tools/card_target.h"
 #include "tools/console_report.h"
@@ -324,7 +326,10 @@ int inspectCommand(CardOptions options, std::ostream& out, std::ostream& err) {
 int runCardCommand(const CardOptions& options, std::ostream& out, std::ostream& err) {
     switch (options.command) {
     case CardCommand::Help:
-        out << cardUsage();
+        out << cardUsage() << cardHelpDetails();
+        return EXIT_OK;
+    case CardCommand::Version:
+        out << "t6-card " << versionNumbers(programVersion) << std::endl;
         return EXIT_OK;
     case CardCommand::List:
         return listCommand(out);

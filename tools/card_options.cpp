@@ -216,6 +216,10 @@ bool parseCardOptions(const std::vector<std::string>& arguments, CardOptions& op
         options.command = CardCommand::Help;
         return arguments.size() == 1 || fail(error, "--help takes nothing else.");
     }
+    if (arguments[0] == "--version") {
+        options.command = CardCommand::Version;
+        return arguments.size() == 1 || fail(error, "--version takes nothing else.");
+    }
     const auto command = COMMANDS.find(arguments[0]);
     if (command == COMMANDS.end()) return fail(error, "Unknown command \"" + arguments[0] + "\".");
     options.command = command->second;

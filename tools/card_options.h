@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-enum class CardCommand { List, Image, Install, Partition, Format, Bootloader, Inspect, Help };
+enum class CardCommand { List, Image, Install, Partition, Format, Bootloader, Inspect, Help, Version };
 
 constexpr uint32_t DEFAULT_HEADS = 255;
 constexpr uint32_t DEFAULT_SECTORS_PER_TRACK = 63;

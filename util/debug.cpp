@@ -2,12 +2,18 @@
 
 #include "platform/platform.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 
 namespace {
 constexpr int DEBUG_LINE_BYTES = 512;
+std::atomic<DebugCopy> debugCopy{nullptr};
+}  // namespace
+
+DebugCopy setDebugCopy(DebugCopy copy) {
+    return debugCopy.exchange(copy);
 }
 
 void debugPrint(const char* format, ...) {
@@ -19,6 +25,7 @@ void debugPrint(const char* format, ...) {
     va_end(args);
     if (written < 0) line[0] = '\0';
     platform::os().OutputDebugStringA(line);
+    if (const DebugCopy copy = debugCopy.load()) copy(line);
 }
 
 void assertFailed(const std::string& text, int line, const char* file) {

@@ -15,6 +15,11 @@
 // cut and stays terminated.
 void debugPrint(const char* format, ...) ZEL_PRINTF_FORMAT(1, 2);
 
+// Also hands every debug line to `copy` (the support log), after the debug
+// channel; nullptr stops that. Returns the receiver set before.
+using DebugCopy = void (*)(const char* line);
+DebugCopy setDebugCopy(DebugCopy copy);
+
 // Writes "Error %s at line %d in file %s\n" and ends the process at once.
 [[noreturn]] void assertFailed(const std::string& text, int line, const char* file);
 

@@ -4,12 +4,18 @@
 // the card is left held.
 #include "wizard_session.h"
 
+#include "main/run_log.h"
+#include "support/temp_dir.h"
+
 #include <QAbstractButton>
 #include <QLabel>
 #include <QProgressBar>
 #include <QtTest>
 
+#include <QRegularExpression>
+
 #include <filesystem>
+#include <fstream>
 
 namespace fs = std::filesystem;
 
@@ -74,6 +80,26 @@ QStringList debugLines(const platform::SimPlatform& sim) {
     return lines;
 }
 
+// The support log's lines after its first, each without the time stamp it
+// must begin with (a line without one comes back whole, and fails the compare).
+QStringList loggedDebugLines(const QStringList& log) {
+    static const QRegularExpression stamp("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} ");
+    QStringList lines;
+    for (int i = 1; i < log.size(); ++i) {
+        QString line = log[i];
+        const QRegularExpressionMatch match = stamp.match(line);
+        lines << (match.hasMatch() ? line.mid(match.capturedLength()) : "no time stamp: " + line);
+    }
+    return lines;
+}
+
+QStringList fileLines(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    QStringList lines;
+    for (std::string line; std::getline(file, line);) lines << QString::fromStdString(line + "\n");
+    return lines;
+}
+
 }  // namespace
 
 class WizardOutcomeTest : public QObject {
@@ -132,11 +158,26 @@ void WizardOutcomeTest::runEndsOnItsOutcomePage() {
     QFETCH(QStringList, history);
     QFETCH(QStringList, debug);
 
+    TempDir logFolder;
+    const std::string log = logFolder.file("run.log");
+    startRunLog("zel_recovery_wizard", log, NO_DRIVE_CHOSEN);
     WizardSession session(smallPayload());
     // The card changes after it was listed, before the installation starts.
     session.beforeCommit = [&session, fault] { inject(session, Fault(fault)); };
     session.runInstallation();
+    stopRunLog();
     if (QTest::currentTestFailed()) return;
+
+    // The support log: the version, the OS and the chosen drive first, then
+    // every debug line with its time.
+    const QStringList logged = fileLines(log);
+    QVERIFY(!logged.isEmpty());
+    const QString drive = QString("; drive: %1: %2; ").arg(CARD_DRIVE).arg(
+        qobject_cast<ZelRecoveryConfirmPage*>(session.wizard().page(CONFIRM_PAGE_ID))
+            ->selectedDriveLabel->text());
+    QVERIFY2(logged[0].startsWith("zel_recovery_wizard 5.3.0.0 on ") && logged[0].contains(drive),
+             qPrintable(logged[0]));
+    QCOMPARE(loggedDebugLines(logged), debug);
 
     ZelRecoveryInstallPage& install = session.installPage();
     const bool success = page == FINISH_PAGE_ID;

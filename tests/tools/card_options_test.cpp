@@ -1,10 +1,13 @@
 // The command line of t6-card: what is accepted, and every way of getting it
 // wrong that must end as a usage error before anything is touched.
 
+#include "tools/card_help.h"
+#include "tools/card_log.h"
 #include "tools/card_options.h"
 
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -146,6 +149,54 @@ TEST(CardOptions, BadUsageIsRefusedWithASentence) {
         EXPECT_FALSE(parseCardOptions(arguments, options, error)) << line;
         ASSERT_FALSE(error.empty()) << line;
         EXPECT_EQ(error.back(), '.') << line << ": " << error;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Each command and each option the usage names has a line of its own in the
+// help that the manual page is made from.
+TEST(CardHelp, DescribesEveryCommandAndOptionOfTheUsage) {
+    const std::string usage = cardUsage(), details = cardHelpDetails();
+    const std::regex named("t6-card ([a-z]+)|(--[a-z-]+)");
+    std::vector<std::string> names = {"--log", "--help", "--version"};
+    for (std::sregex_iterator match(usage.begin(), usage.end(), named), end; match != end; ++match)
+        names.push_back((*match)[1].matched ? (*match)[1].str() : (*match)[2].str());
+    EXPECT_GT(names.size(), 20u);
+    for (const std::string& name : names)
+        EXPECT_NE(details.find("\n  " + name + " "), std::string::npos) << name;
+}
+
+TEST(CardLogOption, IsTakenFromAnyCommandOnce) {
+    struct Row {
+        Arguments arguments;
+        bool accepted;
+        std::string file;
+        Arguments rest;
+    };
+    const Row rows[] = {
+        {{"list"}, true, "", {"list"}},
+        {{"list", "--log", "run.log"}, true, "run.log", {"list"}},
+        {{"inspect", "--log=a b.log", "card.img"}, true, "a b.log", {"inspect", "card.img"}},
+        {{"image", "o.img", "--log", "--sectors", "--sectors", "9"}, true, "--sectors",
+         {"image", "o.img", "--sectors", "9"}},
+        {{"--log", "x"}, true, "", {"--log", "x"}},  // the command's place: not an option
+        {{"list", "--log"}, false, "", {}},
+        {{"list", "--log="}, false, "", {}},
+        {{"list", "--log", "a", "--log=b"}, false, "", {}},
+    };
+    for (const Row& row : rows) {
+        Arguments arguments = row.arguments;
+        std::string file, error;
+        ASSERT_EQ(takeLogOption(arguments, file, error), row.accepted) << row.arguments.size();
+        if (!row.accepted) {
+            EXPECT_FALSE(error.empty());
+            continue;
+        }
+        EXPECT_EQ(file, row.file);
+        EXPECT_EQ(arguments, row.rest);
     }
 }
 

@@ -4,6 +4,7 @@
 #include "support/temp_dir.h"
 
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QStringList>
 
 #include <string>
@@ -23,11 +24,16 @@ inline std::string shellQuoted(const std::string& text) {
 
 #ifdef ZEL_T6_CARD
 // Runs t6-card with `arguments`, with no shell in between, so that the same
-// test runs it on Windows too.
-inline CardRun runCardTool(const TempDir&, const std::vector<std::string>& arguments) {
+// test runs it on Windows too; `environment` adds NAME=VALUE pairs.
+inline CardRun runCardTool(const TempDir&, const std::vector<std::string>& arguments,
+                           const QStringList& environment = {}) {
     QStringList list;
     for (const std::string& argument : arguments) list << QString::fromStdString(argument);
     QProcess process;
+    QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
+    for (const QString& pair : environment)
+        variables.insert(pair.section('=', 0, 0), pair.section('=', 1));
+    process.setProcessEnvironment(variables);
     process.start(QString::fromUtf8(ZEL_T6_CARD), list);
     CardRun run;
     if (!process.waitForFinished(300000) || process.exitStatus() != QProcess::NormalExit)

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -77,6 +78,9 @@ TEST(CardUsage, BadUsageExitsTwoWithTheReasonOnStandardError) {
     const CardRun help = runCardTool(dir, {"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("t6-card inspect IMG|DRIVE"), std::string::npos);
+    const CardRun version = runCardTool(dir, {"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "t6-card 5.3.0.0\n");
 }
 
 TEST(CardUsage, AFailedOperationExitsOne) {
@@ -97,6 +101,73 @@ TEST(CardUsage, AFailedOperationExitsOne) {
     run = runCardTool(dir, {"bootloader", dir.path()});
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("is not an image file"), std::string::npos) << run.err;
+}
+
+// Lines of a support log after the first, which must each begin with a time stamp.
+bool allStamped(const std::vector<std::string>& lines) {
+    const std::regex stamp("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} .*");
+    for (std::size_t i = 1; i < lines.size(); ++i)
+        if (!std::regex_match(lines[i], stamp)) return false;
+    return lines.size() > 1;
+}
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) lines.push_back(line);
+    return lines;
+}
+
+bool hasLineEnding(const std::vector<std::string>& lines, const std::string& end) {
+    for (const std::string& line : lines)
+        if (line.size() >= end.size() && line.compare(line.size() - end.size(), end.size(), end) == 0)
+            return true;
+    return false;
+}
+
+// The log of a failed run: the header names version, OS and target; the debug
+// line and the error sentence follow with their times; the screen shows the
+// same as without a log, and a log that cannot be written changes no outcome.
+TEST(CardLog, AFailedRunLogsItsCauseWithTimeStamps) {
+    TempDir dir;
+    const std::vector<std::string> small = {"image", dir.file("small.img"), "--size", "104857600"};
+    const CardRun plain = runCardTool(dir, small);
+    std::vector<std::string> logged = small;
+    logged.insert(logged.end(), {"--log", dir.file("run.log")});
+    const CardRun run = runCardTool(dir, logged);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, plain.out);
+    EXPECT_EQ(run.err, plain.err);
+
+    const std::vector<std::string> log = linesOf(readWholeFile(dir.file("run.log")));
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log[0].rfind("t6-card 5.3.0.0 on ", 0), 0u) << log[0];
+    EXPECT_NE(log[0].find("; drive: new image " + dir.file("small.img") + ", 104857600 bytes;"),
+              std::string::npos) << log[0];
+    EXPECT_TRUE(allStamped(log)) << readWholeFile(dir.file("run.log"));
+    EXPECT_TRUE(hasLineEnding(log, " Failed partitioning disk"));
+    EXPECT_TRUE(hasLineEnding(log, " The image " + dir.file("small.img") +
+                                       " could not be built; nothing of it was left behind."));
+
+    // Without --log: a new file in the program's folder of the user's state folder.
+    const std::string state = dir.file("state");
+    const CardRun missing = runCardTool(dir, {"inspect", dir.file("none.img")},
+                                        {QString::fromStdString("XDG_STATE_HOME=" + state),
+                                         QString::fromStdString("LOCALAPPDATA=" + state)});
+    EXPECT_EQ(missing.status, 1);
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(state + "/t6-card"))
+        files.push_back(entry.path().string());
+    ASSERT_EQ(files.size(), 1u);
+    const std::vector<std::string> folderLog = linesOf(readWholeFile(files[0]));
+    EXPECT_TRUE(allStamped(folderLog)) << readWholeFile(files[0]);
+    EXPECT_TRUE(hasLineEnding(folderLog, " The image file " + dir.file("none.img") + " does not exist."));
+
+    // A log that cannot be written (a folder is in its place) fails nothing.
+    logged.back() = dir.path();
+    EXPECT_EQ(runCardTool(dir, logged).status, 1);
+    const CardRun listed = runCardTool(dir, {"list", "--log", dir.path()});
+    EXPECT_EQ(listed.status, 0) << listed.err;
 }
 
 // A 32 GB card image on a 10 MiB file system: the FATs of the data volume do

@@ -1,0 +1,50 @@
+#include "main/wizard_help.h"
+
+#include "main/version.h"
+
+#include <cstring>
+#include <iostream>
+
+const char* wizardHelp() {
+    return "Usage: zel_recovery_wizard [--help | --version]\n"
+           "Rebuilds the Compact Flash boot card of a Velmor T6 System Processor: the\n"
+           "technician picks the card among the removable drives with media and confirms;\n"
+           "the wizard writes a new partition table (a FAT16 boot partition of about\n"
+           "250 MiB and a FAT32 data partition over the rest), formats both, writes the\n"
+           "GRUB legacy boot loader and copies the boot files onto the boot partition.\n"
+           "Everything on the chosen card is destroyed.\n"
+           "\n"
+           "The wizard needs administrator rights for raw drive access. Started without\n"
+           "them on Linux, it runs itself again through pkexec.\n"
+           "\n"
+           "Options:\n"
+           "  --help     print this help and exit\n"
+           "  --version  print the version and exit\n"
+           "\n"
+           "Payload:\n"
+           "  The folder files/boot and the file firmware/t6-board.fw are taken from the\n"
+           "  working directory, the folder the wizard is started from. files/boot becomes\n"
+           "  \\boot on the card, t6-board.fw becomes \\boot\\bzImage.\n"
+           "\n"
+           "Log:\n"
+           "  Every run writes its debug lines, each with its UTC time, to a new file\n"
+           "  zel_recovery_wizard-DATE-TIME.log in the folder zel_recovery_wizard under\n"
+           "  $XDG_STATE_HOME (by default ~/.local/state) on Linux, under %LOCALAPPDATA%\n"
+           "  on Windows; the newest 20 are kept. Its first line names the version, the\n"
+           "  operating system and the chosen drive. Run as root through pkexec or sudo,\n"
+           "  the wizard writes to the folder of the user who started it. Send the log of\n"
+           "  a failed run to support.\n";
+}
+
+int answerInfoOption(int argc, char** argv) {
+    if (argc != 2) return -1;
+    if (std::strcmp(argv[1], "--help") == 0) {
+        std::cout << wizardHelp() << std::flush;
+        return 0;
+    }
+    if (std::strcmp(argv[1], "--version") == 0) {
+        std::cout << "zel_recovery_wizard " << versionNumbers(programVersion) << std::endl;
+        return 0;
+    }
+    return -1;
+}

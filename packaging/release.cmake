@@ -1,0 +1,95 @@
+# The release packages: the Debian package of the Linux build, the zipped
+# release folder of the Windows build. scripts/package drives both.
+
+# The version is set once, in main/version.cpp; the packages read it there.
+set(ZEL_VERSION_SOURCE ${PROJECT_SOURCE_DIR}/main/version.cpp)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${ZEL_VERSION_SOURCE})
+file(STRINGS ${ZEL_VERSION_SOURCE} version_line REGEX "programVersion = {")
+if(NOT version_line MATCHES "{ *([0-9]+), *([0-9]+), *([0-9]+), *([0-9]+) *}")
+  message(FATAL_ERROR "No version record in ${ZEL_VERSION_SOURCE}")
+endif()
+set(ZEL_RELEASE_VERSION "${CMAKE_MATCH_1}.${CMAKE_MATCH_2}.${CMAKE_MATCH_3}.${CMAKE_MATCH_4}")
+
+set(ZEL_PACKAGE_NAME zel-recovery-wizard)
+set(CPACK_PACKAGE_NAME ${ZEL_PACKAGE_NAME})
+set(CPACK_PACKAGE_VERSION ${ZEL_RELEASE_VERSION})
+set(CPACK_PACKAGE_VENDOR "Velmor")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Compact Flash boot card recovery for the Velmor T6")
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
+set(CPACK_OUTPUT_CONFIG_FILE ${CMAKE_BINARY_DIR}/CPackConfig.cmake)
+
+if(NOT ZEL_BUILD_GUI)
+  return()
+endif()
+
+if(WIN32)
+  # A folder to unzip and run: the two programs and the technician's notes.
+  install(FILES ${CMAKE_CURRENT_LIST_DIR}/README.txt DESTINATION .)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME ${ZEL_PACKAGE_NAME}-${ZEL_RELEASE_VERSION}-windows-x64)
+  include(CPack)
+  return()
+endif()
+
+# Manual pages, made by help2man from --help and --version, so that they
+# say what the programs say.
+find_program(ZEL_HELP2MAN help2man)
+find_program(ZEL_GZIP gzip)
+set(doc_dir ${CMAKE_INSTALL_DATADIR}/doc/${ZEL_PACKAGE_NAME})
+if(ZEL_HELP2MAN AND ZEL_GZIP AND NOT CMAKE_CROSSCOMPILING)
+  set(manual_pages)
+  foreach(page "zel_recovery_wizard|rebuild the boot card of a Velmor T6 System Processor"
+                "t6-card|rebuild, image and check Velmor T6 boot cards")
+    string(REPLACE "|" ";" page "${page}")
+    list(GET page 0 program)
+    list(GET page 1 summary)
+    set(output ${CMAKE_BINARY_DIR}/man/${program}.1.gz)
+    add_custom_command(OUTPUT ${output}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
+      COMMAND ${ZEL_HELP2MAN} --no-info --section 1 --name "${summary}"
+              --include ${CMAKE_CURRENT_LIST_DIR}/${program}.h2m
+              --output ${CMAKE_BINARY_DIR}/man/${program}.1 $<TARGET_FILE:${program}>
+      COMMAND ${ZEL_GZIP} -9nf ${CMAKE_BINARY_DIR}/man/${program}.1
+      DEPENDS ${program} ${CMAKE_CURRENT_LIST_DIR}/${program}.h2m
+      COMMENT "Manual page of ${program}" VERBATIM)
+    list(APPEND manual_pages ${output})
+  endforeach()
+  add_custom_target(manual_pages ALL DEPENDS ${manual_pages})
+  install(FILES ${manual_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+else()
+  message(STATUS "help2man or gzip not found: no manual pages")
+endif()
+
+configure_file(${CMAKE_CURRENT_LIST_DIR}/changelog.in ${CMAKE_BINARY_DIR}/doc/changelog @ONLY)
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/doc/changelog.gz
+  COMMAND ${ZEL_GZIP} -9nkf ${CMAKE_BINARY_DIR}/doc/changelog
+  DEPENDS ${CMAKE_BINARY_DIR}/doc/changelog VERBATIM)
+add_custom_target(package_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/doc/changelog.gz)
+install(FILES ${CMAKE_BINARY_DIR}/doc/changelog.gz ${CMAKE_CURRENT_LIST_DIR}/copyright
+        ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${doc_dir})
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/org.zelrecovery.wizard.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
+set(CPACK_DEBIAN_PACKAGE_SECTION admin)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Velmor Recovery Team <recovery@velmor.example>")
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://velmor.example/t6/recovery")
+# Libraries from the binaries; mtools (t6-card copies into images with
+# mcopy) and pkexec (the wizard asks for root through it) are run by name.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "mtools, pkexec")
+# CPack puts the summary first and indents these paragraphs itself.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+    "A wizard that rebuilds the Compact Flash boot card of a Velmor T6 System
+Processor: it lists the removable drives with media, and on the card the
+technician picks and confirms it writes a new partition table, formats the
+boot and data partitions, writes the GRUB legacy boot loader and copies the
+boot files onto the card.
+
+Also t6-card, its command-line companion, which rebuilds cards without the
+wizard, prepares card images and checks a card without rewriting it.")
+include(CPack)

@@ -1,0 +1,20 @@
+#pragma once
+// Where a program keeps files of its own for the user who runs it, such as
+// the logs of its runs. One implementation per OS.
+
+#include <filesystem>
+
+namespace platform {
+
+// The user's folder for program state: %LOCALAPPDATA% on Windows;
+// $XDG_STATE_HOME, by default ~/.local/state, elsewhere; run as root on a
+// user's behalf (pkexec, sudo, which leave no XDG_STATE_HOME), that user's
+// ~/.local/state rather than root's. Empty when the environment names none.
+std::filesystem::path userStateFolder();
+
+// Gives a file or folder made in userStateFolder() to the user it belongs
+// to, where the program runs as root on that user's behalf; nothing
+// otherwise. Failures are ignored: the file stays usable to the program.
+void handOverToUser(const std::filesystem::path& path);
+
+}  // namespace platform

@@ -1,0 +1,37 @@
+#pragma once
+// The support log of a t6-card run: the --log option, the drive or image the
+// first line names, and the error sentences that go into the log as well.
+
+#include "tools/card_options.h"
+
+#include <ostream>
+#include <streambuf>
+#include <string>
+#include <vector>
+
+// Takes "--log FILE" (or "--log=FILE") out of `arguments`, which every
+// command accepts, and leaves the rest to the command's own options. False,
+// with a one-sentence `error`, when it has no value or comes twice.
+bool takeLogOption(std::vector<std::string>& arguments, std::string& file, std::string& error);
+
+// Whether the command is a run that keeps a log (--help and --version are not).
+bool commandKeepsLog(CardCommand command);
+
+// What the log's first line says of the target: the drive with its vendor,
+// product and size, or the image file with its size.
+std::string logTargetText(const CardOptions& options);
+
+// Writes to `screen` unchanged and each finished line also into the support log.
+class LoggedStreamBuffer : public std::streambuf {
+public:
+    explicit LoggedStreamBuffer(std::ostream& screen) : screen_(screen) {}
+    ~LoggedStreamBuffer() override;
+
+protected:
+    int_type overflow(int_type c) override;
+    int sync() override;
+
+private:
+    std::ostream& screen_;
+    std::string line_;
+};
