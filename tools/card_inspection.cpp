@@ -22,6 +22,9 @@ const char* const REQUIRED_BOOT_FILES[3] = {"boot/grub/stage2", "boot/grub/menu.
 namespace {
 
 constexpr uint32_t CARD_PARTITIONS = 2;
+// A sound card's check reads its FATs, folders and boot files, far less than
+// the card; reading it twice over means a damaged card leads the check in circles.
+constexpr uint64_t READS_PER_DISK_SECTOR = 2, SPARE_READS = 65536;
 const char* const VOLUME_LABELS[CARD_PARTITIONS] = {"t6sc_boot", "t6sc_data"};
 
 struct PartitionEntry {
@@ -55,7 +58,9 @@ class Inspector {
 public:
     Inspector(platform::Handle handle, uint64_t diskSectors, const BootImages& images,
               const CardPayload* payload)
-        : handle_(handle), diskSectors_(diskSectors), images_(images), payload_(payload) {}
+        : handle_(handle), diskSectors_(diskSectors), images_(images), payload_(payload) {
+        budget_.left = READS_PER_DISK_SECTOR * diskSectors + SPARE_READS;
+    }
 
     CardInspection run() {
         result_.report.push_back(format("Disk: %llu sectors of 512 bytes (%llu bytes)",
@@ -68,12 +73,16 @@ public:
         checkBootLoader(mbr);
         checkBootFiles();
         if (payload_ != nullptr && readers_[0]) comparePayload(*readers_[0], *payload_, result_.findings);
+        if (budget_.exhausted)
+            finding("The check stopped after reading " +
+                    std::to_string(READS_PER_DISK_SECTOR * diskSectors_ + SPARE_READS) +
+                    " sectors, twice the card's size; the rest of the card is not checked.");
         return result_;
     }
 
 private:
     bool read(uint32_t lba, uint8_t* buffer) {
-        if (readSector(handle_, lba, buffer)) return true;
+        if (budget_.take() && readSector(handle_, lba, buffer)) return true;
         finding(format("Sector %u cannot be read.", lba));
         return false;
     }
@@ -150,7 +159,7 @@ private:
         // Only the sectors that exist and belong to the partition are read.
         const uint32_t available =
             static_cast<uint32_t>(std::min<uint64_t>(entry.count, diskSectors_ - entry.first));
-        readers_[index] = std::make_unique<FatReader>(handle_, entry.first, available, boot);
+        readers_[index] = std::make_unique<FatReader>(handle_, entry.first, available, boot, &budget_);
         checkFatVolume(*readers_[index], index, result_.findings);
     }
 
@@ -219,6 +228,7 @@ private:
     FatBootSector volumes_[CARD_PARTITIONS];
     std::unique_ptr<FatReader> readers_[CARD_PARTITIONS];
     CardInspection result_;
+    ReadBudget budget_;
 };
 
 }  // namespace

@@ -129,11 +129,11 @@ public:
         if ((raw[12] & CASE_LOWER_EXTENSION) != 0) extension = lower(extension);
         if (!extension.empty()) name += "." + extension;
         FatEntry entry;
+        // Readers take any entry with the label bit for a label, whatever
+        // else it is marked: such a folder or file cannot be looked up.
+        entry.label = (attributes & ATTRIBUTE_VOLUME_LABEL) != 0;
         entry.name = longName ? longName_ : name;
-        // An entry marked both label and folder is read as a folder, as FAT
-        // checkers do.
-        entry.label = (attributes & ATTRIBUTE_VOLUME_LABEL) != 0 &&
-                      (attributes & ATTRIBUTE_FOLDER) == 0;
+        if (entry.label) entry.labelText = trimmedText(raw, 11);
         if (!entry.label && std::memcmp(raw, ".          ", 11) == 0) entry.dots = 1;
         if (!entry.label && std::memcmp(raw, "..         ", 11) == 0) entry.dots = 2;
         entry.badLongName = badLongNameSlot_;
@@ -218,8 +218,8 @@ FatBootSector parseFatBootSector(const uint8_t* sector) {
 }
 
 FatReader::FatReader(platform::Handle handle, uint32_t partitionStart, uint32_t availableSectors,
-                     const FatBootSector& boot)
-    : handle_(handle), partitionStart_(partitionStart), boot_(boot) {
+                     const FatBootSector& boot, ReadBudget* budget)
+    : handle_(handle), budget_(budget), partitionStart_(partitionStart), boot_(boot) {
     if (!boot.layout) {
         problem_ = "its boot sector does not describe a FAT volume";
         return;
@@ -419,5 +419,6 @@ bool FatReader::readClusterSector(uint32_t cluster, uint32_t index, uint8_t* buf
 }
 
 bool FatReader::readRelative(uint32_t sector, uint8_t* buffer) {
+    if (budget_ != nullptr && !budget_->take()) return false;
     return readSector(handle_, partitionStart_ + sector, buffer);
 }

@@ -39,7 +39,8 @@ struct FatEntry {
     uint32_t cluster = 0;   // first cluster; 0 for an empty file
     uint32_t size = 0;
     bool badShortName = false;  // characters no FAT short name may hold
-    bool label = false;         // the volume label entry (only visitors see it)
+    bool label = false;         // the volume label bit is set (only visitors see these)
+    std::string labelText;      // of a label: its 11 bytes, trailing spaces removed
     int dots = 0;               // 1 for ".", 2 for ".." (only visitors see them)
     bool badLongName = false;   // long-name slots before it are damaged or orphaned
 };
@@ -52,12 +53,25 @@ enum class ChainEnd { Complete, Loop, CrossLink, OutOfRange, Free, Bad, Unreadab
 // One bit per cluster: which clusters a walk has met already.
 using ClusterMarks = std::vector<bool>;
 
+// The sector reads one check of a card may make in all, shared by its readers:
+// whatever its fields say, the check ends after that many.
+struct ReadBudget {
+    uint64_t left = 0;
+    bool exhausted = false;
+    bool take() {
+        if (left == 0) return !(exhausted = true);
+        --left;
+        return true;
+    }
+};
+
 class FatReader {
 public:
     // `availableSectors`: the sectors from `partitionStart` on that exist on
-    // the drive and belong to the partition.
+    // the drive and belong to the partition. With a `budget`, every read takes
+    // from it and fails once it is spent.
     FatReader(platform::Handle handle, uint32_t partitionStart, uint32_t availableSectors,
-              const FatBootSector& boot);
+              const FatBootSector& boot, ReadBudget* budget = nullptr);
 
     // Empty when the FAT area, root folder and data area fit in the available
     // sectors and the FAT can describe every cluster; else why not.
@@ -118,6 +132,7 @@ private:
                       bool* stray);
 
     platform::Handle handle_;
+    ReadBudget* budget_;
     uint32_t partitionStart_;
     FatBootSector boot_;
     std::string problem_;
