@@ -12,14 +12,14 @@
 #include "install/partition_format_stage.h"
 #include "install/stage_spans.h"
 #include "tools/busy_volume.h"
-#include "tools/card_inspection.h"
+#include "inspect/card_inspection.h"
 #include "tools/card_target.h"
 #include "tools/console_report.h"
 #include "tools/image_deployer.h"
 #include "tools/held_back_report.h"
 #include "tools/image_output.h"
 #include "tools/interrupt_cleanup.h"
-#include "tools/partition_entry_check.h"
+#include "inspect/partition_entry_check.h"
 #include "util/debug.h"
 
 #include <filesystem>

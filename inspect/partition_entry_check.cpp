@@ -1,4 +1,4 @@
-#include "tools/partition_entry_check.h"
+#include "inspect/partition_entry_check.h"
 
 #include "disk/partition_table.h"
 #include "platform/little_endian.h"

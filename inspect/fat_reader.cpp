@@ -1,4 +1,4 @@
-#include "tools/fat_reader.h"
+#include "inspect/fat_reader.h"
 
 #include "disk/raw_disk.h"
 #include "platform/little_endian.h"

@@ -1,11 +1,11 @@
-#include "tools/card_inspection.h"
+#include "inspect/card_inspection.h"
 
 #include "bootloader/grub_images.h"
 #include "disk/partition_table.h"
 #include "disk/raw_disk.h"
-#include "tools/fat_reader.h"
-#include "tools/fat_volume_check.h"
-#include "tools/payload_check.h"
+#include "inspect/fat_reader.h"
+#include "inspect/fat_volume_check.h"
+#include "inspect/payload_check.h"
 #include "util/debug.h"
 #include "platform/little_endian.h"
 

@@ -1,4 +1,4 @@
-#include "tools/fat_volume_check.h"
+#include "inspect/fat_volume_check.h"
 
 #include "disk/raw_disk.h"
 #include "platform/little_endian.h"
