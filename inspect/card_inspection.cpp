@@ -7,7 +7,6 @@
 #include "inspect/fat_volume_check.h"
 #include "inspect/payload_check.h"
 #include "util/debug.h"
-#include "platform/little_endian.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -27,13 +26,6 @@ constexpr uint32_t CARD_PARTITIONS = 2;
 constexpr uint64_t READS_PER_DISK_SECTOR = 2, SPARE_READS = 65536;
 const char* const VOLUME_LABELS[CARD_PARTITIONS] = {"t6sc_boot", "t6sc_data"};
 
-struct PartitionEntry {
-    uint8_t type = 0;
-    uint32_t first = 0;
-    uint32_t count = 0;
-    bool used = false;  // any byte of the entry is non-zero
-};
-
 std::string format(const char* pattern, ...) ZEL_PRINTF_FORMAT(1, 2);
 std::string format(const char* pattern, ...) {
     char text[256];
@@ -42,16 +34,6 @@ std::string format(const char* pattern, ...) {
     std::vsnprintf(text, sizeof text, pattern, arguments);
     va_end(arguments);
     return text;
-}
-
-PartitionEntry readEntry(const uint8_t* mbr, uint32_t index) {
-    const uint8_t* raw = mbr + MBR_ENTRY_TABLE_OFFSET + index * MBR_ENTRY_BYTES;
-    PartitionEntry entry;
-    entry.type = raw[MBR_ENTRY_TYPE];
-    entry.first = loadLe32(raw + MBR_ENTRY_FIRST_SECTOR);
-    entry.count = loadLe32(raw + MBR_ENTRY_SECTOR_COUNT);
-    for (uint32_t i = 0; i < MBR_ENTRY_BYTES; ++i) entry.used = entry.used || raw[i] != 0;
-    return entry;
 }
 
 class Inspector {
@@ -91,11 +73,11 @@ private:
     void finding(const std::string& text) { result_.findings.push_back(text); }
 
     void checkPartitionTable(const uint8_t* mbr) {
-        if (mbr[510] != 0x55 || mbr[511] != 0xAA)
+        if (mbr[MBR_BOOT_SIGNATURE] != 0x55 || mbr[MBR_BOOT_SIGNATURE + 1] != 0xAA)
             finding("Sector 0 does not end with the signature 55 AA.");
         for (uint32_t i = 0; i < MBR_ENTRIES; ++i) {
-            entries_[i] = readEntry(mbr, i);
-            const PartitionEntry& entry = entries_[i];
+            entries_[i] = readPartitionEntry(mbr, i);
+            const PartitionEntryFields& entry = entries_[i];
             if (!entry.used) {
                 line(format("Partition %u: empty", i));
             } else {
@@ -117,15 +99,15 @@ private:
                 finding(format("Partition %u starts inside the boot loader sectors (LBA 0 to %u).",
                                i, images_.stage15Sectors));
         }
-        const PartitionEntry& boot = entries_[0];
-        const PartitionEntry& data = entries_[1];
+        const PartitionEntryFields& boot = entries_[0];
+        const PartitionEntryFields& data = entries_[1];
         if (boot.count != 0 && data.count != 0 && data.first < uint64_t(boot.first) + boot.count &&
             boot.first < uint64_t(data.first) + data.count)
             finding("Partitions 0 and 1 overlap.");
     }
 
     void checkVolume(uint32_t index) {
-        const PartitionEntry& entry = entries_[index];
+        const PartitionEntryFields& entry = entries_[index];
         // A partition starting past the end is already a finding of its own.
         if (entry.count == 0 || entry.first >= diskSectors_) return;
         uint8_t sector[SECTOR_BYTES];
@@ -223,7 +205,7 @@ private:
     platform::Handle handle_;
     uint64_t diskSectors_;
     BootImages images_;
-    PartitionEntry entries_[MBR_ENTRIES];
+    PartitionEntryFields entries_[MBR_ENTRIES];
     const CardPayload* payload_;
     FatBootSector volumes_[CARD_PARTITIONS];
     std::unique_ptr<FatReader> readers_[CARD_PARTITIONS];

@@ -5,33 +5,13 @@
 // claims), and every chain is followed at most once around the volume.
 // Names are compared without regard to ASCII case, as FAT does.
 
+#include "fat/boot_sector_fields.h"
 #include "platform/platform.h"
 
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
-
-struct FatBootSector {
-    bool signature = false;       // 55 AA at 510
-    bool layout = false;          // the fields describe a FAT16 or FAT32 volume
-    int fatType = 0;              // 16 or 32 when layout is true
-    uint32_t sectorsPerCluster = 0;
-    uint32_t reservedSectors = 0;
-    uint32_t fatCount = 0;
-    uint32_t fatSectors = 0;      // of one copy
-    uint32_t rootEntries = 0;     // FAT16 root directory entries
-    uint32_t rootCluster = 0;     // FAT32 root directory's first cluster
-    uint32_t fsInfoSector = 0;    // FAT32: the free-cluster summary's sector
-    uint32_t backupSector = 0;    // FAT32: the boot sector's copy
-    uint32_t totalSectors = 0;
-    uint8_t media = 0;            // media descriptor byte
-    bool dirty = false;           // the volume was not cleanly unmounted
-    std::string label;            // trailing spaces removed
-};
-
-// Reads the fields of a 512-byte boot sector.
-FatBootSector parseFatBootSector(const uint8_t* sector);
 
 struct FatEntry {
     std::string name;       // the long name when there is a valid one, else the short name
@@ -144,6 +124,3 @@ private:
     uint8_t cache_[512] = {};
     ClusterMarks scratch_;  // for chains followed outside a whole-volume walk
 };
-
-// Directory entry layout, shared with the volume check.
-constexpr uint32_t DIRECTORY_ENTRY_BYTES = 32;

@@ -1,7 +1,8 @@
 #include "inspect/fat_volume_check.h"
 
 #include "disk/raw_disk.h"
-#include "platform/little_endian.h"
+#include "fat/fat_geometry.h"
+#include "fat/fat_layout.h"
 
 #include <algorithm>
 #include <cstring>
@@ -9,14 +10,6 @@
 namespace {
 
 constexpr uint32_t CARD_FAT_COPIES = 2;
-constexpr uint32_t FAT32_CLUSTER_MASK = 0x0FFFFFFF;
-constexpr uint32_t FSINFO_LEAD = 0, FSINFO_LEAD_SIGNATURE = 0x41615252;
-constexpr uint32_t FSINFO_STRUCTURE = 484, FSINFO_STRUCTURE_SIGNATURE = 0x61417272;
-constexpr uint32_t FSINFO_TRAIL = 508, FSINFO_TRAIL_SIGNATURE = 0xAA550000;
-constexpr uint32_t FSINFO_FREE_COUNT = 488;
-constexpr uint32_t FSINFO_UNKNOWN = 0xFFFFFFFF;
-constexpr uint32_t FAT16_MIN_CLUSTERS = 4085;   // fewer: every reader sees FAT12
-constexpr uint32_t FAT32_MIN_CLUSTERS = 65525;  // fewer: readers that count see FAT16
 // What the boot sector of a volume without a label says.
 constexpr char NO_LABEL[] = "NO NAME";
 // More folders than any card holds; past it the check gives up with a finding
@@ -56,8 +49,7 @@ private:
         if (boot.media != 0xF0 && boot.media < 0xF8)
             finding("its media byte 0x" + hex(boot.media) + " is not a valid one.");
         uint32_t fat0 = 0;
-        const uint32_t expected = (boot.fatType == 32 ? 0x0FFFFF00u : 0xFF00u) | boot.media;
-        if (reader_.fatEntry(0, 0, fat0) && fat0 != expected)
+        if (reader_.fatEntry(0, 0, fat0) && fat0 != fatMediaEntry(boot.fatType, boot.media))
             finding("its first FAT entry does not repeat the media byte.");
         checkFat32Copies();
         if (boot.dirty) finding("it is marked as not cleanly unmounted.");
@@ -255,8 +247,7 @@ private:
     // cluster in use that no chain claimed.
     void checkFat() {
         const FatBootSector& boot = reader_.boot();
-        const uint32_t entryBytes = boot.fatType == 32 ? 4 : 2;
-        const uint32_t entriesPerSector = SECTOR_BYTES / entryBytes;
+        const uint32_t entriesPerSector = SECTOR_BYTES / fatEntryBytes(boot.fatType);
         const uint32_t lastEntry = reader_.fatEntryCount();
         // A count other than the card's is a finding of its own; comparing every
         // copy a damaged count byte claims would multiply the work by up to 255.
@@ -277,9 +268,7 @@ private:
             for (uint32_t i = 0; i < entriesPerSector; ++i) {
                 const uint64_t cluster = uint64_t(s) * entriesPerSector + i;
                 if (cluster < 2 || cluster >= lastEntry) continue;
-                const uint32_t value = entryBytes == 4
-                                           ? loadLe32(first + i * 4) & FAT32_CLUSTER_MASK
-                                           : loadLe16(first + i * 2);
+                const uint32_t value = loadFatEntry(boot.fatType, first, i);
                 if (value == 0) ++free;
                 if (value != 0 && !reader_.isBadCluster(value) && !marks_[cluster]) ++lost;
             }

@@ -1,5 +1,5 @@
 #pragma once
-// The whole-volume check of inspect: every folder and file reached from the
+// The whole-volume check of a card: every folder and file reached from the
 // root, their cluster chains (loops, shared clusters, chains that leave the
 // volume or run into free clusters, sizes that disagree with the chain), the
 // FAT copies against each other, and clusters in use that no file owns.
