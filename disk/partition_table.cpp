@@ -62,11 +62,21 @@ void fillEntry(uint8_t* e, const Entry& entry, uint32_t heads, uint32_t sectorsP
     e[5] = last.head;
     e[6] = last.sector;
     e[7] = last.cylinder;
-    storeLe32(e + 8, entry.first);
-    storeLe32(e + 12, entry.count);
+    storeLe32(e + MBR_ENTRY_FIRST_SECTOR, entry.first);
+    storeLe32(e + MBR_ENTRY_SECTOR_COUNT, entry.count);
 }
 
 }  // namespace
+
+PartitionEntryFields readPartitionEntry(const uint8_t* mbr, uint32_t index) {
+    const uint8_t* raw = mbr + MBR_ENTRY_TABLE_OFFSET + index * MBR_ENTRY_BYTES;
+    PartitionEntryFields entry;
+    entry.type = raw[MBR_ENTRY_TYPE];
+    entry.first = loadLe32(raw + MBR_ENTRY_FIRST_SECTOR);
+    entry.count = loadLe32(raw + MBR_ENTRY_SECTOR_COUNT);
+    for (uint32_t i = 0; i < MBR_ENTRY_BYTES; ++i) entry.used = entry.used || raw[i] != 0;
+    return entry;
+}
 
 ChsBytes chsOf(uint32_t lba, uint32_t heads, uint32_t sectorsPerTrack) {
     const uint32_t sectorsPerCylinder = heads * sectorsPerTrack;
@@ -96,8 +106,8 @@ bool writePartitionTable(platform::Handle handle, uint32_t diskSectors, uint32_t
     const uint32_t firstDraw = static_cast<uint32_t>(std::rand()) & 0x7FFF;
     const uint32_t secondDraw = static_cast<uint32_t>(std::rand()) & 0x7FFF;
     storeLe32(sector + MBR_SIGNATURE_OFFSET, firstDraw << 16 | secondDraw);
-    sector[510] = 0x55;
-    sector[511] = 0xAA;
+    sector[MBR_BOOT_SIGNATURE] = 0x55;
+    sector[MBR_BOOT_SIGNATURE + 1] = 0xAA;
     for (int i = 0; i < entryCount; ++i)
         fillEntry(sector + MBR_ENTRY_TABLE_OFFSET + MBR_ENTRY_BYTES * i, entries[i], heads, sectorsPerTrack);
 

@@ -10,6 +10,7 @@ constexpr uint32_t MBR_SIGNATURE_OFFSET = 440;
 constexpr uint32_t MBR_ENTRY_TABLE_OFFSET = 446;
 constexpr uint32_t MBR_ENTRY_BYTES = 16;
 constexpr uint32_t MBR_ENTRIES = 4;
+constexpr uint32_t MBR_BOOT_SIGNATURE = 510;  // 55 AA
 // Fields of one entry.
 constexpr uint32_t MBR_ENTRY_TYPE = 4;
 constexpr uint32_t MBR_ENTRY_FIRST_SECTOR = 8;
@@ -30,6 +31,16 @@ constexpr int32_t sizeInKiB(uint32_t kib) { return static_cast<int32_t>(0x800000
 // would get no sectors.
 bool writePartitionTable(platform::Handle handle, uint32_t diskSectors, uint32_t heads,
                          uint32_t sectorsPerTrack, const int32_t* sizeList);
+
+// One entry of a partition table as it is read back, trusting nothing.
+struct PartitionEntryFields {
+    uint8_t type = 0;
+    uint32_t first = 0;   // first sector
+    uint32_t count = 0;   // sectors
+    bool used = false;    // any byte of the entry is non-zero
+};
+// Entry `index` (0 to 3) of the 512-byte sector 0 `mbr`.
+PartitionEntryFields readPartitionEntry(const uint8_t* mbr, uint32_t index);
 
 struct ChsBytes {
     uint8_t head, sector, cylinder;

@@ -91,62 +91,57 @@ void buildBootSector(const FatGeometry& g, uint32_t heads, uint32_t sectorsPerTr
     sector[1] = fat32 ? 0x58 : 0x3C;
     sector[2] = 0x90;
     std::memcpy(sector + 0x03, "MSWIN4.1", 8);
-    storeLe16(sector + 0x0B, SECTOR_BYTES);
-    sector[0x0D] = static_cast<uint8_t>(g.sectorsPerCluster);
-    storeLe16(sector + 0x0E, g.reservedSectors);
-    sector[0x10] = 2;
-    storeLe16(sector + 0x11, fat32 ? 0 : 512);
+    storeLe16(sector + BOOT_BYTES_PER_SECTOR, SECTOR_BYTES);
+    sector[BOOT_SECTORS_PER_CLUSTER] = static_cast<uint8_t>(g.sectorsPerCluster);
+    storeLe16(sector + BOOT_RESERVED_SECTORS, g.reservedSectors);
+    sector[BOOT_FAT_COUNT] = 2;
+    storeLe16(sector + BOOT_ROOT_ENTRIES, fat32 ? 0 : 512);
     const bool small = g.partitionSectors < 65536;
-    storeLe16(sector + 0x13, small ? g.partitionSectors : 0);
-    sector[0x15] = 0xF8;
-    storeLe16(sector + 0x16, fat32 ? 0 : g.fatSectors);
-    storeLe16(sector + 0x18, sectorsPerTrack);
-    storeLe16(sector + 0x1A, heads);
-    storeLe32(sector + 0x1C, 0);  // hidden sectors: the partition start is not recorded
-    storeLe32(sector + 0x20, small ? 0 : g.partitionSectors);
+    storeLe16(sector + BOOT_TOTAL_SECTORS_16, small ? g.partitionSectors : 0);
+    sector[BOOT_MEDIA] = MEDIA_FIXED_DISK;
+    storeLe16(sector + BOOT_FAT_SECTORS_16, fat32 ? 0 : g.fatSectors);
+    storeLe16(sector + BOOT_SECTORS_PER_TRACK, sectorsPerTrack);
+    storeLe16(sector + BOOT_HEADS, heads);
+    storeLe32(sector + BOOT_HIDDEN_SECTORS, 0);  // the partition start is not recorded
+    storeLe32(sector + BOOT_TOTAL_SECTORS_32, small ? 0 : g.partitionSectors);
 
-    uint8_t* extended = sector + 0x24;
     if (fat32) {
-        storeLe32(sector + 0x24, g.fatSectors);
-        storeLe16(sector + 0x28, 0);  // FATs mirrored
-        storeLe16(sector + 0x2A, 0);
-        storeLe32(sector + 0x2C, 2);  // root directory cluster
-        storeLe16(sector + 0x30, 1);  // FSInfo sector
-        storeLe16(sector + 0x32, 6);  // backup boot sector
-        extended = sector + 0x40;
+        storeLe32(sector + BOOT_FAT_SECTORS_32, g.fatSectors);
+        storeLe16(sector + BOOT_FAT32_FLAGS, 0);  // FATs mirrored
+        storeLe16(sector + BOOT_FAT32_VERSION, 0);
+        storeLe32(sector + BOOT_ROOT_CLUSTER, 2);
+        storeLe16(sector + BOOT_FSINFO_SECTOR, 1);
+        storeLe16(sector + BOOT_BACKUP_SECTOR, 6);
     }
-    extended[0] = 0x00;  // drive number
-    extended[2] = 0x29;  // extended boot signature
-    storeLe32(extended + 3, 0);  // no serial number
-    putLabel(extended + 7, label);
-    std::memcpy(extended + 18, fat32 ? "FAT32   " : "FAT16   ", 8);
-    std::memcpy(extended + 26, nonBootableStub(), NON_BOOTABLE_STUB_BYTES);
-    sector[0x1FE] = 0x55;
-    sector[0x1FF] = 0xAA;
+    uint8_t* extended = sector + bootExtendedBlock(g.fatType);
+    extended[EXTENDED_DRIVE] = 0x00;
+    extended[EXTENDED_SIGNATURE] = EXTENDED_SIGNATURE_VALUE;
+    storeLe32(extended + EXTENDED_SERIAL, 0);  // no serial number
+    putLabel(extended + EXTENDED_LABEL, label);
+    std::memcpy(extended + EXTENDED_TYPE_NAME, fat32 ? "FAT32   " : "FAT16   ", 8);
+    std::memcpy(extended + EXTENDED_CODE, nonBootableStub(), NON_BOOTABLE_STUB_BYTES);
+    sector[BOOT_SIGNATURE] = 0x55;
+    sector[BOOT_SIGNATURE + 1] = 0xAA;
 }
 
 void buildFsInfoSector(const FatGeometry& g, uint8_t* sector)
 {
     std::memset(sector, 0, SECTOR_BYTES);
-    storeLe32(sector + 0x000, 0x41615252);
-    storeLe32(sector + 0x1E4, 0x61417272);
+    storeLe32(sector + FSINFO_LEAD, FSINFO_LEAD_SIGNATURE);
+    storeLe32(sector + FSINFO_STRUCTURE, FSINFO_STRUCTURE_SIGNATURE);
     // Every data cluster but the root directory's is free.
-    storeLe32(sector + 0x1E8, clusterCountOf(g) - 1);
-    storeLe32(sector + 0x1EC, 3);
-    storeLe32(sector + 0x1FC, 0xAA550000);
+    storeLe32(sector + FSINFO_FREE_COUNT, clusterCountOf(g) - 1);
+    storeLe32(sector + FSINFO_NEXT_FREE, 3);
+    storeLe32(sector + FSINFO_TRAIL, FSINFO_TRAIL_SIGNATURE);
 }
 
 void buildFirstFatSector(int fatType, uint8_t* sector)
 {
     std::memset(sector, 0, SECTOR_BYTES);
-    if (fatType == 32) {
-        storeLe32(sector + 0, 0x0FFFFFF8);
-        storeLe32(sector + 4, 0x0FFFFFFF);
-        storeLe32(sector + 8, 0x0FFFFFFF);  // the root directory is one cluster long
-    } else {
-        storeLe16(sector + 0, 0xFFF8);
-        storeLe16(sector + 2, 0xFFFF);
-    }
+    storeFatEntry(fatType, sector, 0, fatMediaEntry(fatType, MEDIA_FIXED_DISK));
+    storeFatEntry(fatType, sector, 1, fatLastCluster(fatType));
+    if (fatType == 32)
+        storeFatEntry(fatType, sector, 2, fatLastCluster(fatType));  // the one-cluster root directory
 }
 
 void buildFirstRootSector(const char* label, uint8_t* sector)
@@ -155,5 +150,5 @@ void buildFirstRootSector(const char* label, uint8_t* sector)
     if (!label || label[0] == '\0' || std::strcmp(label, "           ") == 0)
         return;
     putLabel(sector, label);
-    sector[11] = 0x08;  // volume label attribute
+    sector[ENTRY_ATTRIBUTES] = ATTRIBUTE_VOLUME_LABEL;
 }

@@ -2,6 +2,7 @@
 // The sectors of an empty FAT volume that are not all zero.
 
 #include "fat/fat_geometry.h"
+#include "fat/fat_layout.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -10,8 +11,6 @@ constexpr size_t NON_BOOTABLE_STUB_BYTES = 372;
 // Boot code for a volume that cannot boot: prints a notice, waits for a key
 // and hands back to the BIOS. The same bytes at 0x3E (FAT16) and 0x5A (FAT32).
 const uint8_t* nonBootableStub();
-
-constexpr size_t VOLUME_LABEL_BYTES = 11;
 
 // Each builder fills a whole 512-byte sector.
 void buildBootSector(const FatGeometry& geometry, uint32_t heads, uint32_t sectorsPerTrack,

@@ -14,7 +14,7 @@
 #include "main/version.h"
 #include "tools/busy_volume.h"
 #include "tools/card_help.h"
-#include "tools/card_inspection.h"
+#include "inspect/card_inspection.h"
 #include "tools/card_target.h"
 #include "tools/console_report.h"
 #include "tools/image_deployer.h"
@@ -22,7 +22,7 @@
 #include "tools/image_lock.h"
 #include "tools/image_output.h"
 #include "tools/interrupt_cleanup.h"
-#include "tools/partition_entry_check.h"
+#include "inspect/partition_entry_check.h"
 #include "util/debug.h"
 
 #include <cstring>

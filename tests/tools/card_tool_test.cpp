@@ -678,6 +678,21 @@ uint64_t entryIn(const std::string& image, const VolumeLayout& v, uint32_t folde
     return 0;
 }
 
+struct Patch {
+    uint64_t offset;
+    std::string bytes;
+};
+
+// Writes the patches into the image; returns what they replaced.
+std::vector<Patch> applyPatches(const std::string& image, const std::vector<Patch>& patches) {
+    std::vector<Patch> originals;
+    for (const Patch& p : patches) {
+        originals.push_back({p.offset, readRange(image, p.offset, p.bytes.size())});
+        patch(image, p.offset, p.bytes);
+    }
+    return originals;
+}
+
 TEST_F(CardImage, DamageThatStopsTheBootIsFoundInBoundedTime) {
     const VolumeLayout boot = volumeAt(image, TEST_BOOT_START);
     const VolumeLayout data = volumeAt(image, 512064);
@@ -687,11 +702,9 @@ TEST_F(CardImage, DamageThatStopsTheBootIsFoundInBoundedTime) {
     const uint32_t bzImage = firstCluster(image, "::/boot/bzImage");
     const uint64_t stage2Entry = entryIn(image, boot, grub, "STAGE2     ");
     const uint64_t menuEntry = entryIn(image, boot, grub, "MENU    LST");
-    ASSERT_TRUE(bootFolder && grub && stage2 && bzImage && stage2Entry && menuEntry);
-    struct Patch {
-        uint64_t offset;
-        std::string bytes;
-    };
+    const uint64_t grubEntry = entryIn(image, boot, bootFolder, "GRUB       ");
+    const uint64_t dataRoot = data.base + (data.reserved + 2 * data.fatSectors) * 512;
+    ASSERT_TRUE(bootFolder && grub && stage2 && bzImage && stage2Entry && menuEntry && grubEntry);
     const auto bothFats = [](const VolumeLayout& v, uint32_t cluster, uint32_t value) {
         return std::vector<Patch>{{v.fatEntry(0, cluster), le(value, 2)},
                                   {v.fatEntry(1, cluster), le(value, 2)}};
@@ -700,6 +713,7 @@ TEST_F(CardImage, DamageThatStopsTheBootIsFoundInBoundedTime) {
         const char* what;
         std::vector<Patch> patches;
         std::string finding;
+        std::string absent = {};  // a finding the damage must not lead to
     };
     const std::vector<Case> cases = {
         {"folder chain A->A", bothFats(boot, bootFolder, bootFolder),
@@ -717,49 +731,70 @@ TEST_F(CardImage, DamageThatStopsTheBootIsFoundInBoundedTime) {
          "Volume 0: FAT copy 1 differs from the first in 1 sectors."},
         {"cluster in use by no file", bothFats(boot, 3000, 0xFFFF),
          "Volume 0: 1 clusters are marked in use but belong to no file."},
-        {"255 FATs on the data volume", {{data.base + 16, "\xFF"}}, "Volume 1: "},
-        {"data volume label marked a folder",
-         {{data.base + (data.reserved + 2 * data.fatSectors) * 512 + 11, "\x18"}},
-         "Volume 1: the folder t6sc_dat.a has no cluster."},
-        {"data root entry with a bad chain", {{data.base + (data.reserved + 2 * data.fatSectors) * 512 + 32,
+        // Only the copy a card has is compared, not 254 of them.
+        {"255 FATs on the data volume", {{data.base + 16, "\xFF"}},
+         "Volume 1: it has 255 FAT copies, not 2.", "FAT copy 2 "},
+        {"data volume label marked a folder", {{dataRoot + 11, "\x18"}},
+         "Volume 1: its label entry t6sc_data is also marked a folder."},
+        {"data volume label deleted", {{dataRoot, "\xE5"}},
+         "Volume 1: its root folder holds no label entry; its boot sector names it \"t6sc_data\"."},
+        {"grub marked a label folder", {{grubEntry + 11, "\x18"}},
+         "Volume 0: boot/grub is marked as a volume label; readers do not see it as a folder."},
+        {"grub with every attribute bit but two", {{grubEntry + 11, "\xFA"}},
+         "boot/grub/stage2 is missing on the boot volume."},
+        {"data root entry with a bad chain", {{dataRoot + 32,
                                               "FILE    BIN\x20" + std::string(14, '\0') +
                                                   le(65000, 2) + le(100, 4)}},
          "Volume 1: the cluster chain of FILE.BIN points to cluster 65000, which the volume does "
          "not have."},
     };
     for (const Case& c : cases) {
-        std::vector<Patch> originals;
-        for (const Patch& p : c.patches) {
-            originals.push_back({p.offset, readRange(image, p.offset, p.bytes.size())});
-            patch(image, p.offset, p.bytes);
-        }
+        const std::vector<Patch> originals = applyPatches(image, c.patches);
         const auto start = std::chrono::steady_clock::now();
         const CardRun run = inspect();
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << c.what;
         EXPECT_EQ(run.status, 1) << c.what << "\n" << run.out;
         EXPECT_NE(run.out.find(c.finding), std::string::npos) << c.what << "\n" << run.out;
-        for (const Patch& p : originals) patch(image, p.offset, p.bytes);
+        if (!c.absent.empty()) {
+            EXPECT_EQ(run.out.find(c.absent), std::string::npos) << c.what << "\n" << run.out;
+        }
+        applyPatches(image, originals);
     }
     EXPECT_EQ(inspect().status, 0);
 }
 
-TEST_F(CardImage, ALoopingFat32RootOnAVolumeClaimingFourBillionSectorsEnds) {
+TEST_F(CardImage, DamageToAFat32VolumeIsFoundInBoundedTime) {
     const CardRun formatted =
         runCardTool(dir, {"format", image, "--partition", "0", "--fat", "32", "--cluster-bytes",
                           "512", "--label", "t6sc_boot", "--geometry", "16/63"});
     ASSERT_EQ(formatted.status, 0) << formatted.err;
     const VolumeLayout boot = volumeAt(image, TEST_BOOT_START);
-    patch(image, boot.base + 32, le(0xFFFFFFFF, 4));
-    patch(image, boot.fatEntry(0, 2), le(2, 4));
-    const auto start = std::chrono::steady_clock::now();
-    const CardRun run = inspect();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
-    EXPECT_EQ(run.status, 1);
-    for (const char* finding : {"  Volume 0 is larger than its partition.\n",
-                                "  Volume 0: the cluster chain of the root folder loops back to cluster 2.\n",
-                                "  Volume 0: FAT copy 1 differs from the first in 1 sectors.\n",
-                                "  Volume 0: its boot sector differs from its copy.\n"})
-        EXPECT_NE(run.out.find(finding), std::string::npos) << finding << run.out;
+    const uint64_t fsInfo = boot.base + 512;
+    const std::string badSummary = "  Volume 0: its free-cluster summary does not carry its signatures.\n";
+    const struct {
+        const char* what;
+        std::vector<Patch> patches;
+        std::vector<std::string> findings;
+    } cases[] = {
+        {"a looping root on a volume claiming four billion sectors",
+         {{boot.base + 32, le(0xFFFFFFFF, 4)}, {boot.fatEntry(0, 2), le(2, 4)}},
+         {"  Volume 0 is larger than its partition.\n",
+          "  Volume 0: the cluster chain of the root folder loops back to cluster 2.\n",
+          "  Volume 0: FAT copy 1 differs from the first in 1 sectors.\n",
+          "  Volume 0: its boot sector differs from its copy.\n"}},
+        {"free-cluster summary's lead signature", {{fsInfo, "RRaB"}}, {badSummary}},
+        {"free-cluster summary's structure signature", {{fsInfo + 484, "rrAA"}}, {badSummary}},
+    };
+    for (const auto& c : cases) {
+        const std::vector<Patch> originals = applyPatches(image, c.patches);
+        const auto start = std::chrono::steady_clock::now();
+        const CardRun run = inspect();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << c.what;
+        EXPECT_EQ(run.status, 1) << c.what;
+        for (const std::string& finding : c.findings)
+            EXPECT_NE(run.out.find(finding), std::string::npos) << c.what << finding << run.out;
+        applyPatches(image, originals);
+    }
 }
 
 TEST_F(CardImage, InspectComparesTheCardWithThePayload) {

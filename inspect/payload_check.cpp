@@ -1,4 +1,4 @@
-#include "tools/payload_check.h"
+#include "inspect/payload_check.h"
 
 #include <algorithm>
 #include <cctype>

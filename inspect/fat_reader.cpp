@@ -1,47 +1,13 @@
-#include "tools/fat_reader.h"
+#include "inspect/fat_reader.h"
 
 #include "disk/raw_disk.h"
-#include "platform/little_endian.h"
+#include "fat/fat_layout.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstring>
 
 namespace {
-
-constexpr uint8_t ATTRIBUTE_VOLUME_LABEL = 0x08;
-constexpr uint8_t ATTRIBUTE_FOLDER = 0x10;
-constexpr uint8_t ATTRIBUTE_LONG_NAME = 0x0F;
-constexpr uint8_t ENTRY_END = 0x00;
-constexpr uint8_t ENTRY_DELETED = 0xE5;
-constexpr uint8_t ENTRY_KANJI_E5 = 0x05;  // a first byte of E5 stored as 05
-constexpr uint8_t CASE_LOWER_BASE = 0x08;
-constexpr uint8_t CASE_LOWER_EXTENSION = 0x10;
-constexpr uint8_t LONG_NAME_LAST = 0x40;
-constexpr uint8_t LONG_NAME_ORDER = 0x1F;
-constexpr uint32_t LONG_NAME_CHARS = 13;
-constexpr uint32_t FAT16_END_OF_CHAIN = 0xFFF8, FAT16_BAD = 0xFFF7;
-constexpr uint32_t FAT32_END_OF_CHAIN = 0x0FFFFFF8, FAT32_BAD = 0x0FFFFFF7;
-constexpr uint32_t FAT32_CLUSTER_MASK = 0x0FFFFFFF;
-
-// A name field as it may be shown on a terminal: what the card says is not
-// trusted to be printable, so control bytes and bytes of no known code page
-// appear as \xNN.
-std::string trimmedText(const uint8_t* bytes, std::size_t length) {
-    while (length > 0 && (bytes[length - 1] == ' ' || bytes[length - 1] == '\0')) --length;
-    std::string text;
-    for (std::size_t i = 0; i < length; ++i) {
-        if (bytes[i] >= 0x20 && bytes[i] < 0x7F) {
-            text += static_cast<char>(bytes[i]);
-        } else {
-            static const char HEX[] = "0123456789ABCDEF";
-            text += "\\x";
-            text += HEX[bytes[i] >> 4];
-            text += HEX[bytes[i] & 0xF];
-        }
-    }
-    return text;
-}
 
 std::string lower(std::string text) {
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -52,8 +18,6 @@ std::string upper(std::string text) {
     for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return text;
 }
-
-bool powerOfTwo(uint32_t value) { return value != 0 && (value & (value - 1)) == 0; }
 
 void appendUtf8(std::string& text, uint32_t c) {
     if (c < 0x80) {
@@ -72,8 +36,8 @@ void appendUtf8(std::string& text, uint32_t c) {
 // unknown case flags, and bytes of a code page (never written by the rebuild, read differently
 // on every system).
 bool badShortName(const uint8_t* name) {
-    // Byte 12 holds only the two lower-case flags.
-    if ((name[12] & ~(CASE_LOWER_BASE | CASE_LOWER_EXTENSION)) != 0) return true;
+    // The case byte holds only the two lower-case flags.
+    if ((name[ENTRY_CASE] & ~(CASE_LOWER_BASE | CASE_LOWER_EXTENSION)) != 0) return true;
     static const char FORBIDDEN[] = "*?<>|\"\\/:.+,;=[]";
     for (int part = 0; part < 2; ++part) {
         const int first = part == 0 ? 0 : 8, last = part == 0 ? 8 : 11;
@@ -93,7 +57,8 @@ bool badShortName(const uint8_t* name) {
 
 uint8_t shortNameChecksum(const uint8_t* name) {
     uint8_t sum = 0;
-    for (int i = 0; i < 11; ++i) sum = static_cast<uint8_t>(((sum & 1) << 7) + (sum >> 1) + name[i]);
+    for (uint32_t i = 0; i < ENTRY_NAME_BYTES; ++i)
+        sum = static_cast<uint8_t>(((sum & 1) << 7) + (sum >> 1) + name[i]);
     return sum;
 }
 
@@ -107,7 +72,7 @@ public:
 
     // False once the visitor has had enough.
     bool take(const uint8_t* raw) {
-        const uint8_t attributes = raw[11];
+        const uint8_t attributes = raw[ENTRY_ATTRIBUTES];
         if (raw[0] == ENTRY_DELETED) {
             pieces_ = 0;
             return true;
@@ -123,17 +88,17 @@ public:
         uint8_t base[8];
         std::memcpy(base, raw, sizeof base);
         if (base[0] == ENTRY_KANJI_E5) base[0] = ENTRY_DELETED;
-        std::string name = trimmedText(base, 8);
-        if ((raw[12] & CASE_LOWER_BASE) != 0) name = lower(name);
-        std::string extension = trimmedText(raw + 8, 3);
-        if ((raw[12] & CASE_LOWER_EXTENSION) != 0) extension = lower(extension);
+        std::string name = shownFieldText(base, 8);
+        if ((raw[ENTRY_CASE] & CASE_LOWER_BASE) != 0) name = lower(name);
+        std::string extension = shownFieldText(raw + 8, 3);
+        if ((raw[ENTRY_CASE] & CASE_LOWER_EXTENSION) != 0) extension = lower(extension);
         if (!extension.empty()) name += "." + extension;
         FatEntry entry;
+        // Readers take any entry with the label bit for a label, whatever
+        // else it is marked: such a folder or file cannot be looked up.
+        entry.label = (attributes & ATTRIBUTE_VOLUME_LABEL) != 0;
         entry.name = longName ? longName_ : name;
-        // An entry marked both label and folder is read as a folder, as FAT
-        // checkers do.
-        entry.label = (attributes & ATTRIBUTE_VOLUME_LABEL) != 0 &&
-                      (attributes & ATTRIBUTE_FOLDER) == 0;
+        if (entry.label) entry.labelText = shownFieldText(raw, VOLUME_LABEL_BYTES);
         if (!entry.label && std::memcmp(raw, ".          ", 11) == 0) entry.dots = 1;
         if (!entry.label && std::memcmp(raw, "..         ", 11) == 0) entry.dots = 2;
         entry.badLongName = badLongNameSlot_;
@@ -141,24 +106,24 @@ public:
         entry.folder = (attributes & ATTRIBUTE_FOLDER) != 0;
         // "." and ".." carry no case flags.
         entry.badShortName =
-            entry.dots != 0 ? raw[12] != 0 || (attributes & ATTRIBUTE_VOLUME_LABEL) != 0
+            entry.dots != 0 ? raw[ENTRY_CASE] != 0 || (attributes & ATTRIBUTE_VOLUME_LABEL) != 0
                             : !entry.label && badShortName(raw);
-        entry.cluster = uint32_t(loadLe16(raw + 26)) |
-                        (fatType_ == 32 ? uint32_t(loadLe16(raw + 20)) << 16 : 0);
-        entry.size = loadLe32(raw + 28);
+        entry.cluster = uint32_t(loadLe16(raw + ENTRY_CLUSTER_LOW)) |
+                        (fatType_ == 32 ? uint32_t(loadLe16(raw + ENTRY_CLUSTER_HIGH)) << 16 : 0);
+        entry.size = loadLe32(raw + ENTRY_SIZE);
         return visit_(entry);
     }
 
 private:
     void takeLongNamePiece(const uint8_t* raw) {
         // A slot's cluster field is always 0; old readers depend on it.
-        if (loadLe16(raw + 26) != 0 || raw[12] != 0) badLongNameSlot_ = true;
+        if (loadLe16(raw + ENTRY_CLUSTER_LOW) != 0 || raw[ENTRY_CASE] != 0) badLongNameSlot_ = true;
         const uint32_t order = raw[0] & LONG_NAME_ORDER;
         if ((raw[0] & LONG_NAME_LAST) != 0) {
             pieces_ = order;
-            checksum_ = raw[13];
+            checksum_ = raw[LONG_NAME_CHECKSUM];
             units_.assign(order * LONG_NAME_CHARS, 0xFFFF);
-        } else if (pieces_ == 0 || order + 1 != expected_ || raw[13] != checksum_) {
+        } else if (pieces_ == 0 || order + 1 != expected_ || raw[LONG_NAME_CHECKSUM] != checksum_) {
             pieces_ = 0;  // out of order: the pieces gathered so far are orphans
             badLongNameSlot_ = true;
             return;
@@ -191,35 +156,9 @@ private:
     std::string longName_;
 };
 
-FatBootSector parseFatBootSector(const uint8_t* sector) {
-    FatBootSector boot;
-    boot.signature = sector[510] == 0x55 && sector[511] == 0xAA;
-    boot.sectorsPerCluster = sector[13];
-    boot.reservedSectors = loadLe16(sector + 14);
-    boot.fatCount = sector[16];
-    boot.rootEntries = loadLe16(sector + 17);
-    boot.totalSectors = loadLe16(sector + 19) != 0 ? loadLe16(sector + 19) : loadLe32(sector + 32);
-    const uint32_t fatSectors16 = loadLe16(sector + 22);
-    // FAT32 keeps the FAT size in its extended block and has no fixed root directory.
-    boot.fatType = fatSectors16 == 0 ? 32 : 16;
-    boot.fatSectors = fatSectors16 != 0 ? fatSectors16 : loadLe32(sector + 36);
-    boot.rootCluster = boot.fatType == 32 ? loadLe32(sector + 44) : 0;
-    boot.fsInfoSector = boot.fatType == 32 ? loadLe16(sector + 48) : 0;
-    boot.backupSector = boot.fatType == 32 ? loadLe16(sector + 50) : 0;
-    boot.label = trimmedText(sector + (boot.fatType == 32 ? 71 : 43), 11);
-    boot.media = sector[21];
-    boot.dirty = (sector[boot.fatType == 32 ? 65 : 37] & 1) != 0;
-    boot.layout = loadLe16(sector + 11) == SECTOR_BYTES && powerOfTwo(boot.sectorsPerCluster) &&
-                  boot.reservedSectors != 0 && boot.fatCount != 0 && boot.fatSectors != 0 &&
-                  boot.totalSectors != 0 &&
-                  (boot.fatType == 32 ? boot.rootEntries == 0 && boot.rootCluster >= 2
-                                      : boot.rootEntries != 0);
-    return boot;
-}
-
 FatReader::FatReader(platform::Handle handle, uint32_t partitionStart, uint32_t availableSectors,
-                     const FatBootSector& boot)
-    : handle_(handle), partitionStart_(partitionStart), boot_(boot) {
+                     const FatBootSector& boot, ReadBudget* budget)
+    : handle_(handle), budget_(budget), partitionStart_(partitionStart), boot_(boot) {
     if (!boot.layout) {
         problem_ = "its boot sector does not describe a FAT volume";
         return;
@@ -240,7 +179,7 @@ FatReader::FatReader(platform::Handle handle, uint32_t partitionStart, uint32_t 
     rootSectors_ = static_cast<uint32_t>(rootSectors);
     dataStart_ = static_cast<uint32_t>(dataStart);
     const uint64_t clusters = (real - dataStart) / boot.sectorsPerCluster;
-    const uint64_t fatCapacity = uint64_t(boot.fatSectors) * SECTOR_BYTES / (boot.fatType == 32 ? 4 : 2);
+    const uint64_t fatCapacity = uint64_t(boot.fatSectors) * SECTOR_BYTES / fatEntryBytes(boot.fatType);
     const uint64_t typeLimit = boot.fatType == 32 ? FAT32_BAD - 2 : FAT16_BAD - 2;
     if (clusters == 0) {
         problem_ = "it has no room for a single cluster";
@@ -263,8 +202,7 @@ uint32_t FatReader::clusterBytes() const {
 }
 
 bool FatReader::fatEntry(uint32_t copy, uint32_t cluster, uint32_t& value) {
-    const uint32_t entryBytes = boot_.fatType == 32 ? 4 : 2;
-    const uint64_t byteOffset = uint64_t(cluster) * entryBytes;
+    const uint64_t byteOffset = uint64_t(cluster) * fatEntryBytes(boot_.fatType);
     const uint32_t sector =
         boot_.reservedSectors + copy * boot_.fatSectors + static_cast<uint32_t>(byteOffset / SECTOR_BYTES);
     if (sector != cachedFatSector_) {
@@ -272,8 +210,7 @@ bool FatReader::fatEntry(uint32_t copy, uint32_t cluster, uint32_t& value) {
         if (!readRelative(sector, cache_)) return false;
         cachedFatSector_ = sector;
     }
-    const uint8_t* entry = cache_ + byteOffset % SECTOR_BYTES;
-    value = boot_.fatType == 32 ? loadLe32(entry) & FAT32_CLUSTER_MASK : loadLe16(entry);
+    value = loadFatEntry(boot_.fatType, cache_ + byteOffset % SECTOR_BYTES, 0);
     return true;
 }
 
@@ -419,5 +356,6 @@ bool FatReader::readClusterSector(uint32_t cluster, uint32_t index, uint8_t* buf
 }
 
 bool FatReader::readRelative(uint32_t sector, uint8_t* buffer) {
+    if (budget_ != nullptr && !budget_->take()) return false;
     return readSector(handle_, partitionStart_ + sector, buffer);
 }

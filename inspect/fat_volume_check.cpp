@@ -1,18 +1,17 @@
-#include "tools/fat_volume_check.h"
+#include "inspect/fat_volume_check.h"
 
 #include "disk/raw_disk.h"
-#include "platform/little_endian.h"
+#include "fat/fat_geometry.h"
+#include "fat/fat_layout.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
 
 constexpr uint32_t CARD_FAT_COPIES = 2;
-constexpr uint32_t FAT32_CLUSTER_MASK = 0x0FFFFFFF;
-constexpr uint32_t FSINFO_FREE_COUNT = 488;
-constexpr uint32_t FSINFO_UNKNOWN = 0xFFFFFFFF;
-constexpr uint32_t FAT16_MIN_CLUSTERS = 4085;   // fewer: every reader sees FAT12
-constexpr uint32_t FAT32_MIN_CLUSTERS = 65525;  // fewer: readers that count see FAT16
+// What the boot sector of a volume without a label says.
+constexpr char NO_LABEL[] = "NO NAME";
 // More folders than any card holds; past it the check gives up with a finding
 // rather than grow without bound.
 constexpr std::size_t MAX_FOLDERS = 65536;
@@ -50,8 +49,7 @@ private:
         if (boot.media != 0xF0 && boot.media < 0xF8)
             finding("its media byte 0x" + hex(boot.media) + " is not a valid one.");
         uint32_t fat0 = 0;
-        const uint32_t expected = (boot.fatType == 32 ? 0x0FFFFF00u : 0xFF00u) | boot.media;
-        if (reader_.fatEntry(0, 0, fat0) && fat0 != expected)
+        if (reader_.fatEntry(0, 0, fat0) && fat0 != fatMediaEntry(boot.fatType, boot.media))
             finding("its first FAT entry does not repeat the media byte.");
         checkFat32Copies();
         if (boot.dirty) finding("it is marked as not cleanly unmounted.");
@@ -92,6 +90,12 @@ private:
         uint8_t info[SECTOR_BYTES];
         if (!reader_.readRelative(boot.fsInfoSector, info)) {
             finding("its free-cluster summary cannot be read.");
+            return;
+        }
+        if (loadLe32(info + FSINFO_LEAD) != FSINFO_LEAD_SIGNATURE ||
+            loadLe32(info + FSINFO_STRUCTURE) != FSINFO_STRUCTURE_SIGNATURE ||
+            loadLe32(info + FSINFO_TRAIL) != FSINFO_TRAIL_SIGNATURE) {
+            finding("its free-cluster summary does not carry its signatures.");
             return;
         }
         const uint32_t count = loadLe32(info + FSINFO_FREE_COUNT);
@@ -163,8 +167,7 @@ private:
                     return true;
                 }
                 if (entry.label) {
-                    if (entry.size != 0 || entry.cluster != 0)
-                        finding("its label entry " + path + " holds a size or clusters.");
+                    checkLabel(folder.root, path, entry);
                     return true;
                 }
                 if (entry.folder) {
@@ -189,9 +192,36 @@ private:
                                   ? reader_.visitRootRegion(visit, &stray)
                                   : reader_.visitClusters(folder.clusters, visit, &stray);
             if (!read) finding(folder.path + " cannot be read.");
+            if (read && folder.root) checkLabelAgainstBootSector();
             if (stray) finding(folder.path + " holds entries behind its end marker.");
             if (folders > MAX_FOLDERS) return;
         }
+    }
+
+    // The label lives twice: in the boot sector and as an entry of the root
+    // folder; readers show the entry. Anywhere else the label bit hides what
+    // carries it.
+    void checkLabel(bool root, const std::string& path, const FatEntry& entry) {
+        if (!root) {
+            finding(path + " is marked as a volume label; readers do not see it as a " +
+                    (entry.folder ? "folder." : "file."));
+            return;
+        }
+        if (++rootLabels_ > 1) finding("its root folder holds more than one label entry.");
+        rootLabel_ = entry.labelText;
+        if (entry.folder) finding("its label entry " + rootLabel_ + " is also marked a folder.");
+        if (entry.size != 0 || entry.cluster != 0)
+            finding("its label entry " + rootLabel_ + " holds a size or clusters.");
+    }
+
+    void checkLabelAgainstBootSector() {
+        const std::string& label = reader_.boot().label;
+        if (label.empty() || label == NO_LABEL) return;
+        if (rootLabels_ == 0)
+            finding("its root folder holds no label entry; its boot sector names it \"" + label +
+                    "\".");
+        else if (rootLabel_ != label)
+            finding("its label entry says \"" + rootLabel_ + "\", its boot sector \"" + label + "\".");
     }
 
     void checkFile(const std::string& path, const FatEntry& entry) {
@@ -217,10 +247,12 @@ private:
     // cluster in use that no chain claimed.
     void checkFat() {
         const FatBootSector& boot = reader_.boot();
-        const uint32_t entryBytes = boot.fatType == 32 ? 4 : 2;
-        const uint32_t entriesPerSector = SECTOR_BYTES / entryBytes;
+        const uint32_t entriesPerSector = SECTOR_BYTES / fatEntryBytes(boot.fatType);
         const uint32_t lastEntry = reader_.fatEntryCount();
-        std::vector<uint32_t> differing(boot.fatCount, 0);
+        // A count other than the card's is a finding of its own; comparing every
+        // copy a damaged count byte claims would multiply the work by up to 255.
+        const uint32_t copies = std::min(boot.fatCount, CARD_FAT_COPIES);
+        std::vector<uint32_t> differing(copies, 0);
         uint64_t lost = 0, free = 0;
         uint8_t first[SECTOR_BYTES], other[SECTOR_BYTES];
         for (uint32_t s = 0; s < boot.fatSectors; ++s) {
@@ -228,7 +260,7 @@ private:
                 finding("sector " + std::to_string(s) + " of its FAT cannot be read.");
                 return;
             }
-            for (uint32_t copy = 1; copy < boot.fatCount; ++copy) {
+            for (uint32_t copy = 1; copy < copies; ++copy) {
                 if (!reader_.readRelative(reader_.fatStart() + copy * boot.fatSectors + s, other) ||
                     std::memcmp(first, other, SECTOR_BYTES) != 0)
                     ++differing[copy];
@@ -236,14 +268,12 @@ private:
             for (uint32_t i = 0; i < entriesPerSector; ++i) {
                 const uint64_t cluster = uint64_t(s) * entriesPerSector + i;
                 if (cluster < 2 || cluster >= lastEntry) continue;
-                const uint32_t value = entryBytes == 4
-                                           ? loadLe32(first + i * 4) & FAT32_CLUSTER_MASK
-                                           : loadLe16(first + i * 2);
+                const uint32_t value = loadFatEntry(boot.fatType, first, i);
                 if (value == 0) ++free;
                 if (value != 0 && !reader_.isBadCluster(value) && !marks_[cluster]) ++lost;
             }
         }
-        for (uint32_t copy = 1; copy < boot.fatCount; ++copy)
+        for (uint32_t copy = 1; copy < copies; ++copy)
             if (differing[copy] != 0)
                 finding("FAT copy " + std::to_string(copy) + " differs from the first in " +
                         std::to_string(differing[copy]) + " sectors.");
@@ -256,6 +286,8 @@ private:
     std::vector<std::string>& findings_;
     std::string prefix_;
     ClusterMarks marks_;
+    uint32_t rootLabels_ = 0;
+    std::string rootLabel_;
 };
 
 }  // namespace

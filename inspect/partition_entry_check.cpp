@@ -1,7 +1,6 @@
-#include "tools/partition_entry_check.h"
+#include "inspect/partition_entry_check.h"
 
 #include "disk/partition_table.h"
-#include "platform/little_endian.h"
 
 namespace {
 
@@ -10,8 +9,8 @@ struct Extent {
 };
 
 Extent extentOf(const uint8_t* mbr, uint32_t index) {
-    const uint8_t* entry = mbr + MBR_ENTRY_TABLE_OFFSET + index * MBR_ENTRY_BYTES;
-    return {loadLe32(entry + MBR_ENTRY_FIRST_SECTOR), loadLe32(entry + MBR_ENTRY_SECTOR_COUNT)};
+    const PartitionEntryFields entry = readPartitionEntry(mbr, index);
+    return {entry.first, entry.count};
 }
 
 }  // namespace

@@ -3,8 +3,8 @@
 // firmware against \boot\bzImage, file by file and byte by byte, with the
 // deployment's rule that entries whose name starts with a dot stay behind.
 
-#include "tools/card_inspection.h"
-#include "tools/fat_reader.h"
+#include "inspect/card_inspection.h"
+#include "inspect/fat_reader.h"
 
 #include <string>
 #include <vector>

@@ -1,13 +1,12 @@
-#include "tools/card_inspection.h"
+#include "inspect/card_inspection.h"
 
 #include "bootloader/grub_images.h"
 #include "disk/partition_table.h"
 #include "disk/raw_disk.h"
-#include "tools/fat_reader.h"
-#include "tools/fat_volume_check.h"
-#include "tools/payload_check.h"
+#include "inspect/fat_reader.h"
+#include "inspect/fat_volume_check.h"
+#include "inspect/payload_check.h"
 #include "util/debug.h"
-#include "platform/little_endian.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -22,14 +21,10 @@ const char* const REQUIRED_BOOT_FILES[3] = {"boot/grub/stage2", "boot/grub/menu.
 namespace {
 
 constexpr uint32_t CARD_PARTITIONS = 2;
+// A sound card's check reads its FATs, folders and boot files, far less than
+// the card; reading it twice over means a damaged card leads the check in circles.
+constexpr uint64_t READS_PER_DISK_SECTOR = 2, SPARE_READS = 65536;
 const char* const VOLUME_LABELS[CARD_PARTITIONS] = {"t6sc_boot", "t6sc_data"};
-
-struct PartitionEntry {
-    uint8_t type = 0;
-    uint32_t first = 0;
-    uint32_t count = 0;
-    bool used = false;  // any byte of the entry is non-zero
-};
 
 std::string format(const char* pattern, ...) ZEL_PRINTF_FORMAT(1, 2);
 std::string format(const char* pattern, ...) {
@@ -41,21 +36,13 @@ std::string format(const char* pattern, ...) {
     return text;
 }
 
-PartitionEntry readEntry(const uint8_t* mbr, uint32_t index) {
-    const uint8_t* raw = mbr + MBR_ENTRY_TABLE_OFFSET + index * MBR_ENTRY_BYTES;
-    PartitionEntry entry;
-    entry.type = raw[MBR_ENTRY_TYPE];
-    entry.first = loadLe32(raw + MBR_ENTRY_FIRST_SECTOR);
-    entry.count = loadLe32(raw + MBR_ENTRY_SECTOR_COUNT);
-    for (uint32_t i = 0; i < MBR_ENTRY_BYTES; ++i) entry.used = entry.used || raw[i] != 0;
-    return entry;
-}
-
 class Inspector {
 public:
     Inspector(platform::Handle handle, uint64_t diskSectors, const BootImages& images,
               const CardPayload* payload)
-        : handle_(handle), diskSectors_(diskSectors), images_(images), payload_(payload) {}
+        : handle_(handle), diskSectors_(diskSectors), images_(images), payload_(payload) {
+        budget_.left = READS_PER_DISK_SECTOR * diskSectors + SPARE_READS;
+    }
 
     CardInspection run() {
         result_.report.push_back(format("Disk: %llu sectors of 512 bytes (%llu bytes)",
@@ -68,12 +55,16 @@ public:
         checkBootLoader(mbr);
         checkBootFiles();
         if (payload_ != nullptr && readers_[0]) comparePayload(*readers_[0], *payload_, result_.findings);
+        if (budget_.exhausted)
+            finding("The check stopped after reading " +
+                    std::to_string(READS_PER_DISK_SECTOR * diskSectors_ + SPARE_READS) +
+                    " sectors, twice the card's size; the rest of the card is not checked.");
         return result_;
     }
 
 private:
     bool read(uint32_t lba, uint8_t* buffer) {
-        if (readSector(handle_, lba, buffer)) return true;
+        if (budget_.take() && readSector(handle_, lba, buffer)) return true;
         finding(format("Sector %u cannot be read.", lba));
         return false;
     }
@@ -82,11 +73,11 @@ private:
     void finding(const std::string& text) { result_.findings.push_back(text); }
 
     void checkPartitionTable(const uint8_t* mbr) {
-        if (mbr[510] != 0x55 || mbr[511] != 0xAA)
+        if (mbr[MBR_BOOT_SIGNATURE] != 0x55 || mbr[MBR_BOOT_SIGNATURE + 1] != 0xAA)
             finding("Sector 0 does not end with the signature 55 AA.");
         for (uint32_t i = 0; i < MBR_ENTRIES; ++i) {
-            entries_[i] = readEntry(mbr, i);
-            const PartitionEntry& entry = entries_[i];
+            entries_[i] = readPartitionEntry(mbr, i);
+            const PartitionEntryFields& entry = entries_[i];
             if (!entry.used) {
                 line(format("Partition %u: empty", i));
             } else {
@@ -108,15 +99,15 @@ private:
                 finding(format("Partition %u starts inside the boot loader sectors (LBA 0 to %u).",
                                i, images_.stage15Sectors));
         }
-        const PartitionEntry& boot = entries_[0];
-        const PartitionEntry& data = entries_[1];
+        const PartitionEntryFields& boot = entries_[0];
+        const PartitionEntryFields& data = entries_[1];
         if (boot.count != 0 && data.count != 0 && data.first < uint64_t(boot.first) + boot.count &&
             boot.first < uint64_t(data.first) + data.count)
             finding("Partitions 0 and 1 overlap.");
     }
 
     void checkVolume(uint32_t index) {
-        const PartitionEntry& entry = entries_[index];
+        const PartitionEntryFields& entry = entries_[index];
         // A partition starting past the end is already a finding of its own.
         if (entry.count == 0 || entry.first >= diskSectors_) return;
         uint8_t sector[SECTOR_BYTES];
@@ -150,7 +141,7 @@ private:
         // Only the sectors that exist and belong to the partition are read.
         const uint32_t available =
             static_cast<uint32_t>(std::min<uint64_t>(entry.count, diskSectors_ - entry.first));
-        readers_[index] = std::make_unique<FatReader>(handle_, entry.first, available, boot);
+        readers_[index] = std::make_unique<FatReader>(handle_, entry.first, available, boot, &budget_);
         checkFatVolume(*readers_[index], index, result_.findings);
     }
 
@@ -214,11 +205,12 @@ private:
     platform::Handle handle_;
     uint64_t diskSectors_;
     BootImages images_;
-    PartitionEntry entries_[MBR_ENTRIES];
+    PartitionEntryFields entries_[MBR_ENTRIES];
     const CardPayload* payload_;
     FatBootSector volumes_[CARD_PARTITIONS];
     std::unique_ptr<FatReader> readers_[CARD_PARTITIONS];
     CardInspection result_;
+    ReadBudget budget_;
 };
 
 }  // namespace

@@ -5,6 +5,7 @@
 // claims), and every chain is followed at most once around the volume.
 // Names are compared without regard to ASCII case, as FAT does.
 
+#include "fat/boot_sector_fields.h"
 #include "platform/platform.h"
 
 #include <cstdint>
@@ -12,34 +13,14 @@
 #include <string>
 #include <vector>
 
-struct FatBootSector {
-    bool signature = false;       // 55 AA at 510
-    bool layout = false;          // the fields describe a FAT16 or FAT32 volume
-    int fatType = 0;              // 16 or 32 when layout is true
-    uint32_t sectorsPerCluster = 0;
-    uint32_t reservedSectors = 0;
-    uint32_t fatCount = 0;
-    uint32_t fatSectors = 0;      // of one copy
-    uint32_t rootEntries = 0;     // FAT16 root directory entries
-    uint32_t rootCluster = 0;     // FAT32 root directory's first cluster
-    uint32_t fsInfoSector = 0;    // FAT32: the free-cluster summary's sector
-    uint32_t backupSector = 0;    // FAT32: the boot sector's copy
-    uint32_t totalSectors = 0;
-    uint8_t media = 0;            // media descriptor byte
-    bool dirty = false;           // the volume was not cleanly unmounted
-    std::string label;            // trailing spaces removed
-};
-
-// Reads the fields of a 512-byte boot sector.
-FatBootSector parseFatBootSector(const uint8_t* sector);
-
 struct FatEntry {
     std::string name;       // the long name when there is a valid one, else the short name
     bool folder = false;
     uint32_t cluster = 0;   // first cluster; 0 for an empty file
     uint32_t size = 0;
     bool badShortName = false;  // characters no FAT short name may hold
-    bool label = false;         // the volume label entry (only visitors see it)
+    bool label = false;         // the volume label bit is set (only visitors see these)
+    std::string labelText;      // of a label: its 11 bytes, trailing spaces removed
     int dots = 0;               // 1 for ".", 2 for ".." (only visitors see them)
     bool badLongName = false;   // long-name slots before it are damaged or orphaned
 };
@@ -52,12 +33,25 @@ enum class ChainEnd { Complete, Loop, CrossLink, OutOfRange, Free, Bad, Unreadab
 // One bit per cluster: which clusters a walk has met already.
 using ClusterMarks = std::vector<bool>;
 
+// The sector reads one check of a card may make in all, shared by its readers:
+// whatever its fields say, the check ends after that many.
+struct ReadBudget {
+    uint64_t left = 0;
+    bool exhausted = false;
+    bool take() {
+        if (left == 0) return !(exhausted = true);
+        --left;
+        return true;
+    }
+};
+
 class FatReader {
 public:
     // `availableSectors`: the sectors from `partitionStart` on that exist on
-    // the drive and belong to the partition.
+    // the drive and belong to the partition. With a `budget`, every read takes
+    // from it and fails once it is spent.
     FatReader(platform::Handle handle, uint32_t partitionStart, uint32_t availableSectors,
-              const FatBootSector& boot);
+              const FatBootSector& boot, ReadBudget* budget = nullptr);
 
     // Empty when the FAT area, root folder and data area fit in the available
     // sectors and the FAT can describe every cluster; else why not.
@@ -118,6 +112,7 @@ private:
                       bool* stray);
 
     platform::Handle handle_;
+    ReadBudget* budget_;
     uint32_t partitionStart_;
     FatBootSector boot_;
     std::string problem_;
@@ -129,6 +124,3 @@ private:
     uint8_t cache_[512] = {};
     ClusterMarks scratch_;  // for chains followed outside a whole-volume walk
 };
-
-// Directory entry layout, shared with the volume check.
-constexpr uint32_t DIRECTORY_ENTRY_BYTES = 32;
