@@ -136,6 +136,10 @@ protected:
     }
 };
 
+// The cause of a failed run, as the wizard's last debug line gives it.
+const std::string FAILING_CARD =
+    "A sector of the card in drive 1 could not be written: the card is failing. Use another card.\n";
+
 TEST_F(InstallationTest, SuccessfulRunRebuildsTheCard) {
     run();
     EXPECT_FALSE(report.failed());
@@ -164,7 +168,7 @@ TEST_F(InstallationTest, FailedFlushFailsTheRun) {
     sim.faults().failDriveFlush = true;
     run();
     expectFailedWith(failedAfter(indexOf(successHistory(), "Finished writing bootloader") + 1));
-    EXPECT_EQ(sim.debugLines(), std::vector<std::string>{"Failed to flush disk: 29\n"});
+    EXPECT_EQ(sim.debugLines(), (Lines{"Failed to flush disk: 29\n", FAILING_CARD}));
     expectNothingHeld();
 
     sim.faults() = platform::SimFaults{};
@@ -216,7 +220,9 @@ TEST_F(InstallationTest, OpenRefusedStillGivesTheVolumesBack) {
     run();
     expectFailedWith(failedAfter(0));
     EXPECT_EQ(sim.debugLines(),
-              (Lines{"Create file \\\\.\\PhysicalDrive1 failed: 5\n", "Failed to open disk\n"}));
+              (Lines{"Create file \\\\.\\PhysicalDrive1 failed: 5\n", "Failed to open disk\n",
+                     "Writing to drive 1 needs administrator (root) rights. Start the program as "
+                     "administrator (or with sudo) and try again.\n"}));
     EXPECT_EQ(sim.writeCount(), 0u);
 }
 
@@ -232,24 +238,25 @@ TEST_F(InstallationTest, PartitionTableWriteFails) {
     sim.faults().failWriteAtLba.insert(0);
     run();
     expectFailedWith(failedAfter(1));
-    ASSERT_FALSE(sim.debugLines().empty());
-    EXPECT_EQ(sim.debugLines().back(), "Failed partitioning disk\n");
+    EXPECT_EQ(sim.debugLines(), (Lines{"Failed partitioning disk\n", FAILING_CARD}));
 }
 
 TEST_F(InstallationTest, BootPartitionFormatFails) {
     failWritesFrom("Formatting boot partition...");
     run();
     expectFailedWith(failedAfter(2));
-    ASSERT_FALSE(sim.debugLines().empty());
-    EXPECT_EQ(sim.debugLines().back(), "Failed formatting disk 0\n");
+    ASSERT_GE(sim.debugLines().size(), 2u);
+    EXPECT_EQ(sim.debugLines().end()[-2], "Failed formatting disk 0\n");
+    EXPECT_EQ(sim.debugLines().back(), FAILING_CARD);
 }
 
 TEST_F(InstallationTest, DataPartitionFormatFails) {
     failWritesFrom("Formatting data partition...");
     run();
     expectFailedWith(failedAfter(3));
-    ASSERT_FALSE(sim.debugLines().empty());
-    EXPECT_EQ(sim.debugLines().back(), "Failed formatting disk 1\n");
+    ASSERT_GE(sim.debugLines().size(), 2u);
+    EXPECT_EQ(sim.debugLines().end()[-2], "Failed formatting disk 1\n");
+    EXPECT_EQ(sim.debugLines().back(), FAILING_CARD);
 }
 
 TEST_F(InstallationTest, UnreadablePartitionTable) {
@@ -258,8 +265,9 @@ TEST_F(InstallationTest, UnreadablePartitionTable) {
     };
     run();
     expectFailedWith(failedAfter(2));
-    ASSERT_FALSE(sim.debugLines().empty());
-    EXPECT_EQ(sim.debugLines().back(), "Failed formatting disk 0\n");
+    ASSERT_GE(sim.debugLines().size(), 2u);
+    EXPECT_EQ(sim.debugLines().end()[-2], "Failed formatting disk 0\n");
+    EXPECT_EQ(sim.debugLines().back(), FAILING_CARD);
 }
 
 TEST_F(InstallationTest, BootLoaderWriteFailsAndTheDriveIsStillReleased) {
@@ -328,7 +336,12 @@ TEST_P(VolumeLeftMountedTest, StopsTheRunBeforeTheDriveIsOpened) {
     run();
     expectFailedWith(failedAfter(0));
     Lines lines = {"Failed to take the volumes of the disk\n"};
-    if (!third) lines.insert(lines.begin(), "LOCK_VOLUME for \\\\.\\F: failed: 5\n");
+    if (!third) {
+        lines.insert(lines.begin(), "LOCK_VOLUME for \\\\.\\F: failed: 5\n");
+        lines.push_back("The card's volume at " + temp.file("volF") +
+                        " is busy: a program has files open on it. Close them (or unmount the "
+                        "volume) and try again.\n");
+    }
     EXPECT_EQ(sim.debugLines(), lines);
     EXPECT_EQ(firstCall([](const platform::SimCall& c) { return c.name == "CreateFileA"; }),
               sim.calls().size());
@@ -355,7 +368,7 @@ TEST_F(InstallationTest, CardThatDoesNotKeepItsDataFailsTheRun) {
     };
     const Case cases[] = {
         {"sector of the boot volume reads back different", 0, 300, 2,
-         {"Sector 300 does not read back as written\n", "Failed formatting disk 0\n"}},
+         {"Sector 300 does not read back as written\n", "Failed formatting disk 0\n", FAILING_CARD}},
         {"card wraps at 2 GiB", 1u << 22, 0, 1,
          {"Card reports 7812500 sectors but does not keep data written at sector 7812499\n",
           "Failed partitioning disk\n"}},
