@@ -11,7 +11,7 @@ namespace {
 
 struct Holdings {
     std::mutex mutex;
-    const RunProgress* progress = nullptr;
+    RunProgress* progress = nullptr;
     platform::Handle drive = platform::INVALID_HANDLE_VALUE;
     KeptVolumes* volumes = nullptr;
 };
@@ -29,7 +29,7 @@ void giveBackAndEnd(int exitStatus) {
 
 }  // namespace
 
-InterruptibleRun::InterruptibleRun(const RunProgress& progress) {
+InterruptibleRun::InterruptibleRun(RunProgress& progress) {
     std::lock_guard<std::mutex> lock(holdings().mutex);
     holdings().progress = &progress;
 }
@@ -60,15 +60,21 @@ void dropRunVolumes() {
 std::string giveBackInterruptedRun() {
     Holdings& held = holdings();
     held.mutex.lock();  // never unlocked: the process ends next
+    // Only a run on a drive is given back: an image's simulated machine is
+    // not made to be called from this thread, and its file goes anyway.
+    if (held.progress == nullptr) return std::string();
+    // Where the run was when the request came: the run goes on while it is
+    // given back (until its drive handle is gone), and the sync takes a while.
+    const std::string line = held.progress->started()
+                                 ? "Interrupted" + held.progress->howFar().substr(1) + "."
+                                 : "Interrupted before anything was written; the card is unchanged.";
+    held.progress->halt();
     // The drive first, so that the OS reads whatever partition table the card
     // has now before the volumes come back.
     if (held.drive != platform::INVALID_HANDLE_VALUE) releaseDisk(held.drive);
     if (held.volumes != nullptr) unlockDriveVolumes(*held.volumes);
     platform::os().releaseVolumeRoots();
-    if (held.progress == nullptr) return std::string();
-    return held.progress->started()
-               ? "Interrupted" + held.progress->howFar().substr(1) + "."
-               : "Interrupted before anything was written; the card is unchanged.";
+    return line;
 }
 
 void endRunOnInterrupt() {

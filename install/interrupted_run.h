@@ -13,7 +13,7 @@
 // The run under way, for as long as the object lives; one at a time.
 class InterruptibleRun {
 public:
-    explicit InterruptibleRun(const RunProgress& progress);
+    explicit InterruptibleRun(RunProgress& progress);
     ~InterruptibleRun();
     InterruptibleRun(const InterruptibleRun&) = delete;
     InterruptibleRun& operator=(const InterruptibleRun&) = delete;
@@ -29,7 +29,8 @@ void dropRunVolumes();
 
 // On the interrupt thread, just before the process ends: releases the drive,
 // unlocks the volumes, syncs and takes away the private mounts, and returns
-// the one line for the user (empty when no run was under way). Everything
+// the one line for the user. Nothing is done, and the line is empty, when no
+// InterruptibleRun is under way (a run on an image file). Everything
 // stays locked afterwards, so the interrupted run cannot take anything again.
 std::string giveBackInterruptedRun();
 

@@ -1,7 +1,8 @@
 #include "install/run_progress.h"
 
 void RunProgress::note(int value, const char* statusText) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
+    never_.wait(lock, [this] { return !halted_; });
     if (frozen_) return;
     if (value >= 0) value_ = value;
     if (statusText != nullptr) text_ = statusText;
@@ -28,6 +29,11 @@ void RunProgress::setFailed() {
         frozen_ = true;
     }
     shown_.setFailed();
+}
+
+void RunProgress::halt() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    halted_ = true;
 }
 
 bool RunProgress::started() const {

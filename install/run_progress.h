@@ -5,6 +5,7 @@
 
 #include "install/stage_report.h"
 
+#include <condition_variable>
 #include <mutex>
 #include <string>
 
@@ -26,6 +27,9 @@ public:
     // partition..." (22%); the card is incomplete and must be rebuilt", or
     // ", before anything was written to it".
     std::string howFar() const;
+    // The run is being given back after an interrupt: from its next report on
+    // it waits for the process to end, and writes nothing more to the card.
+    void halt();
 
 private:
     void note(int value, const char* statusText);
@@ -33,6 +37,8 @@ private:
     StageReport& shown_;
     mutable std::mutex mutex_;
     bool frozen_ = false;  // after the failure: the final texts say nothing of progress
+    bool halted_ = false;
+    std::condition_variable never_;
     int value_ = 0;
     std::string text_;
 };

@@ -69,9 +69,10 @@ void appendUtf8(std::string& text, uint32_t c) {
 }
 
 // Control characters, the characters FAT forbids, a leading or embedded space,
-// unknown case flags, and bytes of a code page (never written by the rebuild, read differently
-// on every system).
-bool badShortName(const uint8_t* name) {
+// unknown case flags, and bytes of a code page (read differently on every
+// system) unless `codePage`: the short alias of a long name holds a name
+// outside ASCII in the OEM code page, as Windows and Linux both write it.
+bool badShortName(const uint8_t* name, bool codePage) {
     // Byte 12 holds only the two lower-case flags.
     if ((name[12] & ~(CASE_LOWER_BASE | CASE_LOWER_EXTENSION)) != 0) return true;
     static const char FORBIDDEN[] = "*?<>|\"\\/:.+,;=[]";
@@ -83,7 +84,8 @@ bool badShortName(const uint8_t* name) {
             if (c == ' ') {
                 if (i == 0) return true;
                 space = true;
-            } else if (space || c < 0x20 || c >= 0x7F || std::strchr(FORBIDDEN, c) != nullptr) {
+            } else if (space || c < 0x20 || c == 0x7F || (c > 0x7F && !codePage) ||
+                       std::strchr(FORBIDDEN, c) != nullptr) {
                 return true;
             }
         }
@@ -142,7 +144,7 @@ public:
         // "." and ".." carry no case flags.
         entry.badShortName =
             entry.dots != 0 ? raw[12] != 0 || (attributes & ATTRIBUTE_VOLUME_LABEL) != 0
-                            : !entry.label && badShortName(raw);
+                            : !entry.label && badShortName(raw, longName);
         entry.cluster = uint32_t(loadLe16(raw + 26)) |
                         (fatType_ == 32 ? uint32_t(loadLe16(raw + 20)) << 16 : 0);
         entry.size = loadLe32(raw + 28);
