@@ -64,11 +64,14 @@ std::unique_ptr<InstallTarget> checkedTarget(CardOptions& options, std::ostream&
 }
 
 // The last line of a failed run on a drive: the sentence of its cause, or
-// `otherwise` where no cause of the table fits.
+// `otherwise` where no cause of the table fits (a third volume has its own).
 void endFailedRun(const InstallTarget& target, const RunProgress& progress,
                   const MountedVolumeLeft& left, const std::string& otherwise, std::ostream& err) {
     const FailureAccount account = accountForFailure(target, progress, left);
-    err << (account.sentence.empty() ? otherwise : account.sentence) << std::endl;
+    if (!account.sentence.empty())
+        err << account.sentence << std::endl;
+    else
+        err << (left.third != '\0' ? thirdVolumeSentence(left.third) : otherwise) << std::endl;
 }
 
 // Holds the target as the installation does, runs one stage on it and gives
@@ -86,8 +89,7 @@ int runDiskStage(CardOptions options, std::ostream& out, std::ostream& err, cons
         // A volume that stays mounted would write its cached state over the
         // new card: the drive is not even opened.
         if (!drive.volumesHeld()) {
-            endFailedRun(*target, report, {drive.refusedVolume(), drive.thirdVolume()},
-                         thirdVolumeSentence(drive.thirdVolume()), err);
+            endFailedRun(*target, report, {drive.refusedVolume(), drive.thirdVolume()}, "", err);
             return EXIT_FAILED;
         }
         if (!drive.open()) {
@@ -242,10 +244,7 @@ int installCommand(CardOptions options, std::ostream& out, std::ostream& err) {
     MountedVolumeLeft left;
     runInstallation(report, *target, &deployer, &left);
     if (!report.failed()) return EXIT_OK;
-    endFailedRun(*target, report, left,
-                 left.third != '\0' ? thirdVolumeSentence(left.third)
-                                    : "The installation on " + target->name() + " failed.",
-                 err);
+    endFailedRun(*target, report, left, "The installation on " + target->name() + " failed.", err);
     return EXIT_FAILED;
 }
 
