@@ -1,6 +1,7 @@
 #include "install/installation.h"
 
 #include "bootloader/boot_sectors.h"
+#include "install/interrupted_run.h"
 #include "platform/sim_platform.h"
 #include "support/temp_dir.h"
 #include "support/recording_report.h"
@@ -10,6 +11,8 @@
 
 #include <QDir>
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -180,6 +183,30 @@ TEST_F(InstallationTest, FailedFlushFailsTheRun) {
     EXPECT_EQ(report.history.back(), (Shown{-1, "Finished - an error occurred"}));
     EXPECT_EQ(sim.debugLines(), std::vector<std::string>{"Failed to flush boot volume E: 29\n"});
     expectNothingHeld();
+}
+
+// An interrupt in the middle of the format (handled here on the run's own
+// thread, as the interrupt thread would) gives the drive and the volume back
+// before the process ends and says how far the run got.
+TEST_F(InstallationTest, AnInterruptGivesBackTheDriveAndTheVolumes) {
+    EXPECT_EXIT(
+        {
+            report.onChange = [this](const std::string& shown) {
+                if (shown != "Formatting boot partition...") return;
+                const bool held = sim.driveLocked(CARD) && sim.volumeLocked('E');
+                const std::string line = giveBackInterruptedRun();
+                const bool givenBack = sim.openHandleCount() == 0 && !sim.driveLocked(CARD) &&
+                                       !sim.volumeLocked('E');
+                std::fprintf(stderr, "%s\n", line.c_str());
+                std::fflush(stderr);
+                std::_Exit(held && givenBack ? 0 : 1);
+            };
+            run();
+            std::_Exit(2);
+        },
+        ::testing::ExitedWithCode(0),
+        "Interrupted at .Formatting boot partition.... .11%.; the card is incomplete and must "
+        "be rebuilt.");
 }
 
 TEST_F(InstallationTest, VolumesAreHeldExactlyWhileTheDriveIsWritten) {
