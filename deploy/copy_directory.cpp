@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStringList>
 
@@ -21,16 +22,18 @@ void closeBoth(std::FILE* in, std::FILE* out) {
     if (out != nullptr) std::fclose(out);
 }
 
-// The path as Latin-1 bytes for the C runtime; false when a character has no
-// Latin-1 form, since the '?' put in its place could name another file.
-bool latin1Path(const QString& path, QByteArray& bytes) {
-    bytes = path.toLatin1();
-    return QString::fromLatin1(bytes) == path;
+// The path as the file system's own bytes for the C runtime (the bytes the
+// folder listing decoded, so any name found there opens); false when a
+// character has no form there, since the '?' put in its place could name
+// another file.
+bool nativePath(const QString& path, QByteArray& bytes) {
+    bytes = QFile::encodeName(path);
+    return QFile::decodeName(bytes) == path;
 }
 
 bool copyFile(const QString& source, const QString& destination) {
     QByteArray sourceBytes, destinationBytes;
-    const bool convertible = latin1Path(source, sourceBytes) && latin1Path(destination, destinationBytes);
+    const bool convertible = nativePath(source, sourceBytes) && nativePath(destination, destinationBytes);
     // The destination is created only once the source is open: a source that
     // cannot be read leaves nothing behind.
     std::FILE* in = convertible ? std::fopen(sourceBytes.constData(), "rb") : nullptr;

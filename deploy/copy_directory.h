@@ -13,5 +13,5 @@ constexpr int COPY_BUFFER_BYTES = 8096;
 // is a failure: a symbolic link (never followed), a special file, a folder
 // that cannot be listed, a name that cannot be converted. Stops at the first
 // failure, which is written as one debug line; what was copied before it
-// stays. Paths reach the C runtime as Latin-1 bytes.
+// stays. Paths reach the C runtime in the file system's encoding.
 bool copyDirectory(const QString& source, const QString& destination);

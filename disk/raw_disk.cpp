@@ -1,5 +1,6 @@
 #include "disk/raw_disk.h"
 
+#include "disk/drive_fault.h"
 #include "disk/sector_io.h"
 #include "util/debug.h"
 #include "platform/little_endian.h"
@@ -21,7 +22,9 @@ bool openPhysicalDrive(const char* path, Handle& handle, uint32_t& diskSectors, 
     handle = os.CreateFileA(path, platform::GENERIC_READ | platform::GENERIC_WRITE, 0,
                             platform::OPEN_EXISTING, platform::FILE_FLAG_NO_BUFFERING);
     if (handle == platform::INVALID_HANDLE_VALUE) {
-        debugPrint("Create file %s failed: %i\n", path, static_cast<int>(os.GetLastError()));
+        const uint32_t error = os.GetLastError();
+        noteDriveFault({DriveFault::OPEN, error, 0});
+        debugPrint("Create file %s failed: %i\n", path, static_cast<int>(error));
         return false;
     }
 
@@ -60,7 +63,9 @@ bool writeSector(Handle handle, uint32_t lba, const void* buffer) {
 bool flushDisk(Handle handle) {
     platform::Platform& os = platform::os();
     if (os.FlushFileBuffers(handle)) return true;
-    debugPrint("Failed to flush disk: %u\n", os.GetLastError());
+    const uint32_t error = os.GetLastError();
+    noteDriveFault({DriveFault::FLUSH, error, 0});
+    debugPrint("Failed to flush disk: %u\n", error);
     return false;
 }
 

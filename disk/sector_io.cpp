@@ -1,5 +1,6 @@
 #include "disk/sector_io.h"
 
+#include "disk/drive_fault.h"
 #include "disk/raw_disk.h"
 #include "util/debug.h"
 
@@ -17,6 +18,9 @@ SectorFault faultAt(SectorFault::Kind kind, uint32_t lba, uint32_t detail) {
     fault.kind = kind;
     fault.lba = lba;
     fault.detail = detail;
+    // Kept for the cause of a failed run, whoever words the fault.
+    const bool withCode = kind == SectorFault::POSITION || kind == SectorFault::TRANSFER;
+    noteDriveFault({DriveFault::SECTOR, withCode ? detail : 0, lba});
     return fault;
 }
 

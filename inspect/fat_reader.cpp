@@ -33,9 +33,10 @@ void appendUtf8(std::string& text, uint32_t c) {
 }
 
 // Control characters, the characters FAT forbids, a leading or embedded space,
-// unknown case flags, and bytes of a code page (never written by the rebuild, read differently
-// on every system).
-bool badShortName(const uint8_t* name) {
+// unknown case flags, and bytes of a code page (read differently on every
+// system) unless `codePage`: the short alias of a long name holds a name
+// outside ASCII in the OEM code page, as Windows and Linux both write it.
+bool badShortName(const uint8_t* name, bool codePage) {
     // The case byte holds only the two lower-case flags.
     if ((name[ENTRY_CASE] & ~(CASE_LOWER_BASE | CASE_LOWER_EXTENSION)) != 0) return true;
     static const char FORBIDDEN[] = "*?<>|\"\\/:.+,;=[]";
@@ -47,7 +48,8 @@ bool badShortName(const uint8_t* name) {
             if (c == ' ') {
                 if (i == 0) return true;
                 space = true;
-            } else if (space || c < 0x20 || c >= 0x7F || std::strchr(FORBIDDEN, c) != nullptr) {
+            } else if (space || c < 0x20 || c == 0x7F || (c > 0x7F && !codePage) ||
+                       std::strchr(FORBIDDEN, c) != nullptr) {
                 return true;
             }
         }
@@ -107,7 +109,7 @@ public:
         // "." and ".." carry no case flags.
         entry.badShortName =
             entry.dots != 0 ? raw[ENTRY_CASE] != 0 || (attributes & ATTRIBUTE_VOLUME_LABEL) != 0
-                            : !entry.label && badShortName(raw);
+                            : !entry.label && badShortName(raw, longName);
         entry.cluster = uint32_t(loadLe16(raw + ENTRY_CLUSTER_LOW)) |
                         (fatType_ == 32 ? uint32_t(loadLe16(raw + ENTRY_CLUSTER_HIGH)) << 16 : 0);
         entry.size = loadLe32(raw + ENTRY_SIZE);

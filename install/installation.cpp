@@ -1,10 +1,13 @@
 #include "install/installation.h"
 
 #include "deploy/mounted_volume_deployer.h"
+#include "disk/drive_fault.h"
 #include "disk/raw_disk.h"
 #include "install/bootloader_stage.h"
 #include "install/deploy_stage.h"
+#include "install/failure_account.h"
 #include "install/held_drive.h"
+#include "install/interrupted_run.h"
 #include "install/partition_format_stage.h"
 #include "install/stage_spans.h"
 #include "util/debug.h"
@@ -57,5 +60,15 @@ void CardInstallation::run(StageReport& report, int driveNumber, char* drivePath
     const InstallTarget target(driveNumber);
     formatNarrow(drivePath, DRIVE_PATH_CHARS, "%s", target.drivePath());
     MountedVolumeDeployer deployer;
-    runInstallation(report, target, &deployer);
+    RunProgress progress(report);
+    // The session ending under the run gives the card back before the process goes.
+    const InterruptibleRun underWay(progress);
+    endRunOnInterrupt();
+    forgetDriveFault();
+    MountedVolumeLeft left;
+    runInstallation(progress, target, &deployer, &left);
+    if (!progress.failed()) return;
+    // The page's texts stay fixed; the cause goes to the debug channel.
+    const FailureAccount account = accountForFailure(target, progress, left);
+    if (!account.sentence.empty()) debugPrint("%s\n", account.sentence.c_str());
 }

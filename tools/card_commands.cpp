@@ -2,13 +2,16 @@
 
 #include "bootloader/boot_sectors.h"
 #include "deploy/mounted_volume_deployer.h"
+#include "disk/drive_fault.h"
 #include "disk/drive_probe.h"
 #include "disk/partition_table.h"
 #include "disk/raw_disk.h"
 #include "fat/format_partition.h"
 #include "install/bootloader_stage.h"
+#include "install/failure_account.h"
 #include "install/held_drive.h"
 #include "install/installation.h"
+#include "install/interrupted_run.h"
 #include "install/partition_format_stage.h"
 #include "install/stage_spans.h"
 #include "main/version.h"
@@ -37,7 +40,7 @@ namespace {
 // A single stage run on its own shows the whole bar.
 constexpr int STAGE_FIRST = 0, STAGE_LAST = 100;
 
-using DiskStage = std::function<bool(const HeldDrive&, ConsoleReport&)>;
+using DiskStage = std::function<bool(const HeldDrive&, StageReport&)>;
 
 // The drives the wizard offers, with the same probe; the row text as the
 // wizard shows it untranslated.
@@ -64,6 +67,17 @@ std::unique_ptr<InstallTarget> checkedTarget(CardOptions& options, std::ostream&
     return makeTarget(options, err);
 }
 
+// The last line of a failed run on a drive: the sentence of its cause, or
+// `otherwise` where no cause of the table fits (a third volume has its own).
+void endFailedRun(const InstallTarget& target, const RunProgress& progress,
+                  const MountedVolumeLeft& left, const std::string& otherwise, std::ostream& err) {
+    const FailureAccount account = accountForFailure(target, progress, left);
+    if (!account.sentence.empty())
+        err << account.sentence << std::endl;
+    else
+        err << (left.third != '\0' ? thirdVolumeSentence(left.third) : otherwise) << std::endl;
+}
+
 // Holds the target as the installation does, runs one stage on it and gives
 // the drive back.
 int runDiskStage(CardOptions options, std::ostream& out, std::ostream& err, const char* failure,
@@ -76,18 +90,22 @@ int runDiskStage(CardOptions options, std::ostream& out, std::ostream& err, cons
         return EXIT_FAILED;
     const std::unique_ptr<InstallTarget> target = checkedTarget(options, err);
     if (!target) return EXIT_FAILED;
-    ConsoleReport report(out);
+    ConsoleReport console(out);
+    RunProgress report(console);
+    forgetDriveFault();
     bool done = false;
     {
         HeldDrive drive(*target);
         // A volume that stays mounted would write its cached state over the
         // new card: the drive is not even opened.
         if (!drive.volumesHeld()) {
-            err << leftMountedSentence(drive.refusedVolume(), drive.thirdVolume()) << std::endl;
+            endFailedRun(*target, report, {drive.refusedVolume(), drive.thirdVolume()}, "", err);
             return EXIT_FAILED;
         }
         if (!drive.open()) {
-            err << "Could not open " << target->name() << " for writing." << std::endl;
+            drive.release();
+            endFailedRun(*target, report, {}, "Could not open " + target->name() + " for writing.",
+                         err);
             return EXIT_FAILED;
         }
         done = stage(drive, report) && !report.failed();
@@ -96,7 +114,7 @@ int runDiskStage(CardOptions options, std::ostream& out, std::ostream& err, cons
     if (!done) {
         if (const auto* image = dynamic_cast<const ImageTarget*>(target.get()))
             explainImageWriteError(*image, target->name(), err);
-        err << failure << " on " << target->name() << "." << std::endl;
+        endFailedRun(*target, report, {}, failure + (" on " + target->name() + "."), err);
         return EXIT_FAILED;
     }
     return EXIT_OK;
@@ -104,7 +122,7 @@ int runDiskStage(CardOptions options, std::ostream& out, std::ostream& err, cons
 
 int partitionCommand(const CardOptions& options, std::ostream& out, std::ostream& err) {
     return runDiskStage(options, out, err, "The partition table could not be written",
-                        [](const HeldDrive& drive, ConsoleReport& report) {
+                        [](const HeldDrive& drive, StageReport& report) {
                             report.show(STAGE_FIRST, "Partitioning drive...");
                             if (!writePartitionTable(drive.handle(), drive.diskSectors(),
                                                      drive.heads(), drive.sectorsPerTrack(),
@@ -133,7 +151,7 @@ bool partitionEntryUsable(const HeldDrive& card, uint32_t index, std::ostream& e
 
 int formatCommand(const CardOptions& options, std::ostream& out, std::ostream& err) {
     return runDiskStage(options, out, err, "The partition could not be formatted",
-                        [&options, &err](const HeldDrive& drive, ConsoleReport& report) {
+                        [&options, &err](const HeldDrive& drive, StageReport& report) {
                             if (!partitionEntryUsable(drive, options.partitionIndex, err))
                                 return false;
                             report.show(STAGE_FIRST, "Formatting partition...");
@@ -161,7 +179,7 @@ bool roomForBootLoader(const HeldDrive& card, std::ostream& err) {
 
 int bootloaderCommand(const CardOptions& options, std::ostream& out, std::ostream& err) {
     return runDiskStage(options, out, err, "The boot loader could not be written",
-                        [&err](const HeldDrive& drive, ConsoleReport& report) {
+                        [&err](const HeldDrive& drive, StageReport& report) {
                             if (!roomForBootLoader(drive, err)) return false;
                             // The installation's span: the stage's steps are
                             // fractions of it that only fit a span of its size.
@@ -283,16 +301,16 @@ int installCommand(CardOptions options, std::ostream& out, std::ostream& err) {
     if (!checkSources(options, false, err)) return EXIT_FAILED;
     const std::unique_ptr<InstallTarget> target = checkedTarget(options, err);
     if (!target) return EXIT_FAILED;
-    ConsoleReport report(out);
+    ConsoleReport console(out);
+    RunProgress report(console);
+    const InterruptibleRun underWay(report);
+    forgetDriveFault();
     MountedVolumeDeployer deployer(QString::fromStdString(options.filesDir),
                                    QString::fromStdString(options.firmwareFile));
     MountedVolumeLeft left;
     runInstallation(report, *target, &deployer, &left);
     if (!report.failed()) return EXIT_OK;
-    if (left.refused != '\0' || left.third != '\0')
-        err << leftMountedSentence(left.refused, left.third) << std::endl;
-    else
-        err << "The installation on " << target->name() << " failed." << std::endl;
+    endFailedRun(*target, report, left, "The installation on " + target->name() + " failed.", err);
     return EXIT_FAILED;
 }
 

@@ -2,6 +2,7 @@
 
 #include "disk/drive_probe.h"
 #include "disk/raw_disk.h"
+#include "install/failure_account.h"
 #include "platform/little_endian.h"
 
 #include <cerrno>
@@ -111,10 +112,11 @@ bool checkRemovableDrive(int driveNumber, bool requireRemovable, std::ostream& e
     const platform::Handle handle = openShared(target);
     if (handle == platform::INVALID_HANDLE_VALUE) {
         const uint32_t error = os.GetLastError();
-        err << "Drive " << driveNumber << " cannot be opened (error " << error << ")";
-        if (error == platform::ERROR_ACCESS_DENIED)
-            err << "; writing a drive needs administrator (root) rights";
-        err << "." << std::endl;
+        const FailureAccount account = accountForRefusedOpen(target, error);
+        if (!account.sentence.empty())
+            err << account.sentence << std::endl;
+        else
+            err << "Drive " << driveNumber << " cannot be opened (error " << error << ")." << std::endl;
         return false;
     }
     const bool removable = mediaRemovable(handle);

@@ -1,5 +1,7 @@
 #include "tools/interrupt_cleanup.h"
 
+#include "install/interrupted_run.h"
+#include "platform/interrupts.h"
 #include "tools/os_services.h"
 
 #include <cstdio>
@@ -27,6 +29,8 @@ void cleanUpAndEnd(int exitStatus) {
     Registry& r = registry();
     r.mutex.lock();
     for (int64_t pid : r.children) stopProcess(pid);
+    // The drive, the volumes and the private mounts of an installation under way.
+    const std::string runLine = giveBackInterruptedRun();
     for (const std::string& path : r.paths) {
         std::error_code error;
         // The interrupted run may have removed it itself meanwhile.
@@ -37,6 +41,7 @@ void cleanUpAndEnd(int exitStatus) {
                                      : "Interrupted: %s could not be removed.\n",
                      path.c_str());
     }
+    if (!runLine.empty()) std::fprintf(stderr, "%s\n", runLine.c_str());
     std::fflush(stderr);
     std::_Exit(exitStatus);
 }
@@ -44,11 +49,11 @@ void cleanUpAndEnd(int exitStatus) {
 }  // namespace
 
 InterruptCleanup::InterruptCleanup() {
-    onInterrupt(cleanUpAndEnd);
+    platform::onInterrupt(cleanUpAndEnd);
 }
 
 InterruptCleanup::~InterruptCleanup() {
-    restoreInterruptDefaults();
+    platform::restoreInterruptDefaults();
 }
 
 InterruptPath::InterruptPath(const std::string& path) : path_(path) {

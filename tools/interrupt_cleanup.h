@@ -1,9 +1,11 @@
 #pragma once
 // What a run has created and must not leave behind when it is interrupted:
 // files, folders and child processes, registered while they exist. While an
-// InterruptCleanup lives, SIGINT/SIGTERM/SIGHUP (Ctrl-C or closing the console
-// on Windows) stop the registered children, remove the registered paths, say
-// so on standard error and end the process with 128 + the signal number.
+// InterruptCleanup lives, SIGINT/SIGTERM/SIGHUP (on Windows Ctrl-C, closing the
+// console, log-off) stop the registered children, give back what an
+// installation under way holds (install/interrupted_run.h), remove the
+// registered paths, say so on standard error and end the process with 128 +
+// the signal number.
 
 #include <cstdint>
 #include <string>

@@ -1,6 +1,7 @@
 #pragma once
 // What t6-card needs of the OS beyond the platform layer: putting a finished
-// file in place without replacing anything, and stopping a child process.
+// file in place without replacing anything, and stopping a child process
+// (interrupts: platform/interrupts.h).
 // One implementation per OS (os_services_posix.cpp, os_services_win32.cpp).
 
 #include <cstdint>
@@ -12,13 +13,3 @@ bool renameNoReplace(const std::string& from, const std::string& to, std::string
 
 // Ends the process `pid` at once. Safe to call from the interrupt thread.
 void stopProcess(int64_t pid);
-
-// Calls `handler` with the exit status to use (128 + signal number) on its own
-// thread when the process is asked to stop (SIGINT, SIGTERM, SIGHUP; a console
-// Ctrl-C or close) or would be ended by its output (SIGPIPE, SIGXFSZ). The
-// handler is expected to end the process. Installed once per process; later
-// calls only replace the handler.
-void onInterrupt(void (*handler)(int exitStatus));
-
-// Gives the interrupt signals back to their default behaviour.
-void restoreInterruptDefaults();

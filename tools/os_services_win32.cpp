@@ -2,14 +2,9 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <cstdlib>
 
 namespace {
-
-std::atomic<void (*)(int)> currentHandler{nullptr};
-constexpr int EXIT_INTERRUPTED = 128 + 2;   // as SIGINT
-constexpr int EXIT_TERMINATED = 128 + 15;   // as SIGTERM
 
 std::wstring wide(const std::string& text) {
     const int length = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
@@ -17,16 +12,6 @@ std::wstring wide(const std::string& text) {
     MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &result[0], length);
     result.resize(result.size() - 1);
     return result;
-}
-
-// The console runs this on a thread of its own.
-BOOL WINAPI consoleEvent(DWORD event) {
-    const int status = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? EXIT_INTERRUPTED
-                                                                          : EXIT_TERMINATED;
-    void (*handler)(int) = currentHandler.load();
-    if (handler != nullptr) handler(status);
-    ExitProcess(static_cast<UINT>(status));
-    return TRUE;
 }
 
 }  // namespace
@@ -44,14 +29,4 @@ void stopProcess(int64_t pid) {
     if (process == nullptr) return;
     TerminateProcess(process, 1);
     CloseHandle(process);
-}
-
-void onInterrupt(void (*handler)(int)) {
-    currentHandler.store(handler);
-    SetConsoleCtrlHandler(consoleEvent, TRUE);
-}
-
-void restoreInterruptDefaults() {
-    currentHandler.store(nullptr);
-    SetConsoleCtrlHandler(consoleEvent, FALSE);
 }

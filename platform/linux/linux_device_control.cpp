@@ -52,6 +52,8 @@ bool LinuxPlatform::DeviceIoControl(Handle handle, uint32_t code, const void* in
         return dismount(*device);
     case IOCTL_STORAGE_CHECK_VERIFY:
         return checkVerify(*device);
+    case IOCTL_DISK_IS_WRITABLE:
+        return isWritable(*device);
     case IOCTL_DISK_UPDATE_PROPERTIES:
         return updateProperties(*device);
     case IOCTL_DISK_GET_DRIVE_GEOMETRY_EX:
@@ -151,6 +153,16 @@ bool LinuxPlatform::checkVerify(OpenDevice& device) {
         return false;
     }
     if (bytes == 0) return fail(ERROR_NOT_READY);
+    return true;
+}
+
+bool LinuxPlatform::isWritable(const OpenDevice& device) {
+    if (device.writeProtected || sysfs_.readOnly(device.name.disk)) return fail(ERROR_WRITE_PROTECT);
+    // The node's own flag (BLKROGET) as well: a disk set read-only by hand.
+    int readOnly = 0;
+    if (device.fd >= 0 && !device.regularFile && ::ioctl(device.fd, BLKROGET, &readOnly) == 0 &&
+        readOnly != 0)
+        return fail(ERROR_WRITE_PROTECT);
     return true;
 }
 

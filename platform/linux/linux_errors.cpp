@@ -18,8 +18,9 @@ uint32_t windowsError(int errnoValue, Transfer during) {
         return ERROR_FILE_NOT_FOUND;
     case EACCES:
     case EPERM:
-    case EROFS:
         return ERROR_ACCESS_DENIED;
+    case EROFS:
+        return ERROR_WRITE_PROTECT;
     case EBUSY:
     case EWOULDBLOCK:
     case ETXTBSY:

@@ -164,8 +164,17 @@ Handle LinuxPlatform::open(const std::string& path, uint32_t access, uint32_t sh
         return fd;
     };
     // Without the rights to write, an open for writing fails, as on Windows:
-    // no read-only handle stands in for it.
+    // no read-only handle stands in for it. A write-protected medium is
+    // another matter: Windows opens it and refuses its writes.
+    if (write && sysfs_.readOnly(device.name.disk)) {
+        write = false;
+        device.writeProtected = true;
+    }
     int fd = tryOpen(write);
+    if (fd < 0 && write && errno == EROFS) {
+        device.writeProtected = true;
+        fd = tryOpen(false);
+    }
     if (fd < 0) {
         fail(windowsError(errno));
         return INVALID_HANDLE_VALUE;
@@ -299,6 +308,7 @@ bool LinuxPlatform::transfer(Handle handle, linuxos::Transfer direction, void* r
     if (bytes == 0) return true;
     const bool reading = direction == Transfer::Read;
     if ((reading ? readInto : writeFrom) == nullptr) return fail(ERROR_INVALID_PARAMETER);
+    if (!reading && device->writeProtected) return fail(ERROR_WRITE_PROTECT);
     uint32_t done = 0;
     while (done < bytes) {
         const uint32_t piece = std::min(bytes - done, kBounceLimit);

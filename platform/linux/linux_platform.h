@@ -12,6 +12,11 @@
 // Geometry: 255 heads and 63 sectors per track for every drive, as Windows
 // reports USB and SCSI disks, whatever the kernel's HDIO_GETGEO would say.
 //
+// Write protection: as Windows does, a write-protected card (sysfs "ro" 1, or
+// the kernel refusing a writing open with EROFS) opens all the same, read
+// only; its writes fail with ERROR_WRITE_PROTECT and IOCTL_DISK_IS_WRITABLE
+// says so.
+//
 // Locks: share mode 0 opens the device with O_EXCL (the kernel refuses it while
 // a partition is mounted or another exclusive opener holds it), plus an flock
 // so that our own handles exclude each other as Windows share modes do; that
@@ -81,6 +86,7 @@ private:
         bool exclusive = false;  // share mode 0
         bool regularFile = false;
         bool locked = false;
+        bool writeProtected = false;  // opened for writing, served read-only
         uint64_t position = 0;
     };
 
@@ -97,6 +103,7 @@ private:
     bool dismount(OpenDevice& device);
     bool geometry(OpenDevice& device, std::vector<uint8_t>* record);
     bool checkVerify(OpenDevice& device);
+    bool isWritable(const OpenDevice& device);
     bool queryProperty(OpenDevice& device, const void* in, uint32_t inSize,
                        std::vector<uint8_t>* record);
     bool extents(OpenDevice& device, std::vector<uint8_t>* record);

@@ -138,6 +138,10 @@ std::optional<bool> Sysfs::removable(const std::string& disk) const {
     return *value != 0;
 }
 
+bool Sysfs::readOnly(const std::string& disk) const {
+    return number(root_ + "/block/" + disk + "/ro").value_or(0) != 0;
+}
+
 std::optional<std::string> Sysfs::deviceText(const std::string& disk, const char* field) const {
     return text(root_ + "/block/" + disk + "/device/" + field);
 }

@@ -49,6 +49,8 @@ public:
     std::optional<uint64_t> sizeSectors(const BlockName& name) const;
     std::optional<uint64_t> startSector(const BlockName& name) const;
     std::optional<bool> removable(const std::string& disk) const;
+    // The kernel's read-only flag of the disk (a write-protected card: "ro" is 1).
+    bool readOnly(const std::string& disk) const;
     // Vendor, model and revision exactly as the device reports them.
     std::optional<std::string> deviceText(const std::string& disk, const char* field) const;
 

@@ -11,6 +11,10 @@ namespace linuxos {
 namespace {
 
 constexpr char kFirstLetter = 'D';
+// Long names in UTF-8, whatever the kernel's default character set (often
+// ascii, which refuses every other name): any name a FAT volume can hold
+// (UTF-16 long names) can be copied. Short names keep the default code page.
+constexpr char kPrivateMountOptions[] = "utf8";
 
 }  // namespace
 
@@ -124,7 +128,7 @@ std::string VolumeTable::root(const BlockName& name, int* error) {
         *error = errno;
         return std::string();
     }
-    if (::mount(devicePath(name).c_str(), pattern.c_str(), "vfat", 0, nullptr) != 0) {
+    if (::mount(devicePath(name).c_str(), pattern.c_str(), "vfat", 0, kPrivateMountOptions) != 0) {
         *error = errno;
         ::rmdir(pattern.c_str());
         return std::string();

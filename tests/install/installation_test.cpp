@@ -1,6 +1,7 @@
 #include "install/installation.h"
 
 #include "bootloader/boot_sectors.h"
+#include "install/interrupted_run.h"
 #include "platform/sim_platform.h"
 #include "support/temp_dir.h"
 #include "support/recording_report.h"
@@ -10,6 +11,8 @@
 
 #include <QDir>
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -136,6 +139,10 @@ protected:
     }
 };
 
+// The cause of a failed run, as the wizard's last debug line gives it.
+const std::string FAILING_CARD =
+    "A sector of the card in drive 1 could not be written: the card is failing. Use another card.\n";
+
 TEST_F(InstallationTest, SuccessfulRunRebuildsTheCard) {
     run();
     EXPECT_FALSE(report.failed());
@@ -164,7 +171,7 @@ TEST_F(InstallationTest, FailedFlushFailsTheRun) {
     sim.faults().failDriveFlush = true;
     run();
     expectFailedWith(failedAfter(indexOf(successHistory(), "Finished writing bootloader") + 1));
-    EXPECT_EQ(sim.debugLines(), std::vector<std::string>{"Failed to flush disk: 29\n"});
+    EXPECT_EQ(sim.debugLines(), (Lines{"Failed to flush disk: 29\n", FAILING_CARD}));
     expectNothingHeld();
 
     sim.faults() = platform::SimFaults{};
@@ -176,6 +183,30 @@ TEST_F(InstallationTest, FailedFlushFailsTheRun) {
     EXPECT_EQ(report.history.back(), (Shown{-1, "Finished - an error occurred"}));
     EXPECT_EQ(sim.debugLines(), std::vector<std::string>{"Failed to flush boot volume E: 29\n"});
     expectNothingHeld();
+}
+
+// An interrupt in the middle of the format (handled here on the run's own
+// thread, as the interrupt thread would) gives the drive and the volume back
+// before the process ends and says how far the run got.
+TEST_F(InstallationTest, AnInterruptGivesBackTheDriveAndTheVolumes) {
+    EXPECT_EXIT(
+        {
+            report.onChange = [this](const std::string& shown) {
+                if (shown != "Formatting boot partition...") return;
+                const bool held = sim.driveLocked(CARD) && sim.volumeLocked('E');
+                const std::string line = giveBackInterruptedRun();
+                const bool givenBack = sim.openHandleCount() == 0 && !sim.driveLocked(CARD) &&
+                                       !sim.volumeLocked('E');
+                std::fprintf(stderr, "%s\n", line.c_str());
+                std::fflush(stderr);
+                std::_Exit(held && givenBack ? 0 : 1);
+            };
+            run();
+            std::_Exit(2);
+        },
+        ::testing::ExitedWithCode(0),
+        "Interrupted at .Formatting boot partition.... .11%.; the card is incomplete and must "
+        "be rebuilt.");
 }
 
 TEST_F(InstallationTest, VolumesAreHeldExactlyWhileTheDriveIsWritten) {
@@ -216,7 +247,9 @@ TEST_F(InstallationTest, OpenRefusedStillGivesTheVolumesBack) {
     run();
     expectFailedWith(failedAfter(0));
     EXPECT_EQ(sim.debugLines(),
-              (Lines{"Create file \\\\.\\PhysicalDrive1 failed: 5\n", "Failed to open disk\n"}));
+              (Lines{"Create file \\\\.\\PhysicalDrive1 failed: 5\n", "Failed to open disk\n",
+                     "Writing to drive 1 needs administrator (root) rights. Start the program as "
+                     "administrator (or with sudo) and try again.\n"}));
     EXPECT_EQ(sim.writeCount(), 0u);
 }
 
@@ -232,24 +265,25 @@ TEST_F(InstallationTest, PartitionTableWriteFails) {
     sim.faults().failWriteAtLba.insert(0);
     run();
     expectFailedWith(failedAfter(1));
-    ASSERT_FALSE(sim.debugLines().empty());
-    EXPECT_EQ(sim.debugLines().back(), "Failed partitioning disk\n");
+    EXPECT_EQ(sim.debugLines(), (Lines{"Failed partitioning disk\n", FAILING_CARD}));
 }
 
 TEST_F(InstallationTest, BootPartitionFormatFails) {
     failWritesFrom("Formatting boot partition...");
     run();
     expectFailedWith(failedAfter(2));
-    ASSERT_FALSE(sim.debugLines().empty());
-    EXPECT_EQ(sim.debugLines().back(), "Failed formatting disk 0\n");
+    ASSERT_GE(sim.debugLines().size(), 2u);
+    EXPECT_EQ(sim.debugLines().end()[-2], "Failed formatting disk 0\n");
+    EXPECT_EQ(sim.debugLines().back(), FAILING_CARD);
 }
 
 TEST_F(InstallationTest, DataPartitionFormatFails) {
     failWritesFrom("Formatting data partition...");
     run();
     expectFailedWith(failedAfter(3));
-    ASSERT_FALSE(sim.debugLines().empty());
-    EXPECT_EQ(sim.debugLines().back(), "Failed formatting disk 1\n");
+    ASSERT_GE(sim.debugLines().size(), 2u);
+    EXPECT_EQ(sim.debugLines().end()[-2], "Failed formatting disk 1\n");
+    EXPECT_EQ(sim.debugLines().back(), FAILING_CARD);
 }
 
 TEST_F(InstallationTest, UnreadablePartitionTable) {
@@ -258,8 +292,9 @@ TEST_F(InstallationTest, UnreadablePartitionTable) {
     };
     run();
     expectFailedWith(failedAfter(2));
-    ASSERT_FALSE(sim.debugLines().empty());
-    EXPECT_EQ(sim.debugLines().back(), "Failed formatting disk 0\n");
+    ASSERT_GE(sim.debugLines().size(), 2u);
+    EXPECT_EQ(sim.debugLines().end()[-2], "Failed formatting disk 0\n");
+    EXPECT_EQ(sim.debugLines().back(), FAILING_CARD);
 }
 
 TEST_F(InstallationTest, BootLoaderWriteFailsAndTheDriveIsStillReleased) {
@@ -328,7 +363,12 @@ TEST_P(VolumeLeftMountedTest, StopsTheRunBeforeTheDriveIsOpened) {
     run();
     expectFailedWith(failedAfter(0));
     Lines lines = {"Failed to take the volumes of the disk\n"};
-    if (!third) lines.insert(lines.begin(), "LOCK_VOLUME for \\\\.\\F: failed: 5\n");
+    if (!third) {
+        lines.insert(lines.begin(), "LOCK_VOLUME for \\\\.\\F: failed: 5\n");
+        lines.push_back("The card's volume at " + temp.file("volF") +
+                        " is busy: a program has files open on it. Close them (or unmount the "
+                        "volume) and try again.\n");
+    }
     EXPECT_EQ(sim.debugLines(), lines);
     EXPECT_EQ(firstCall([](const platform::SimCall& c) { return c.name == "CreateFileA"; }),
               sim.calls().size());
@@ -355,7 +395,7 @@ TEST_F(InstallationTest, CardThatDoesNotKeepItsDataFailsTheRun) {
     };
     const Case cases[] = {
         {"sector of the boot volume reads back different", 0, 300, 2,
-         {"Sector 300 does not read back as written\n", "Failed formatting disk 0\n"}},
+         {"Sector 300 does not read back as written\n", "Failed formatting disk 0\n", FAILING_CARD}},
         {"card wraps at 2 GiB", 1u << 22, 0, 1,
          {"Card reports 7812500 sectors but does not keep data written at sector 7812499\n",
           "Failed partitioning disk\n"}},

@@ -220,6 +220,35 @@ TEST_F(LinuxDrive, HotplugAndMediaComeFromSysfs) {
     EXPECT_EQ(os.GetLastError(), ERROR_NOT_READY);
 }
 
+// A write-protected card opens for writing, as on Windows, and refuses the
+// writes themselves; the writability query tells it before any write.
+TEST_F(LinuxDrive, WriteProtectedCardOpensAndRefusesItsWrites) {
+    tree.addDisk("sda", 1 << 20);
+    tree.setSysfs("sda/ro", "0\n");
+    tree.addDisk("sdb", 1 << 20);
+    tree.setSysfs("sdb/ro", "1\n");
+    for (const bool isProtected : {false, true}) {
+        const char* path = isProtected ? "\\\\.\\PhysicalDrive1" : "\\\\.\\PhysicalDrive0";
+        const Handle handle = openExclusive(path);
+        ASSERT_NE(handle, INVALID_HANDLE_VALUE) << path;
+        EXPECT_TRUE(os.DeviceIoControl(handle, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, nullptr));
+        EXPECT_EQ(os.DeviceIoControl(handle, IOCTL_DISK_IS_WRITABLE, nullptr, 0, nullptr, 0, nullptr),
+                  !isProtected) << path;
+        std::vector<uint8_t> sector(512, 0x5A);
+        uint32_t moved = 0;
+        ASSERT_EQ(os.SetFilePointer(handle, 512, nullptr, FILE_BEGIN), 512u);
+        EXPECT_EQ(os.WriteFile(handle, sector.data(), 512, &moved), !isProtected) << path;
+        if (isProtected) {
+            EXPECT_EQ(os.GetLastError(), ERROR_WRITE_PROTECT);
+            EXPECT_EQ(moved, 0u);
+        }
+        ASSERT_EQ(os.SetFilePointer(handle, 512, nullptr, FILE_BEGIN), 512u);
+        EXPECT_TRUE(os.ReadFile(handle, sector.data(), 512, &moved)) << path;
+        EXPECT_EQ(sector[0], isProtected ? 0 : 0x5A) << path;
+        EXPECT_TRUE(os.CloseHandle(handle));
+    }
+}
+
 TEST_F(LinuxDrive, DescriptorTextsKeepTheirPadding) {
     tree.addDisk("sdb", 1 << 20);
     tree.setSysfs("sdb/device/vendor", "Generic \n");

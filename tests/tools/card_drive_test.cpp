@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -221,6 +222,70 @@ TEST_F(CardDrives, AFailedOpenOrABusyVolumeWritesNothingAndReleasesTheVolumes) {
             EXPECT_FALSE(sim.volumeLocked('G'));
             EXPECT_EQ(sim.openHandleCount(), 0);
         }
+    }
+}
+
+// Standard output that calls `hook` with each line as it is flushed: the
+// run can be changed under it at the moment a stage line is shown.
+struct LineHook : std::stringbuf {
+    std::function<void(const std::string&)> hook;
+    int sync() override {
+        const std::string text = str();
+        const size_t start = text.rfind('\n', text.size() - 2);
+        if (hook && !text.empty()) hook(text.substr(start == std::string::npos ? 0 : start + 1));
+        return 0;
+    }
+};
+
+// A failed run on a drive ends with the one sentence of its cause, last,
+// worked out from the codes the drive gave and the drive probed again. (A
+// write-protected card needs the writability query: tests/platform and the
+// virtual-machine test.)
+TEST_F(CardDrives, AFailedInstallationEndsWithTheSentenceOfItsCause) {
+    writeWholeFile(dir.file("fw.bin"), "FIRMWARE");
+    std::filesystem::create_directories(dir.file("files/boot"));
+    struct Case {
+        const char* name;
+        std::function<void(platform::SimDrive&, platform::SimFaults&)> before;
+        const char* atLine;  // shown: the card goes away
+        std::string lastLine;
+    };
+    const auto none = [](platform::SimDrive&, platform::SimFaults&) {};
+    const Case cases[] = {
+        {"no card", [](platform::SimDrive& d, platform::SimFaults&) { d.media = false; }, nullptr,
+         "There is no card in the reader of drive 2. Insert the card and try again.\n"},
+        {"no rights",
+         [](platform::SimDrive&, platform::SimFaults& f) { f.refuseOpenDrive.insert(2); }, nullptr,
+         "Writing to drive 2 needs administrator (root) rights. Start the program as "
+         "administrator (or with sudo) and try again.\n"},
+        {"failing sector",
+         [](platform::SimDrive&, platform::SimFaults& f) { f.failWritesAfter = 1; }, nullptr,
+         "A sector of the card in drive 2 could not be written: the card is failing. Use another "
+         "card.\n"},
+        {"removed", none, "[ 11%] Formatting boot partition...\n",
+         "The card in drive 2 was removed (or its reader disconnected) during the run, at "
+         "\"Formatting boot partition...\" (11%); the card is incomplete and must be rebuilt.\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim.faults() = platform::SimFaults();
+        c.before(addDrive(2, CARD_BYTES, true), sim.faults());
+        LineHook lines;
+        lines.hook = [this, &c](const std::string& line) {
+            if (c.atLine == nullptr || line != c.atLine) return;
+            sim.drive(2).present = false;
+            sim.faults().failWritesAfter = 0;
+        };
+        std::ostream out(&lines);
+        std::ostringstream err;
+        const int status = runCard({"install", "2", "--files", dir.file("files/boot"), "--firmware",
+                                    dir.file("fw.bin"), "--yes-destroy-drive", "2"},
+                                   out, err);
+        EXPECT_EQ(status, 1);
+        const std::string text = err.str();
+        const size_t last = text.rfind('\n', text.size() - 2);
+        EXPECT_EQ(text.substr(last == std::string::npos ? 0 : last + 1), c.lastLine) << text;
+        EXPECT_EQ(sim.openHandleCount(), 0);
     }
 }
 

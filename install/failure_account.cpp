@@ -1,0 +1,115 @@
+#include "install/failure_account.h"
+
+#include "disk/drive_fault.h"
+#include "platform/platform.h"
+
+using platform::FailureCause;
+
+namespace {
+
+// The drive as it is now, asked the way the drive list asks it.
+struct DriveNow {
+    uint32_t openError = platform::ERROR_SUCCESS;  // the drive cannot be opened
+    bool medium = false;
+    bool writable = false;
+};
+
+DriveNow probeAgain(const InstallTarget& target) {
+    platform::Platform& os = platform::os();
+    DriveNow now;
+    const platform::Handle handle =
+        os.CreateFileA(target.drivePath(), platform::GENERIC_READ,
+                       platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE,
+                       platform::OPEN_EXISTING, 0);
+    if (handle == platform::INVALID_HANDLE_VALUE) {
+        now.openError = os.GetLastError();
+        if (now.openError == platform::ERROR_SUCCESS) now.openError = platform::ERROR_GEN_FAILURE;
+        return now;
+    }
+    uint32_t returned = 0;
+    now.medium = os.DeviceIoControl(handle, platform::IOCTL_STORAGE_CHECK_VERIFY, nullptr, 0,
+                                    nullptr, 0, &returned);
+    now.writable = os.DeviceIoControl(handle, platform::IOCTL_DISK_IS_WRITABLE, nullptr, 0,
+                                      nullptr, 0, &returned) ||
+                   os.GetLastError() != platform::ERROR_WRITE_PROTECT;
+    os.CloseHandle(handle);
+    return now;
+}
+
+// A card gone or without its medium: taken out during the run, or never there.
+FailureCause goneCause(bool started) {
+    return started ? FailureCause::CardRemoved : FailureCause::NoCard;
+}
+
+FailureCause causeFromFault(const DriveFault& fault, bool started) {
+    const FailureCause cause = platform::causeOfError(fault.code);
+    switch (cause) {
+    case FailureCause::NoCard:
+    case FailureCause::CardRemoved:
+        return goneCause(started);
+    case FailureCause::NoRights:
+        // Refused writes into a mounted volume's sectors also say "access
+        // denied"; only a refused open means the rights are missing.
+        return fault.where == DriveFault::OPEN ? cause : FailureCause::Unknown;
+    case FailureCause::Unknown:
+        // A sector that read back wrong or moved short: the card's own fault.
+        return fault.where == DriveFault::SECTOR && fault.code == 0 ? FailureCause::SectorUnwritable
+                                                                   : cause;
+    default:
+        return cause;
+    }
+}
+
+FailureAccount account(FailureCause cause, const platform::CauseDetails& details) {
+    FailureAccount result;
+    result.cause = cause;
+    if (cause != FailureCause::Unknown) result.sentence = platform::causeSentence(cause, details);
+    return result;
+}
+
+}  // namespace
+
+std::string volumePlace(char letter) {
+    std::string place = platform::os().volumeRoot(letter);
+    while (place.size() > 1 && (place.back() == '/' || place.back() == '\\')) place.pop_back();
+    if (place.empty()) place = std::string(1, letter) + ":";
+    return place;
+}
+
+FailureAccount accountForFailure(const InstallTarget& target, const RunProgress& progress,
+                                 const MountedVolumeLeft& left) {
+    platform::CauseDetails details;
+    details.target = target.name();
+    details.progress = progress.howFar();
+    if (left.refused != '\0') {
+        details.place = volumePlace(left.refused);
+        return account(FailureCause::VolumeBusy, details);
+    }
+    // A third volume is a matter of the card's layout, not a cause of the table;
+    // the drive was never opened and is not probed now either.
+    if (left.third != '\0') return FailureAccount();
+    const bool started = progress.started();
+    const DriveNow now = probeAgain(target);
+    FailureCause cause = FailureCause::Unknown;
+    if (now.openError != platform::ERROR_SUCCESS) {
+        cause = platform::causeOfError(now.openError);
+        // Any other refusal of a drive that was there at the start: it went away.
+        if (cause != FailureCause::NoRights) cause = goneCause(started);
+    } else if (!now.medium) {
+        cause = goneCause(started);
+    } else if (!now.writable) {
+        cause = FailureCause::WriteProtected;
+    } else {
+        cause = causeFromFault(lastDriveFault(), started);
+    }
+    return account(cause, details);
+}
+
+FailureAccount accountForRefusedOpen(const InstallTarget& target, uint32_t error) {
+    platform::CauseDetails details;
+    details.target = target.name();
+    const FailureCause cause = platform::causeOfError(error);
+    if (cause != FailureCause::NoCard && cause != FailureCause::NoRights)
+        return FailureAccount();
+    return account(cause, details);
+}

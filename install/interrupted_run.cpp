@@ -1,0 +1,82 @@
+#include "install/interrupted_run.h"
+
+#include "disk/raw_disk.h"
+#include "platform/interrupts.h"
+#include "util/debug.h"
+
+#include <cstdlib>
+#include <mutex>
+
+namespace {
+
+struct Holdings {
+    std::mutex mutex;
+    RunProgress* progress = nullptr;
+    platform::Handle drive = platform::INVALID_HANDLE_VALUE;
+    KeptVolumes* volumes = nullptr;
+};
+
+Holdings& holdings() {
+    static Holdings instance;
+    return instance;
+}
+
+void giveBackAndEnd(int exitStatus) {
+    const std::string line = giveBackInterruptedRun();
+    if (!line.empty()) debugPrint("%s\n", line.c_str());
+    std::_Exit(exitStatus);
+}
+
+}  // namespace
+
+InterruptibleRun::InterruptibleRun(RunProgress& progress) {
+    std::lock_guard<std::mutex> lock(holdings().mutex);
+    holdings().progress = &progress;
+}
+
+InterruptibleRun::~InterruptibleRun() {
+    std::lock_guard<std::mutex> lock(holdings().mutex);
+    holdings().progress = nullptr;
+}
+
+void holdRunDrive(platform::Handle drive) {
+    std::lock_guard<std::mutex> lock(holdings().mutex);
+    holdings().drive = drive;
+}
+
+void dropRunDrive() {
+    holdRunDrive(platform::INVALID_HANDLE_VALUE);
+}
+
+void holdRunVolumes(KeptVolumes* volumes) {
+    std::lock_guard<std::mutex> lock(holdings().mutex);
+    holdings().volumes = volumes;
+}
+
+void dropRunVolumes() {
+    holdRunVolumes(nullptr);
+}
+
+std::string giveBackInterruptedRun() {
+    Holdings& held = holdings();
+    held.mutex.lock();  // never unlocked: the process ends next
+    // Only a run on a drive is given back: an image's simulated machine is
+    // not made to be called from this thread, and its file goes anyway.
+    if (held.progress == nullptr) return std::string();
+    // Where the run was when the request came: the run goes on while it is
+    // given back (until its drive handle is gone), and the sync takes a while.
+    const std::string line = held.progress->started()
+                                 ? "Interrupted" + held.progress->howFar().substr(1) + "."
+                                 : "Interrupted before anything was written; the card is unchanged.";
+    held.progress->halt();
+    // The drive first, so that the OS reads whatever partition table the card
+    // has now before the volumes come back.
+    if (held.drive != platform::INVALID_HANDLE_VALUE) releaseDisk(held.drive);
+    if (held.volumes != nullptr) unlockDriveVolumes(*held.volumes);
+    platform::os().releaseVolumeRoots();
+    return line;
+}
+
+void endRunOnInterrupt() {
+    platform::onInterrupt(giveBackAndEnd);
+}

@@ -1,0 +1,101 @@
+#include "platform/failure_causes.h"
+
+#include "platform/platform.h"
+
+namespace platform {
+namespace {
+
+// Windows codes that platform.h does not name, for causes that Windows reports
+// with them (winerror.h).
+constexpr uint32_t ERROR_CRC = 23;
+constexpr uint32_t ERROR_SECTOR_NOT_FOUND = 27;
+constexpr uint32_t ERROR_DEV_NOT_EXIST = 55;
+constexpr uint32_t ERROR_NO_SUCH_DEVICE = 433;
+constexpr uint32_t ERROR_MEDIA_CHANGED = 1110;
+constexpr uint32_t ERROR_NO_MEDIA_IN_DRIVE = 1112;
+constexpr uint32_t ERROR_IO_DEVICE = 1117;
+constexpr uint32_t ERROR_DEVICE_NOT_CONNECTED = 1167;
+
+// Linux errno numbers (asm-generic/errno-base.h, errno.h).
+constexpr int LINUX_EPERM = 1, LINUX_ENOENT = 2, LINUX_EIO = 5, LINUX_ENXIO = 6,
+              LINUX_EACCES = 13, LINUX_EBUSY = 16, LINUX_ENODEV = 19, LINUX_EROFS = 30,
+              LINUX_ENOMEDIUM = 123;
+
+}  // namespace
+
+const std::vector<FailureCauseRow>& failureCauses() {
+    static const std::vector<FailureCauseRow> rows = {
+        {FailureCause::WriteProtected, "write-protected",
+         {ERROR_WRITE_PROTECT},
+         {LINUX_EROFS},
+         "/sys/block/sdX/ro is 1 (BLKROGET); the kernel refuses to open the card for writing",
+         "The card in {target} is write-protected; nothing was written to it. Slide the card's "
+         "lock switch away from LOCK and try again."},
+        {FailureCause::NoCard, "no card",
+         {ERROR_NOT_READY, ERROR_NO_MEDIA_IN_DRIVE},
+         {LINUX_ENOMEDIUM},
+         "/sys/block/sdX/size is 0: the reader is there, without a card",
+         "There is no card in the reader of {target}. Insert the card and try again."},
+        {FailureCause::CardRemoved, "card removed",
+         {ERROR_FILE_NOT_FOUND, ERROR_DEV_NOT_EXIST, ERROR_NO_SUCH_DEVICE, ERROR_MEDIA_CHANGED,
+          ERROR_DEVICE_NOT_CONNECTED},
+         {LINUX_ENOENT, LINUX_ENXIO, LINUX_ENODEV},
+         "/sys/block/sdX is gone (reader disconnected) or its size is 0 (card pulled) when the "
+         "drive is probed again after the failure",
+         "The card in {target} was removed (or its reader disconnected) during the "
+         "run{progress}."},
+        {FailureCause::VolumeBusy, "volume busy",
+         {ERROR_SHARING_VIOLATION, ERROR_LOCK_VIOLATION},
+         {LINUX_EBUSY},
+         "umount refuses the card's volume: a program has files open on it",
+         "The card's volume at {place} is busy: a program has files open on it. Close them (or "
+         "unmount the volume) and try again."},
+        {FailureCause::NoRights, "no rights",
+         {ERROR_ACCESS_DENIED},
+         {LINUX_EACCES, LINUX_EPERM},
+         "the device node refuses the open (not root)",
+         "Writing to {target} needs administrator (root) rights. Start the program as "
+         "administrator (or with sudo) and try again."},
+        {FailureCause::SectorUnwritable, "sector not written",
+         {ERROR_WRITE_FAULT, ERROR_READ_FAULT, ERROR_GEN_FAILURE, ERROR_CRC,
+          ERROR_SECTOR_NOT_FOUND, ERROR_IO_DEVICE},
+         {LINUX_EIO},
+         "the card is still there, with its medium, when probed again after the failure",
+         "A sector of the card in {target} could not be written: the card is failing. Use "
+         "another card."},
+    };
+    return rows;
+}
+
+const FailureCauseRow& failureCauseRow(FailureCause cause) {
+    for (const FailureCauseRow& row : failureCauses())
+        if (row.cause == cause) return row;
+    // Unknown has no row; its sentence is the caller's own.
+    static const FailureCauseRow unknown = {FailureCause::Unknown, "unknown", {}, {}, "", ""};
+    return unknown;
+}
+
+FailureCause causeOfError(uint32_t windowsCode) {
+    for (const FailureCauseRow& row : failureCauses())
+        for (uint32_t code : row.windowsCodes)
+            if (code == windowsCode) return row.cause;
+    return FailureCause::Unknown;
+}
+
+std::string causeSentence(FailureCause cause, const CauseDetails& details) {
+    std::string text = failureCauseRow(cause).sentence;
+    const std::pair<const char*, const std::string*> fields[] = {
+        {"{target}", &details.target},
+        {"{place}", &details.place},
+        {"{progress}", &details.progress},
+    };
+    for (const auto& field : fields) {
+        const std::string key = field.first;
+        for (size_t at = text.find(key); at != std::string::npos;
+             at = text.find(key, at + field.second->size()))
+            text.replace(at, key.size(), *field.second);
+    }
+    return text;
+}
+
+}  // namespace platform

@@ -1,0 +1,20 @@
+#pragma once
+// Requests to end the process from outside: SIGINT, SIGTERM, SIGHUP (Ctrl-C,
+// a closed terminal, the session ending), and the signals that end it for its
+// output: SIGPIPE (a closed output pipe) and SIGXFSZ (the file size limit); on
+// Windows the console's Ctrl-C, Ctrl-Break, close, log-off and shut-down
+// events.
+
+namespace platform {
+
+// Calls `handler` with the exit status to use (128 + the signal number; on
+// Windows as the matching signal) on a thread of its own when such a request
+// comes. The handler is expected to end the process; if it returns, the
+// process ends with that status. Installed once per process; later calls only
+// replace the handler. A signal that whoever started us ignores stays ignored.
+void onInterrupt(void (*handler)(int exitStatus));
+
+// Gives the requests back to their default behaviour.
+void restoreInterruptDefaults();
+
+}  // namespace platform
