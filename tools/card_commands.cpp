@@ -33,6 +33,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <sstream>
 #include <system_error>
 
 namespace {
@@ -78,6 +79,17 @@ void endFailedRun(const InstallTarget& target, const RunProgress& progress,
         err << (left.third != '\0' ? thirdVolumeSentence(left.third) : otherwise) << std::endl;
 }
 
+// An image about to be written, under its lock. A run that holds the lock is
+// named even where the image is not there yet (it may be the one building
+// it); a lock file that cannot be made at all is mostly a missing image or
+// folder, which is then said instead.
+bool takeImageForWriting(ImageLock& lock, const std::string& path, std::ostream& err) {
+    std::ostringstream refusal;
+    if (lock.take(path, refusal)) return checkImageForWriting(path, err);
+    if (lock.heldByAnother() || checkImageForWriting(path, err)) err << refusal.str();
+    return false;
+}
+
 // Holds the target as the installation does, runs one stage on it and gives
 // the drive back.
 int runDiskStage(CardOptions options, std::ostream& out, std::ostream& err, const char* failure,
@@ -85,8 +97,7 @@ int runDiskStage(CardOptions options, std::ostream& out, std::ostream& err, cons
     // An image is written by one run at a time; an interrupt removes the lock.
     InterruptCleanup interrupts;
     ImageLock lock;
-    if (!options.namesDrive() &&
-        (!lock.take(options.target, err) || !checkImageForWriting(options.target, err)))
+    if (!options.namesDrive() && !takeImageForWriting(lock, options.target, err))
         return EXIT_FAILED;
     const std::unique_ptr<InstallTarget> target = checkedTarget(options, err);
     if (!target) return EXIT_FAILED;
@@ -288,8 +299,7 @@ int installCommand(CardOptions options, std::ostream& out, std::ostream& err) {
     if (!options.namesDrive()) {
         // Two runs on one image would interleave their writes: one at a time.
         ImageLock lock;
-        if (!lock.take(options.target, err) || !checkImageForWriting(options.target, err) ||
-            !checkSources(options, true, err))
+        if (!takeImageForWriting(lock, options.target, err) || !checkSources(options, true, err))
             return EXIT_FAILED;
         ConsoleReport report(out);
         if (installIntoImage(options, options.target,

@@ -11,7 +11,8 @@ bool ImageLock::take(const std::string& imagePath, std::ostream& err) {
     lock_ = std::make_unique<QLockFile>(QString::fromStdString(lockPath));
     lock_->setStaleLockTime(0);
     if (!lock_->tryLock(0)) {
-        err << (lock_->error() == QLockFile::LockFailedError
+        heldByAnother_ = lock_->error() == QLockFile::LockFailedError;
+        err << (heldByAnother_
                     ? "Another run is writing " + imagePath + " (" + lockPath + " is held); "
                       "it is left alone."
                     : "The lock file " + lockPath + " cannot be created.")

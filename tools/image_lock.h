@@ -21,8 +21,12 @@ public:
     // Takes the lock of `imagePath`; says on `err` why not when another run
     // holds it or it cannot be made.
     bool take(const std::string& imagePath, std::ostream& err);
+    // After a refused take: another run holds the lock (rather than the lock
+    // file not being possible at all).
+    bool heldByAnother() const { return heldByAnother_; }
 
 private:
+    bool heldByAnother_ = false;
     std::unique_ptr<QLockFile> lock_;
     std::unique_ptr<InterruptPath> cleanup_;
 };
