@@ -71,6 +71,15 @@ install(FILES ${CMAKE_BINARY_DIR}/doc/changelog.gz ${CMAKE_CURRENT_LIST_DIR}/cop
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/org.zelrecovery.wizard.metainfo.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 
+# What strip leaves: the compilers' identification of the C runtime's objects.
+if(CMAKE_OBJCOPY)
+  install(CODE "
+    foreach(program zel_recovery_wizard t6-card)
+      execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment
+        \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/\${program}\")
+    endforeach()")
+endif()
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)

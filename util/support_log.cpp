@@ -57,13 +57,13 @@ void copyDebugLine(const char* line) {
     appendLocked(log, line);
 }
 
-// The time now in UTC: `format` for strftime, then `separator` and the milliseconds.
-std::string utcNow(const char* format, char separator) {
-    const auto now = std::chrono::system_clock::now();
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+using Clock = std::chrono::system_clock;
+
+// `at` in UTC: `format` for strftime, then `separator` and the milliseconds.
+std::string utcText(Clock::time_point at, const char* format, char separator) {
+    const std::time_t seconds = Clock::to_time_t(at);
     const long long millis =
-        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
-        1000;
+        std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count() % 1000;
     char text[32] = {};
     std::strftime(text, sizeof text, format, std::gmtime(&seconds));
     char stamp[48];
@@ -71,9 +71,9 @@ std::string utcNow(const char* format, char separator) {
     return stamp;
 }
 
-// "<program>-YYYYMMDD-HHMMSS-mmm": names sort in the order the runs began.
-std::string runLogStem(const std::string& program) {
-    return program + "-" + utcNow("%Y%m%d-%H%M%S", '-');
+// "<program>-YYYYMMDD-HHMMSS-mmm.log": names sort in the order the runs began.
+std::string runLogName(const std::string& program, Clock::time_point at) {
+    return program + "-" + utcText(at, "%Y%m%d-%H%M%S", '-') + ".log";
 }
 
 bool isRunLogOf(const std::filesystem::path& file, const std::string& program) {
@@ -121,7 +121,7 @@ bool makeFolders(const std::filesystem::path& folder) {
 }  // namespace
 
 std::string supportLogTime() {
-    return utcNow("%Y-%m-%d %H:%M:%S", '.');
+    return utcText(Clock::now(), "%Y-%m-%d %H:%M:%S", '.');
 }
 
 std::filesystem::path supportLogFolder(const std::string& program) {
@@ -133,10 +133,12 @@ std::filesystem::path newRunLogFile(const std::filesystem::path& folder,
                                     const std::string& program, int kept) {
     std::error_code error;
     if (folder.empty() || !makeFolders(folder)) return std::filesystem::path();
-    const std::string stem = runLogStem(program);
-    std::filesystem::path file = folder / (stem + ".log");
-    for (int n = 2; std::filesystem::exists(file, error); ++n)
-        file = folder / (stem + "-" + std::to_string(n) + ".log");
+    // A run begun in the same millisecond as another takes the next free one,
+    // so that the names still sort in the order of the runs.
+    Clock::time_point at = Clock::now();
+    while (std::filesystem::exists(folder / runLogName(program, at), error))
+        at += std::chrono::milliseconds(1);
+    const std::filesystem::path file = folder / runLogName(program, at);
     pruneRunLogs(folder, program, kept > 0 ? static_cast<std::size_t>(kept - 1) : 0);
     return file;
 }

@@ -48,7 +48,9 @@ void handOverToUser(const std::filesystem::path& path) {
     uid_t uid = 0;
     gid_t gid = 0;
     std::string home;
-    if (invokingUser(uid, gid, home)) (void)::chown(path.c_str(), uid, gid);
+    // A file left to root stays usable to this run; the next run as the user
+    // just cannot remove it.
+    if (invokingUser(uid, gid, home) && ::chown(path.c_str(), uid, gid) != 0) return;
 }
 
 }  // namespace platform
