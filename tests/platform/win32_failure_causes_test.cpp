@@ -6,6 +6,11 @@
 
 #include <gtest/gtest.h>
 
+// mingw-w64's winerror.h lacks it; the Windows SDK's defines it so.
+#ifndef ERROR_NO_SUCH_DEVICE
+#define ERROR_NO_SUCH_DEVICE 433L
+#endif
+
 using platform::FailureCause;
 
 TEST(Win32FailureCauses, TheSystemsCodesNameTheirCauses) {
