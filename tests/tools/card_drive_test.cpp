@@ -243,7 +243,7 @@ struct LineHook : std::stringbuf {
 // virtual-machine test.)
 TEST_F(CardDrives, AFailedInstallationEndsWithTheSentenceOfItsCause) {
     writeWholeFile(dir.file("fw.bin"), "FIRMWARE");
-    std::filesystem::create_directories(dir.file("files/boot"));
+    writeBootFiles(dir.file("files/boot"));
     struct Case {
         const char* name;
         std::function<void(platform::SimDrive&, platform::SimFaults&)> before;
