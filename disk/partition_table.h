@@ -31,6 +31,15 @@ constexpr int32_t sizeInKiB(uint32_t kib) { return static_cast<int32_t>(0x800000
 bool writePartitionTable(platform::Handle handle, uint32_t diskSectors, uint32_t heads,
                          uint32_t sectorsPerTrack, const int32_t* sizeList);
 
+// Where one partition lies, in sectors.
+struct PartitionPlace {
+    uint32_t firstSector = 0;
+    uint32_t sectors = 0;
+};
+// Reads sector 0 and gives entry `index` (0 to 3) of its table. False when the
+// read fails or the entry is empty.
+bool readPartitionPlace(platform::Handle handle, uint32_t index, PartitionPlace& place);
+
 struct ChsBytes {
     uint8_t head, sector, cylinder;
 };

@@ -29,5 +29,8 @@ std::string busyVolumeSentence(char letter) {
 }
 
 std::string leftMountedSentence(char refused, char third) {
-    return refused != '\0' ? busyVolumeSentence(refused) : thirdVolumeSentence(third);
+    if (refused != '\0') return busyVolumeSentence(refused);
+    if (third != '\0') return thirdVolumeSentence(third);
+    return "A volume of the card without a drive letter could not be taken from the system "
+           "(busy, or one too many). Unmount it and try again.";
 }

@@ -12,5 +12,5 @@ std::string busyVolumeSentence(char letter);
 std::string thirdVolumeSentence(char letter);
 
 // The sentence for whichever volume kept a run off the card: a refused lock
-// first, else a third volume.
+// first, else a third volume, else one without a letter (both letters '\\0').
 std::string leftMountedSentence(char refused, char third);

@@ -223,7 +223,7 @@ int installCommand(CardOptions options, std::ostream& out, std::ostream& err) {
     MountedVolumeLeft left;
     runInstallation(report, *target, &deployer, &left);
     if (!report.failed()) return EXIT_OK;
-    if (left.refused != '\0' || left.third != '\0')
+    if (left.refused != '\0' || left.third != '\0' || left.unnamed)
         err << leftMountedSentence(left.refused, left.third) << std::endl;
     else
         err << "The installation on " << target->name() << " failed." << std::endl;
