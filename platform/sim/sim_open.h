@@ -12,7 +12,7 @@ namespace platform {
 struct SimPlatform::Open {
     int drive = -1;           // physical drive number, or -1 for a volume
     uint64_t volumeId = 0;    // the volume opened (volume handles)
-    char letter = '\0';       // the letter it was opened by ('\0': a drive, or by name)
+    char letter = '\0';       // the volume's letter ('\0': a drive, or a volume without one)
     bool exclusive = false;   // share mode 0
     bool writable = false;    // opened with GENERIC_WRITE
     bool noAccess = false;    // opened with no access rights: queries only

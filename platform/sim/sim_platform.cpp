@@ -180,12 +180,13 @@ Handle SimPlatform::CreateFileW(const char16_t* path, uint32_t access, uint32_t 
     // A handle without access rights only asks questions: it neither mounts
     // the volume nor meets the refusals of an open for reading or writing.
     const bool noAccess = (access & (GENERIC_READ | GENERIC_WRITE)) == 0;
-    if (!noAccess && (!entry->volume.openable || faults_.refuseVolumeOpen.count(letter) != 0)) {
+    // Faults are set by letter, and hit the volume however it is named.
+    if (!noAccess && (!entry->volume.openable || faults_.refuseVolumeOpen.count(entry->letter) != 0)) {
         lastError_ = faults_.error;
         return INVALID_HANDLE_VALUE;
     }
     auto open = std::make_unique<Open>();
-    open->letter = letter;
+    open->letter = entry->letter;
     open->volumeId = entry->id;
     open->noAccess = noAccess;
     const Handle handle = nextHandle_++;

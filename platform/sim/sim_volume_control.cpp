@@ -32,7 +32,14 @@ void SimPlatform::volumeExtent(const sim::VolumeEntry& entry, uint64_t& start,
 bool SimPlatform::volumeIoctl(Open& open, uint32_t code, void* out, uint32_t outSize,
                               uint32_t* bytesReturned) {
     sim::VolumeEntry* entry = volumes_.byId(open.volumeId);
-    if (entry == nullptr) return fail(ERROR_NOT_READY);
+    if (entry == nullptr) {
+        // The volume went away (its drive got a new partition table); a lock
+        // held on it goes with it.
+        if (code != FSCTL_UNLOCK_VOLUME || !open.locked) return fail(ERROR_NOT_READY);
+        open.locked = false;
+        lastError_ = ERROR_SUCCESS;
+        return true;
+    }
     SimVolume& volume = entry->volume;
     auto* bytes = static_cast<unsigned char*>(out);
     // Locks and dismounts need a handle opened for reading or writing.
