@@ -1,5 +1,6 @@
 #include "deploy/boot_volume.h"
 
+#include "disk/raw_disk.h"
 #include "disk/volume_extents.h"
 #include "util/debug.h"
 #include "util/text.h"
@@ -17,7 +18,7 @@ constexpr uint32_t DEVICE_TARGET_CHARS = 1024;
 
 }  // namespace
 
-bool findBootVolume(int driveNumber, BootVolume& found) {
+bool findBootVolume(int driveNumber, const PartitionPlace& boot, BootVolume& found) {
     platform::Platform& os = platform::os();
     const uint32_t mask = os.GetLogicalDrives();
     char16_t path[VOLUME_PATH_CHARS];
@@ -42,9 +43,13 @@ bool findBootVolume(int driveNumber, BootVolume& found) {
             continue;
         }
 
-        uint32_t diskNumber = 0;
-        if (!volumeDiskNumber(volume, diskNumber) ||
-            diskNumber != static_cast<uint32_t>(driveNumber)) {
+        // The drive alone is not enough: the data partition, or a stale
+        // letter of the card's old table, lies on the same drive.
+        VolumeExtent extent;
+        if (!volumeFirstExtent(volume, extent) ||
+            extent.diskNumber != static_cast<uint32_t>(driveNumber) ||
+            extent.startingOffset != uint64_t(boot.firstSector) * SECTOR_BYTES ||
+            extent.length != uint64_t(boot.sectors) * SECTOR_BYTES) {
             os.CloseHandle(volume);
             continue;
         }

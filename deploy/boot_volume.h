@@ -2,6 +2,7 @@
 // Finding the card's boot partition among the mounted volumes, and where its
 // boot files go. The install stage and command-line tools share these steps.
 
+#include "disk/partition_table.h"
 #include "platform/platform.h"
 
 #include <QString>
@@ -16,10 +17,11 @@ struct BootVolume {
 };
 
 // One pass over the drive letters A to Z: the first volume that names a device,
-// opens, and whose first extent lies on `driveNumber` is the boot volume; its
-// handle is left open in `found`. A volume that cannot be opened prints
+// opens, and whose first extent lies on `driveNumber` exactly where the boot
+// partition `boot` lies (same first sector, same length) is the boot volume;
+// its handle is left open in `found`. A volume that cannot be opened prints
 // "failed <code>" on standard output and is passed over. False when none fits.
-bool findBootVolume(int driveNumber, BootVolume& found);
+bool findBootVolume(int driveNumber, const PartitionPlace& boot, BootVolume& found);
 
 // Asks the OS to dismount the volume (the answer does not matter: the next use
 // of its files mounts it again) and closes its handle.

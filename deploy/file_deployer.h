@@ -3,13 +3,16 @@
 // as the OS mounts it, or (for an image file) into the volume inside the image.
 // The stage calls these in order and keeps the progress and failure rules.
 
+#include "disk/partition_table.h"
+
 class FileDeployer {
 public:
     virtual ~FileDeployer() = default;
 
-    // Finds the boot volume of the card in drive `driveNumber`. False when
-    // there is none: the stage fails at once.
-    virtual bool findVolume(int driveNumber) = 0;
+    // Finds the boot volume of the card in drive `driveNumber`, which lies
+    // where `boot` says. False when there is none (yet): the stage asks again
+    // for a while, then fails.
+    virtual bool findVolume(int driveNumber, const PartitionPlace& boot) = 0;
     // Makes the found volume's files reachable. False when they are not: the
     // copies are skipped and the stage fails.
     virtual bool openVolume() = 0;

@@ -9,8 +9,8 @@
 MountedVolumeDeployer::MountedVolumeDeployer(QString bootFolder, QString firmware)
     : bootFolder_(std::move(bootFolder)), firmware_(std::move(firmware)) {}
 
-bool MountedVolumeDeployer::findVolume(int driveNumber) {
-    return findBootVolume(driveNumber, volume_);
+bool MountedVolumeDeployer::findVolume(int driveNumber, const PartitionPlace& boot) {
+    return findBootVolume(driveNumber, boot, volume_);
 }
 
 bool MountedVolumeDeployer::openVolume() {

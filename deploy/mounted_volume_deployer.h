@@ -1,6 +1,6 @@
 #pragma once
 // The deployment onto the boot volume the OS mounts from the card: the
-// lowest drive letter on the drive, dismounted once so that the OS mounts the
+// drive letter of the boot partition, dismounted once so that the OS mounts the
 // new file system, then reached through its root.
 
 #include "deploy/boot_volume.h"
@@ -14,7 +14,7 @@ public:
     MountedVolumeDeployer(QString bootFolder = QString::fromLatin1(BOOT_FOLDER_SOURCE),
                           QString firmware = QString::fromLatin1(FIRMWARE_SOURCE));
 
-    bool findVolume(int driveNumber) override;
+    bool findVolume(int driveNumber, const PartitionPlace& boot) override;
     bool openVolume() override;
     bool copyBootFolder() override;
     bool copyFirmware() override;

@@ -127,3 +127,13 @@ bool writePartitionTable(platform::Handle handle, uint32_t diskSectors, uint32_t
     }
     return true;
 }
+
+bool readPartitionPlace(platform::Handle handle, uint32_t index, PartitionPlace& place) {
+    if (index >= MBR_ENTRIES) return false;
+    uint8_t mbr[SECTOR_BYTES];
+    if (!readSector(handle, 0, mbr)) return false;
+    const uint8_t* entry = mbr + MBR_ENTRY_TABLE_OFFSET + index * MBR_ENTRY_BYTES;
+    place.firstSector = loadLe32(entry + MBR_ENTRY_FIRST_SECTOR);
+    place.sectors = loadLe32(entry + MBR_ENTRY_SECTOR_COUNT);
+    return entry[MBR_ENTRY_TYPE] != 0 && place.sectors != 0;
+}

@@ -42,6 +42,15 @@ struct PartitionEntryFields {
 // Entry `index` (0 to 3) of the 512-byte sector 0 `mbr`.
 PartitionEntryFields readPartitionEntry(const uint8_t* mbr, uint32_t index);
 
+// Where one partition lies, in sectors.
+struct PartitionPlace {
+    uint32_t firstSector = 0;
+    uint32_t sectors = 0;
+};
+// Reads sector 0 and gives entry `index` (0 to 3) of its table. False when the
+// read fails or the entry is empty.
+bool readPartitionPlace(platform::Handle handle, uint32_t index, PartitionPlace& place);
+
 struct ChsBytes {
     uint8_t head, sector, cylinder;
 };

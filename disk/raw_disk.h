@@ -7,12 +7,20 @@
 
 constexpr uint32_t SECTOR_BYTES = 512;
 
+// Where openPhysicalDrive stopped, with the OS's error code there.
+struct DriveOpenFailure {
+    enum Step { None, Open, Lock, Geometry } step = None;
+    uint32_t error = 0;
+};
+
 // Opens `path` ("\\.\PhysicalDriveN") exclusively and unbuffered, locks it and
 // reads its geometry. `handle` is written as soon as the open returns, also on
 // failure; the geometry only on success. Refuses sector sizes other than 512
-// and drives of 2^32 sectors or more.
+// and drives of 2^32 sectors or more. `failure`, when given, says where a
+// failed open stopped.
 bool openPhysicalDrive(const char* path, platform::Handle& handle, uint32_t& diskSectors,
-                       uint32_t& heads, uint32_t& sectorsPerTrack);
+                       uint32_t& heads, uint32_t& sectorsPerTrack,
+                       DriveOpenFailure* failure = nullptr);
 
 // One 512-byte sector at byte offset lba * 512 (computed in 64 bits); true
 // exactly when the positioning landed there and 512 bytes moved. Runs of

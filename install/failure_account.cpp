@@ -85,9 +85,10 @@ FailureAccount accountForFailure(const InstallTarget& target, const RunProgress&
         details.place = volumePlace(left.refused);
         return account(FailureCause::VolumeBusy, details);
     }
-    // A third volume is a matter of the card's layout, not a cause of the table;
+    // A third volume, or one without a letter left mounted, is a matter of the
+    // card's layout, not a cause of the table;
     // the drive was never opened and is not probed now either.
-    if (left.third != '\0') return FailureAccount();
+    if (left.third != '\0' || left.unnamed) return FailureAccount();
     const bool started = progress.started();
     const DriveNow now = probeAgain(target);
     FailureCause cause = FailureCause::Unknown;

@@ -16,14 +16,16 @@
 void runInstallation(StageReport& report, const InstallTarget& target, FileDeployer* deployer,
                      MountedVolumeLeft* left) {
     const InstallationSpans& spans = INSTALLATION_SPANS;
+    PartitionPlace boot;
     {
-        HeldDrive drive(target);
+        HeldDrive drive(target, &report);
         // A volume left mounted could write its cached state over the new
         // card later: the drive is not even opened.
         if (!drive.volumesHeld()) {
             report.setFailed();
             debugPrint("Failed to take the volumes of the disk\n");
-            if (left != nullptr) *left = {drive.refusedVolume(), drive.thirdVolume()};
+            if (left != nullptr)
+                *left = {drive.refusedVolume(), drive.thirdVolume(), drive.unnamedVolumeLeft()};
         } else if (!drive.open()) {
             report.setFailed();
         }
@@ -36,6 +38,11 @@ void runInstallation(StageReport& report, const InstallTarget& target, FileDeplo
             if (!report.failed())
                 installBootloader(report, drive.handle(), spans.bootloader.first,
                                   spans.bootloader.last);
+            // The deployment knows the boot volume by where it lies.
+            if (!report.failed() && !readPartitionPlace(drive.handle(), 0, boot)) {
+                debugPrint("Failed to read back the boot partition\n");
+                report.setFailed();
+            }
             // Whatever was written must be on the card before it is handed back.
             if (!flushDisk(drive.handle())) report.setFailed();
         }
@@ -46,7 +53,8 @@ void runInstallation(StageReport& report, const InstallTarget& target, FileDeplo
     }
 
     if (!report.failed() && deployer != nullptr)
-        deployFiles(report, *deployer, target.driveNumber(), spans.deploy.first, spans.deploy.last);
+        deployFiles(report, *deployer, target.driveNumber(), boot, spans.deploy.first,
+                    spans.deploy.last);
 
     if (report.failed()) {
         report.resetProgress();

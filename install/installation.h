@@ -11,6 +11,7 @@
 struct MountedVolumeLeft {
     char refused = '\0';
     char third = '\0';
+    bool unnamed = false;  // a volume without a letter refused, or was one too many
 };
 
 // Locks the target drive's volumes, opens the drive, partitions and formats

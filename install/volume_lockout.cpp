@@ -4,6 +4,9 @@
 #include "util/debug.h"
 #include "util/text.h"
 
+#include <string>
+#include <vector>
+
 namespace {
 
 constexpr int LETTER_COUNT = 26;
@@ -17,61 +20,68 @@ int lastError() {
     return static_cast<int>(platform::os().GetLastError());
 }
 
-// Opens the volume under `letter` when it lies on the drive; otherwise
-// INVALID_HANDLE_VALUE, with the extents failure logged.
-platform::Handle openOnDrive(const char16_t* path, int driveNumber) {
+// Where the volume lies, asked through a handle without access rights, which
+// neither mounts the volume nor meets its sharing. A failure is logged when
+// `logFailure` says so.
+bool locate(const char16_t* path, VolumeExtent& extent, bool logFailure) {
     platform::Platform& os = platform::os();
-    platform::Handle volume =
-        os.CreateFileW(path, platform::GENERIC_READ | platform::GENERIC_WRITE,
-                       platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE,
-                       platform::OPEN_EXISTING, platform::FILE_FLAG_NO_BUFFERING);
-    if (volume == platform::INVALID_HANDLE_VALUE) return platform::INVALID_HANDLE_VALUE;
-
-    uint32_t diskNumber = 0;
-    if (!volumeDiskNumber(volume, diskNumber)) {
-        const int error = lastError();
-        debugPrint("GET_VOLUME_DISK_EXTENTS for %s failed: %d\n", wideToUtf8(path).c_str(), error);
-        os.CloseHandle(volume);
-        return platform::INVALID_HANDLE_VALUE;
+    const platform::Handle query =
+        os.CreateFileW(path, 0, platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE,
+                       platform::OPEN_EXISTING, 0);
+    if (query == platform::INVALID_HANDLE_VALUE) {
+        if (logFailure) debugPrint("Open of %s failed: %d\n", wideToUtf8(path).c_str(), lastError());
+        return false;
     }
-    if (diskNumber != static_cast<uint32_t>(driveNumber)) {
-        os.CloseHandle(volume);
-        return platform::INVALID_HANDLE_VALUE;
-    }
-    return volume;
+    const bool located = volumeFirstExtent(query, extent);
+    if (!located && logFailure)
+        debugPrint("GET_VOLUME_DISK_EXTENTS for %s failed: %d\n", wideToUtf8(path).c_str(), lastError());
+    os.CloseHandle(query);
+    return located;
 }
 
-enum class Lock { NotOnDrive, Locked, Refused };
+// Locks the volume, trying again while another program holds it; then takes
+// it with a dismount, which ends the other programs' handles, and locks it on
+// the same handle.
+bool lockHeld(platform::Handle volume, const std::string& name, RetryWait& wait) {
+    if (control(volume, platform::FSCTL_LOCK_VOLUME)) return true;
+    debugPrint("LOCK_VOLUME for %s failed: %d\n", name.c_str(), lastError());
+    const uint64_t deadline = wait.now() + VOLUME_LOCK_RETRY_MS;
+    while (wait.now() < deadline) {
+        wait.pause(VOLUME_LOCK_RETRY_INTERVAL_MS);
+        if (control(volume, platform::FSCTL_LOCK_VOLUME)) return true;
+    }
+    if (!control(volume, platform::FSCTL_DISMOUNT_VOLUME))
+        debugPrint("DISMOUNT_VOLUME for %s failed: %d\n", name.c_str(), lastError());
+    if (control(volume, platform::FSCTL_LOCK_VOLUME)) {
+        debugPrint("LOCK_VOLUME for %s taken after a dismount\n", name.c_str());
+        return true;
+    }
+    debugPrint("LOCK_VOLUME for %s after a dismount failed: %d\n", name.c_str(), lastError());
+    return false;
+}
 
-// Opens, checks, locks and dismounts one volume; `volume` holds the handle
-// when it is locked.
-Lock lockVolume(char letter, int driveNumber, platform::Handle& volume) {
-    char16_t path[VOLUME_PATH_CHARS];
-    formatWideLetter(path, VOLUME_PATH_CHARS, u"\\\\.\\%c:", letter);
-    volume = openOnDrive(path, driveNumber);
-    if (volume == platform::INVALID_HANDLE_VALUE) return Lock::NotOnDrive;
-    if (!control(volume, platform::FSCTL_LOCK_VOLUME)) {
-        const int error = lastError();
-        debugPrint("LOCK_VOLUME for %s failed: %d\n", wideToUtf8(path).c_str(), error);
-        platform::os().CloseHandle(volume);
+// Opens, locks and dismounts one volume of the drive; `volume` holds the
+// handle when it is locked.
+bool takeVolume(const char16_t* path, RetryWait& wait, platform::Handle& volume) {
+    platform::Platform& os = platform::os();
+    const std::string name = wideToUtf8(path);
+    volume = os.CreateFileW(path, platform::GENERIC_READ | platform::GENERIC_WRITE,
+                            platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE,
+                            platform::OPEN_EXISTING, platform::FILE_FLAG_NO_BUFFERING);
+    if (volume == platform::INVALID_HANDLE_VALUE) {
+        // Still mounted, and it lies on the card: as good as a refused lock.
+        debugPrint("Open of %s failed: %d\n", name.c_str(), lastError());
+        return false;
+    }
+    if (!lockHeld(volume, name, wait)) {
+        os.CloseHandle(volume);
         volume = platform::INVALID_HANDLE_VALUE;
-        return Lock::Refused;
+        return false;
     }
     if (!control(volume, platform::FSCTL_DISMOUNT_VOLUME)) {
         // Still ours: the lock keeps others off the volume.
-        const int error = lastError();
-        debugPrint("DISMOUNT_VOLUME for %s failed: %d\n", wideToUtf8(path).c_str(), error);
+        debugPrint("DISMOUNT_VOLUME for %s failed: %d\n", name.c_str(), lastError());
     }
-    return Lock::Locked;
-}
-
-// True when the volume under `letter` lies on the drive; it is left alone.
-bool liesOnDrive(char letter, int driveNumber) {
-    char16_t path[VOLUME_PATH_CHARS];
-    formatWideLetter(path, VOLUME_PATH_CHARS, u"\\\\.\\%c:", letter);
-    const platform::Handle volume = openOnDrive(path, driveNumber);
-    if (volume == platform::INVALID_HANDLE_VALUE) return false;
-    platform::os().CloseHandle(volume);
     return true;
 }
 
@@ -91,31 +101,88 @@ bool unlockVolume(platform::Handle& volume, bool firstSlot) {
     return unlocked;
 }
 
+class Lockout {
+public:
+    Lockout(int driveNumber, RetryWait& wait) : driveNumber_(driveNumber), wait_(wait) {}
+
+    // Takes the volume at `path` ('\0' letter: one without a letter) when it
+    // lies on the drive. False once a third volume of the drive ends the scan.
+    bool offer(const char16_t* path, char letter) {
+        VolumeExtent extent;
+        const bool lettered = letter != '\0';
+        if (!locate(path, extent, lettered) || extent.diskNumber != static_cast<uint32_t>(driveNumber_))
+            return true;
+        // A volume with a letter is listed again by its name.
+        if (!lettered && seen(extent)) return true;
+        seen_.push_back(extent);
+        // Past the two slots a volume of the drive can only be found, not
+        // held; one is enough to know the card cannot be taken whole.
+        if (kept_.second != platform::INVALID_HANDLE_VALUE) {
+            if (lettered)
+                kept_.third = letter;
+            else
+                kept_.unnamedLeft = true;
+            return false;
+        }
+        platform::Handle volume = platform::INVALID_HANDLE_VALUE;
+        if (!takeVolume(path, wait_, volume)) {
+            if (!lettered)
+                kept_.unnamedLeft = true;
+            else if (kept_.refused == '\0')
+                kept_.refused = letter;
+            return true;
+        }
+        (kept_.first == platform::INVALID_HANDLE_VALUE ? kept_.first : kept_.second) = volume;
+        return true;
+    }
+    KeptVolumes kept() const { return kept_; }
+
+private:
+    bool seen(const VolumeExtent& extent) const {
+        for (const VolumeExtent& other : seen_)
+            if (other.startingOffset == extent.startingOffset && other.length == extent.length)
+                return true;
+        return false;
+    }
+
+    int driveNumber_;
+    RetryWait& wait_;
+    KeptVolumes kept_;
+    std::vector<VolumeExtent> seen_;
+};
+
+// Every volume's name, with the trailing separator taken off so that the
+// name opens the volume itself.
+std::vector<std::u16string> volumeNames() {
+    platform::Platform& os = platform::os();
+    std::vector<std::u16string> names;
+    char16_t name[platform::VOLUME_NAME_CHARS];
+    const platform::Handle search = os.FindFirstVolumeW(name, platform::VOLUME_NAME_CHARS);
+    if (search == platform::INVALID_HANDLE_VALUE) return names;
+    do {
+        std::u16string text(name);
+        if (!text.empty() && text.back() == u'\\') text.pop_back();
+        names.push_back(text);
+    } while (os.FindNextVolumeW(search, name, platform::VOLUME_NAME_CHARS));
+    os.FindVolumeClose(search);
+    return names;
+}
+
 }  // namespace
 
-KeptVolumes lockDriveVolumes(int driveNumber) {
-    KeptVolumes kept;
+KeptVolumes lockDriveVolumes(int driveNumber, RetryWait& wait) {
+    Lockout lockout(driveNumber, wait);
     const uint32_t mask = platform::os().GetLogicalDrives();
     for (int i = 0; i < LETTER_COUNT; ++i) {
         if ((mask & (1u << i)) == 0) continue;
         const char letter = static_cast<char>('A' + i);
-        // Past the two slots a volume of the drive can only be found, not
-        // held; one is enough to know the card cannot be taken whole.
-        if (kept.second != platform::INVALID_HANDLE_VALUE) {
-            if (!liesOnDrive(letter, driveNumber)) continue;
-            kept.third = letter;
-            break;
-        }
-        platform::Handle volume = platform::INVALID_HANDLE_VALUE;
-        const Lock lock = lockVolume(letter, driveNumber, volume);
-        if (lock == Lock::Refused && kept.refused == '\0') kept.refused = letter;
-        if (lock != Lock::Locked) continue;
-        if (kept.first == platform::INVALID_HANDLE_VALUE)
-            kept.first = volume;
-        else
-            kept.second = volume;
+        char16_t path[VOLUME_PATH_CHARS];
+        formatWideLetter(path, VOLUME_PATH_CHARS, u"\\\\.\\%c:", letter);
+        if (!lockout.offer(path, letter)) return lockout.kept();
     }
-    return kept;
+    for (const std::u16string& name : volumeNames())
+        if (!lockout.offer(name.c_str(), '\0')) break;
+    return lockout.kept();
 }
 
 bool unlockDriveVolumes(KeptVolumes& kept) {

@@ -14,3 +14,10 @@ std::string busyVolumeSentence(char letter) {
     details.place = volumePlace(letter);
     return platform::causeSentence(platform::FailureCause::VolumeBusy, details);
 }
+
+std::string leftMountedSentence(char refused, char third) {
+    if (refused != '\0') return busyVolumeSentence(refused);
+    if (third != '\0') return thirdVolumeSentence(third);
+    return "A volume of the card without a drive letter could not be taken from the system "
+           "(busy, or one too many). Unmount it and try again.";
+}

@@ -10,3 +10,7 @@ std::string busyVolumeSentence(char letter);
 
 // One sentence naming a third volume of the card, which is never held.
 std::string thirdVolumeSentence(char letter);
+
+// The sentence for whichever volume kept a run off the card: a refused lock
+// first, else a third volume, else one without a letter (both letters '\\0').
+std::string leftMountedSentence(char refused, char third);

@@ -76,7 +76,9 @@ void endFailedRun(const InstallTarget& target, const RunProgress& progress,
     if (!account.sentence.empty())
         err << account.sentence << std::endl;
     else
-        err << (left.third != '\0' ? thirdVolumeSentence(left.third) : otherwise) << std::endl;
+        err << (left.third != '\0' || left.unnamed ? leftMountedSentence(left.refused, left.third)
+                                                   : otherwise)
+            << std::endl;
 }
 
 // An image about to be written, under its lock. A run that holds the lock is
@@ -110,7 +112,9 @@ int runDiskStage(CardOptions options, std::ostream& out, std::ostream& err, cons
         // A volume that stays mounted would write its cached state over the
         // new card: the drive is not even opened.
         if (!drive.volumesHeld()) {
-            endFailedRun(*target, report, {drive.refusedVolume(), drive.thirdVolume()}, "", err);
+            endFailedRun(*target, report,
+                         {drive.refusedVolume(), drive.thirdVolume(), drive.unnamedVolumeLeft()},
+                         "", err);
             return EXIT_FAILED;
         }
         if (!drive.open()) {

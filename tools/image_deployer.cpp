@@ -80,7 +80,7 @@ ImageDeployer::ImageDeployer(std::string imagePath, std::string imageName, std::
 
 ImageDeployer::~ImageDeployer() = default;
 
-bool ImageDeployer::findVolume(int) {
+bool ImageDeployer::findVolume(int, const PartitionPlace&) {
     std::ifstream image(imagePath_, std::ios::binary);
     uint8_t entry[MBR_ENTRY_BYTES] = {};
     image.seekg(MBR_ENTRY_TABLE_OFFSET);

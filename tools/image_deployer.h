@@ -27,7 +27,7 @@ public:
     ~ImageDeployer() override;
 
     // The boot volume is the one partition entry 0 of the image's MBR points at.
-    bool findVolume(int driveNumber) override;
+    bool findVolume(int driveNumber, const PartitionPlace& boot) override;
     bool openVolume() override;
     bool copyBootFolder() override;
     bool copyFirmware() override;

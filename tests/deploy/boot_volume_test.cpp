@@ -19,37 +19,48 @@ protected:
     platform::ScopedPlatform scoped{sim};
     TempDir temp;
 
-    void volume(char letter, int driveNumber) {
+    // Where the boot partition lies.
+    static constexpr PartitionPlace BOOT{63, 512000};
+
+    void volume(char letter, int driveNumber, uint64_t start = BOOT.firstSector,
+                uint64_t sectors = BOOT.sectors) {
         SimVolume v;
         v.directory = temp.file(std::string(1, letter));
         v.driveNumber = driveNumber;
+        v.startSector = start;
+        v.sectors = sectors;
         sim.addVolume(letter, v);
     }
 };
 
-TEST_F(BootVolumeTest, LowestLetterOnTheDriveIsChosenAndLeftOpen) {
+// On the drive, and starting and ending where the boot partition does; the
+// data partition, or a volume of the card's old table, does not fit.
+TEST_F(BootVolumeTest, VolumeWhereTheBootPartitionLiesIsChosenAndLeftOpen) {
     volume('C', 0);
-    volume('E', 2);
-    volume('F', 2);
+    volume('D', 2, 512063, 1000000);  // the data partition
+    volume('E', 2, 63, 511000);        // shorter
+    volume('F', 2, 64);                // starts elsewhere
+    volume('G', 2);
+    volume('H', 2);
     BootVolume found;
     testing::internal::CaptureStdout();
-    ASSERT_TRUE(findBootVolume(2, found));
+    ASSERT_TRUE(findBootVolume(2, BOOT, found));
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-    EXPECT_EQ(found.letter, 'E');
+    EXPECT_EQ(found.letter, 'G');
     EXPECT_EQ(sim.openHandleCount(), 1);
 
-    // F was never looked at: the search stops at the first match.
-    for (const auto& call : sim.calls()) EXPECT_NE(call.path, "F:");
+    // H was never looked at: the search stops at the first match.
+    for (const auto& call : sim.calls()) EXPECT_NE(call.path, "H:");
     dismountBootVolume(found);
     EXPECT_EQ(sim.openHandleCount(), 0);
     EXPECT_EQ(found.handle, platform::INVALID_HANDLE_VALUE);
-    EXPECT_FALSE(sim.volume('E').mounted);
+    EXPECT_FALSE(sim.volume('G').mounted);
 }
 
 TEST_F(BootVolumeTest, OpenedWithTheDeploymentAccessAndSharing) {
     volume('E', 1);
     BootVolume found;
-    ASSERT_TRUE(findBootVolume(1, found));
+    ASSERT_TRUE(findBootVolume(1, BOOT, found));
     bool opened = false;
     for (const auto& call : sim.calls()) {
         if (call.name != "CreateFileW") continue;
@@ -75,7 +86,7 @@ TEST_F(BootVolumeTest, UnusableLettersArePassedOver) {
     sim.faults().refuseExtents.insert('G');
     BootVolume found;
     testing::internal::CaptureStdout();
-    ASSERT_TRUE(findBootVolume(1, found));
+    ASSERT_TRUE(findBootVolume(1, BOOT, found));
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "failed 5\n");
     EXPECT_EQ(found.letter, 'K');
     EXPECT_EQ(sim.openHandleCount(), 1);
@@ -87,7 +98,7 @@ TEST_F(BootVolumeTest, UnusableLettersArePassedOver) {
 TEST_F(BootVolumeTest, NoVolumeOnTheDrive) {
     volume('C', 0);
     BootVolume found;
-    EXPECT_FALSE(findBootVolume(1, found));
+    EXPECT_FALSE(findBootVolume(1, BOOT, found));
     EXPECT_EQ(found.letter, 0);
     EXPECT_EQ(sim.openHandleCount(), 0);
 }

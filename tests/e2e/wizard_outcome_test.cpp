@@ -52,7 +52,10 @@ void failWritesFrom(WizardSession& session, const QString& text) {
 void inject(WizardSession& session, Fault fault) {
     platform::SimFaults& faults = session.sim.faults();
     switch (fault) {
-    case VOLUME_LOCK_REFUSED: faults.refuseVolumeLock.insert(CARD_VOLUME); break;
+    case VOLUME_LOCK_REFUSED:
+        session.sim.setVirtualClock(true);  // 3 s of retries pass at once
+        faults.refuseVolumeLock.insert(CARD_VOLUME);
+        break;
     case OPEN_REFUSED: faults.refuseOpenDrive.insert(CARD_DRIVE); break;
     case PARTITION_WRITE_FAILS: faults.failWriteAtLba.insert(0); break;
     case BOOT_FORMAT_FAILS: failWritesFrom(session, "Formatting boot partition..."); break;
@@ -67,7 +70,10 @@ void inject(WizardSession& session, Fault fault) {
         break;
     case BOOTLOADER_WRITE_FAILS: failWritesFrom(session, "Writing bootloader..."); break;
     case VOLUME_UNLOCK_REFUSED: faults.refuseUnlock.insert(CARD_VOLUME); break;
-    case BOOT_VOLUME_MISSING: session.sim.removeVolume(CARD_VOLUME); break;
+    case BOOT_VOLUME_MISSING:
+        session.sim.setVirtualClock(true);  // 30 s of waiting pass at once
+        session.sim.removeVolume(CARD_VOLUME);
+        break;
     case BOOT_FOLDER_MISSING: fs::remove_all(session.workFolder() + "/files/boot"); break;
     case FIRMWARE_MISSING: fs::remove(session.workFolder() + "/firmware/t6-board.fw"); break;
     case DRIVE_FLUSH_FAILS: faults.failDriveFlush = true; break;
@@ -123,7 +129,9 @@ void WizardOutcomeTest::runEndsOnItsOutcomePage_data() {
     const QStringList good = successHistory();
     QTest::newRow("volume lock refused") << int(VOLUME_LOCK_REFUSED) << int(INSTALL_ERROR_PAGE_ID)
         << failedAfter(0)
-        << QStringList{"LOCK_VOLUME for \\\\.\\E: failed: 5\n", "Failed to take the volumes of the disk\n",
+        << QStringList{"LOCK_VOLUME for \\\\.\\E: failed: 5\n",
+                       "LOCK_VOLUME for \\\\.\\E: after a dismount failed: 5\n",
+                       "Failed to take the volumes of the disk\n",
                        "The card's volume at %1 is busy: a program has files open on it. Close "
                        "them (or unmount the volume) and try again.\n"};
     QTest::newRow("open refused") << int(OPEN_REFUSED) << int(INSTALL_ERROR_PAGE_ID) << failedAfter(0)
@@ -148,7 +156,8 @@ void WizardOutcomeTest::runEndsOnItsOutcomePage_data() {
         << failedAfter(indexOfText(good, "Finished writing bootloader") + 1)
         << QStringList{"UNLOCK_VOLUME 1 failed: 5\n"};
     QTest::newRow("boot volume missing") << int(BOOT_VOLUME_MISSING) << int(INSTALL_ERROR_PAGE_ID)
-        << failedAfter(indexOfText(good, "Copying files...") + 1) << QStringList{};
+        << failedAfter(indexOfText(good, "Copying files...") + 1)
+        << QStringList{"Boot volume of disk 1 did not appear\n"};
     QTest::newRow("files/boot missing") << int(BOOT_FOLDER_MISSING) << int(INSTALL_ERROR_PAGE_ID)
         << failedAfter(good.size() - 1)
         << QStringList{"Copy failed: source does not exist\n", "Copy failed: unable to open file\n"};

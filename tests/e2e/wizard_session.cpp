@@ -1,6 +1,7 @@
 #include "wizard_session.h"
 
 #include "bootloader/boot_sectors.h"
+#include "platform/sim/machine_file.h"
 
 #include <QAbstractButton>
 #include <QAbstractEventDispatcher>
@@ -57,21 +58,30 @@ int indexOfText(const QStringList& history, const QString& text) {
     return -1;
 }
 
-WizardSession::WizardSession(const Payload& payload) {
-    platform::SimDrive drive;
-    drive.imagePath = image();
-    drive.heads = 255;
-    drive.sectorsPerTrack = 63;
-    drive.vendor = "Kestrel ";
-    drive.product = "CF Reader";
-    makeSparseFile(drive.imagePath, CARD_BYTES);
-    sim.addDrive(CARD_DRIVE, drive);
+WizardSession::WizardSession(const Payload& payload, const std::string& machineFile) {
+    makeSparseFile(image(), CARD_BYTES);
+    if (!machineFile.empty()) {
+        const std::string copy = temp_.file("machine.json");
+        fs::copy_file(machineFile, copy);
+        platform::SimMachineFile machine;
+        std::string error;
+        if (!platform::loadSimMachine(copy, sim, machine, error))
+            QTest::qFail(error.c_str(), __FILE__, __LINE__);
+    } else {
+        platform::SimDrive drive;
+        drive.imagePath = image();
+        drive.heads = 255;
+        drive.sectorsPerTrack = 63;
+        drive.vendor = "Kestrel ";
+        drive.product = "CF Reader";
+        sim.addDrive(CARD_DRIVE, drive);
 
-    platform::SimVolume volume;
-    volume.directory = volumeFolder();
-    volume.driveNumber = CARD_DRIVE;
-    fs::create_directories(volume.directory);
-    sim.addVolume(CARD_VOLUME, volume);
+        platform::SimVolume volume;
+        volume.directory = volumeFolder();
+        volume.driveNumber = CARD_DRIVE;
+        fs::create_directories(volume.directory);
+        sim.addVolume(CARD_VOLUME, volume);
+    }
 
     fs::create_directories(workFolder() + "/files/boot/grub");
     fs::create_directories(workFolder() + "/firmware");

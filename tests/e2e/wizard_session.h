@@ -1,8 +1,9 @@
 #pragma once
 // The real wizard and the real installation on a simulated machine with one
 // 4 GB card: a sparse image as drive 1 (255 heads, 63 sectors per track), its
-// volume E: as a folder, and a working directory with the boot files and the
-// firmware. The session drives the wizard by its buttons and records every
+// volume E: as a folder (or the machine a machine file describes, whose
+// "card.img" is that image), and a working directory with the boot files and
+// the firmware. The session drives the wizard by its buttons and records every
 // visible change of the install page.
 
 #include "main/zel_recovery_wizard.h"
@@ -50,13 +51,17 @@ class WizardSession : public QObject {
     Q_OBJECT
 
 public:
-    explicit WizardSession(const Payload& payload);
+    // With `machineFile`, the machine it describes (platform/sim/machine_file.h),
+    // read from a copy in the session's folder: its paths lead there.
+    explicit WizardSession(const Payload& payload, const std::string& machineFile = std::string());
     ~WizardSession() override;
 
     platform::SimPlatform sim;
     std::string image() const { return temp_.file("card.img"); }
     std::string volumeFolder() const { return temp_.file("volE"); }
     std::string workFolder() const { return temp_.file("work"); }
+    // A file or folder named in the machine file.
+    std::string machineFile(const std::string& name) const { return temp_.file(name); }
 
     // Shows the wizard; Next, selects the card's row, Next, Next (the commit
     // button), then waits until the installation has ended. Qt Test failures

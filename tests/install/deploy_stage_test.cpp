@@ -38,10 +38,16 @@ protected:
         writeWholeFile(temp.file("work/firmware/t6-board.fw"), "FIRMWARE");
     }
 
-    std::string volume(char letter, int driveNumber) {
+    // Where the new boot partition lies, and the data partition behind it.
+    static constexpr PartitionPlace BOOT{63, 512000};
+    static constexpr PartitionPlace DATA{512063, 1000000};
+
+    std::string volume(char letter, int driveNumber, PartitionPlace place = BOOT) {
         platform::SimVolume v;
         v.directory = temp.file(std::string("vol") + letter);
         v.driveNumber = driveNumber;
+        v.startSector = place.firstSector;
+        v.sectors = place.sectors;
         fs::create_directories(v.directory);
         sim.addVolume(letter, v);
         return v.directory;
@@ -50,7 +56,7 @@ protected:
     void deploy(const std::string& workDir = "work") {
         WorkingDirectory in(temp.file(workDir));
         MountedVolumeDeployer deployer;
-        deployFiles(report, deployer, CARD, 67, 99);
+        deployFiles(report, deployer, CARD, BOOT, 67, 99);
     }
 };
 
@@ -59,18 +65,19 @@ const History fullHistory = {{-1, "Copying files..."},
                              {83, "Copying files..."},
                              {99, "Finished copying files"}};
 
-TEST_F(DeployStageTest, FilesGoToTheLowestLetterOfTheCard) {
+// The OS gave the data partition the lower letter.
+TEST_F(DeployStageTest, FilesGoToTheVolumeWhereTheBootPartitionLies) {
     const std::string c = volume('C', 0);
-    const std::string e = volume('E', CARD);
+    const std::string e = volume('E', CARD, DATA);
     const std::string f = volume('F', CARD);
     deploy();
 
     EXPECT_FALSE(report.failed());
     EXPECT_EQ(report.history, fullHistory);
-    EXPECT_EQ(readWholeFile(e + "/boot/grub/menu.lst"), "timeout 0\n");
-    EXPECT_EQ(readWholeFile(e + "/boot/grub/stage2"), std::string(20000, 's'));
-    EXPECT_EQ(readWholeFile(e + "/boot/bzImage"), "FIRMWARE");
-    EXPECT_TRUE(fs::is_empty(f));
+    EXPECT_EQ(readWholeFile(f + "/boot/grub/menu.lst"), "timeout 0\n");
+    EXPECT_EQ(readWholeFile(f + "/boot/grub/stage2"), std::string(20000, 's'));
+    EXPECT_EQ(readWholeFile(f + "/boot/bzImage"), "FIRMWARE");
+    EXPECT_TRUE(fs::is_empty(e));
     EXPECT_TRUE(fs::is_empty(c));
     EXPECT_TRUE(sim.debugLines().empty());
     EXPECT_EQ(sim.openHandleCount(), 0);
@@ -95,14 +102,21 @@ TEST_F(DeployStageTest, FirmwareReplacesABzImageOfTheBootFolder) {
     EXPECT_EQ(readWholeFile(e + "/boot/bzImage"), "FIRMWARE");
 }
 
-TEST_F(DeployStageTest, NoVolumeOfTheCardFailsAtOnce) {
+// The OS is given 30 s to mount the boot partition, looked for every 250 ms.
+TEST_F(DeployStageTest, BootVolumeThatNeverComesFailsAfterTheWait) {
+    sim.setVirtualClock(true);
     const std::string c = volume('C', 0);
+    volume('E', CARD, DATA);
     report.show(59, "Finished writing bootloader");
     report.history.clear();
     deploy();
     EXPECT_TRUE(report.failed());
     EXPECT_EQ(report.history, (History{{59, "Copying files..."}}));
-    EXPECT_TRUE(sim.debugLines().empty());
+    EXPECT_EQ(sim.debugLines(), Lines{"Boot volume of disk 1 did not appear\n"});
+    EXPECT_EQ(sim.GetTickCount64(), uint64_t(BOOT_VOLUME_WAIT_MS));
+    int looks = 0;
+    for (const auto& call : sim.calls()) looks += call.name == "GetLogicalDrives";
+    EXPECT_EQ(looks, int(BOOT_VOLUME_WAIT_MS / BOOT_VOLUME_POLL_MS) + 1);
     EXPECT_TRUE(fs::is_empty(c));
     EXPECT_EQ(sim.openHandleCount(), 0);
 }
@@ -153,7 +167,7 @@ TEST_F(DeployStageTest, SpanIsHalvedTowardZero) {
     volume('E', CARD);
     WorkingDirectory in(temp.file("work"));
     MountedVolumeDeployer deployer;
-    deployFiles(report, deployer, CARD, 10, 13);
+    deployFiles(report, deployer, CARD, BOOT, 10, 13);
     EXPECT_EQ(report.history, (History{{-1, "Copying files..."},
                                        {10, "Copying files..."},
                                        {11, "Copying files..."},

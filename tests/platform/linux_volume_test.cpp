@@ -101,6 +101,26 @@ TEST_F(LinuxVolumes, MountedPartitionsGetLettersFromDInMountOrder) {
     EXPECT_EQ(extent.start, 2048u * 512);
     EXPECT_EQ(openVolume('G'), INVALID_HANDLE_VALUE);
     EXPECT_EQ(os.GetLastError(), ERROR_FILE_NOT_FOUND);
+
+    // The volumes by name: the lettered ones, in letter order; without its
+    // trailing separator a name opens the partition itself.
+    std::vector<std::u16string> names;
+    char16_t name[VOLUME_NAME_CHARS];
+    Handle search = os.FindFirstVolumeW(name, VOLUME_NAME_CHARS);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    do names.emplace_back(name);
+    while (os.FindNextVolumeW(search, name, VOLUME_NAME_CHARS));
+    EXPECT_EQ(os.GetLastError(), ERROR_NO_MORE_FILES);
+    EXPECT_TRUE(os.FindVolumeClose(search));
+    ASSERT_EQ(names.size(), 3u);
+    EXPECT_EQ(names[2].substr(0, 11), u"\\\\?\\Volume{");
+    EXPECT_EQ(names[2].back(), u'\\');
+    names[2].pop_back();
+    Handle byName = os.CreateFileW(names[2].c_str(), 0, kShared, OPEN_EXISTING, 0);
+    ASSERT_NE(byName, INVALID_HANDLE_VALUE);
+    extent = extentsOf(byName);
+    EXPECT_EQ(extent.disk, 1u);
+    EXPECT_EQ(extent.start, 256u * 512);
 }
 
 TEST_F(LinuxVolumes, DosDeviceNamesThePartitionNode) {

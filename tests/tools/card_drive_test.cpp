@@ -161,6 +161,7 @@ TEST_F(CardDrives, UnconfirmedOrMissingDrivesAreRefusedBeforeAnyWrite) {
 }
 
 TEST_F(CardDrives, AFailedOpenOrABusyVolumeWritesNothingAndReleasesTheVolumes) {
+    sim.setVirtualClock(true);  // the retries' seconds pass at once
     addDrive(2, CARD_BYTES, true);
     platform::SimVolume volume;
     volume.directory = dir.path();
@@ -176,14 +177,16 @@ TEST_F(CardDrives, AFailedOpenOrABusyVolumeWritesNothingAndReleasesTheVolumes) {
         std::vector<std::string> debugLines;
     };
     const Case cases[] = {
-        {DRIVE_LOCK_REFUSED, "Could not open drive 2 for writing.\n", {"Failed to open disk\n"}},
+        {DRIVE_LOCK_REFUSED, "Could not open drive 2 for writing.\n",
+         {"Lock of \\\\.\\PhysicalDrive2 refused: 5\n", "Failed to open disk\n"}},
         // A mounted volume would write its cached state over the new card:
         // the drive is not even opened.
         {BUSY_VOLUME,
          "The card's volume at " + dir.path() +
              " is busy: a program has files open on it. Close them (or unmount the volume) and "
              "try again.\n",
-         {"LOCK_VOLUME for \\\\.\\F: failed: 5\n"}},
+         {"LOCK_VOLUME for \\\\.\\F: failed: 5\n",
+          "LOCK_VOLUME for \\\\.\\F: after a dismount failed: 5\n"}},
         // Nor is it with a third volume, which is never held.
         {THIRD_VOLUME,
          "The card has a third volume, at " + dir.path() +
