@@ -31,6 +31,12 @@ constexpr int32_t sizeInKiB(uint32_t kib) { return static_cast<int32_t>(0x800000
 bool writePartitionTable(platform::Handle handle, uint32_t diskSectors, uint32_t heads,
                          uint32_t sectorsPerTrack, const int32_t* sizeList);
 
+// Where writePartitionTable puts entry `index` of the size list on such a
+// disk, without writing anything. False when it would refuse the layout or
+// lay out no such entry.
+bool partitionExtent(uint32_t diskSectors, uint32_t heads, uint32_t sectorsPerTrack,
+                     const int32_t* sizeList, uint32_t index, uint32_t& first, uint32_t& count);
+
 struct ChsBytes {
     uint8_t head, sector, cylinder;
 };

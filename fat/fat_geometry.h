@@ -56,3 +56,8 @@ bool chooseFatGeometry(uint32_t partitionStart, uint32_t partitionSectors, int32
 // 32 sectors of a FAT16 root directory are subtracted for FAT32 as well.
 uint32_t fatSectorsFor(uint32_t partitionSectors, uint32_t reservedSectors,
                        uint32_t fatEntryBytes, uint32_t sectorsPerCluster);
+
+// Clusters a file system of this geometry has for files and folders: the
+// data region's whole clusters, as far as the FAT has entries for them, less
+// the FAT32 root directory's first cluster.
+uint32_t freeClustersOf(const FatGeometry& geometry);

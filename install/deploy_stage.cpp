@@ -2,6 +2,7 @@
 
 void deployFiles(StageReport& report, FileDeployer& deployer, int driveNumber, int first,
                  int last) {
+    deployer.setPump(report);
     report.showText("Copying files...");
 
     if (!deployer.findVolume(driveNumber)) {

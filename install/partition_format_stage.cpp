@@ -7,10 +7,6 @@
 
 namespace {
 
-// Let the formatter choose FAT16 or FAT32 and the cluster size from the size.
-constexpr int32_t FAT_TYPE_BY_SIZE = 0;
-constexpr uint32_t CLUSTER_BYTES_BY_SIZE = 0;
-
 // The formatter's progress, used only to keep the display alive: the bar
 // moves by thirds of the stage, as before.
 class KeepAlive final : public ProgressReceiver {
@@ -39,7 +35,7 @@ void partitionAndFormat(StageReport& report, platform::Handle disk, uint32_t dis
     }
 
     report.show(first + (last - first) / 3, "Formatting boot partition...");
-    if (!formatPartition(disk, diskSectors, heads, sectorsPerTrack, 0, FAT_TYPE_BY_SIZE,
+    if (!formatPartition(disk, diskSectors, heads, sectorsPerTrack, BOOT_PARTITION_INDEX, FAT_TYPE_BY_SIZE,
                          CLUSTER_BYTES_BY_SIZE, "t6sc_boot", &keepAlive)) {
         report.setFailed();
         debugPrint("Failed formatting disk 0\n");

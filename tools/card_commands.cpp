@@ -19,6 +19,7 @@
 #include "tools/held_back_report.h"
 #include "tools/image_output.h"
 #include "tools/interrupt_cleanup.h"
+#include "tools/os_services.h"
 #include "tools/partition_entry_check.h"
 #include "util/debug.h"
 
@@ -148,9 +149,22 @@ int bootloaderCommand(const CardOptions& options, std::ostream& out, std::ostrea
                         });
 }
 
+// The payload as the installation takes it: a relative source that is not
+// below the working folder is looked for below t6-card's own folder.
+PayloadSources cardSources(const CardOptions& options) {
+    PayloadSources sources{QString::fromStdString(options.filesDir),
+                           QString::fromStdString(options.firmwareFile),
+                           QString::fromStdString(programFolder())};
+    locateSources(sources);
+    return sources;
+}
+
 // The boot folder and the firmware exist, and mcopy is there when they go
-// into an image.
-bool checkSources(const CardOptions& options, bool intoImage, std::ostream& err) {
+// into an image. The sources named in `options` become where they were found.
+bool checkSources(CardOptions& options, bool intoImage, std::ostream& err) {
+    const PayloadSources sources = cardSources(options);
+    options.filesDir = sources.bootFolder.toStdString();
+    options.firmwareFile = sources.firmware.toStdString();
     std::error_code error;
     if (!std::filesystem::is_directory(options.filesDir, error)) {
         err << "The boot folder " << options.filesDir << " does not exist." << std::endl;
@@ -172,13 +186,12 @@ bool installIntoImage(const CardOptions& options, ConsoleReport& report, std::os
     const ImageTarget target(options.target, options.heads, options.sectorsPerTrack);
     std::unique_ptr<ImageDeployer> deployer;
     if (!options.filesDir.empty())
-        deployer = std::make_unique<ImageDeployer>(options.target, options.filesDir,
-                                                   options.firmwareFile, err);
+        deployer = std::make_unique<ImageDeployer>(options.target, cardSources(options), err);
     runInstallation(report, target, deployer.get());
     return !report.failed();
 }
 
-int imageCommand(const CardOptions& options, std::ostream& out, std::ostream& err) {
+int imageCommand(CardOptions options, std::ostream& out, std::ostream& err) {
     if (!options.filesDir.empty() && !checkSources(options, true, err)) return EXIT_FAILED;
     InterruptCleanup interrupts;
     ImageOutput output(options.target, options.force);
@@ -217,9 +230,10 @@ int installCommand(CardOptions options, std::ostream& out, std::ostream& err) {
     if (!checkSources(options, false, err)) return EXIT_FAILED;
     const std::unique_ptr<InstallTarget> target = checkedTarget(options, err);
     if (!target) return EXIT_FAILED;
+    // The drive as it is now is the one the installation must still find.
+    target->setListed({examineDrive(options.driveNumber).description, !options.loopDevice});
     ConsoleReport report(out);
-    MountedVolumeDeployer deployer(QString::fromStdString(options.filesDir),
-                                   QString::fromStdString(options.firmwareFile));
+    MountedVolumeDeployer deployer(cardSources(options));
     MountedVolumeLeft left;
     runInstallation(report, *target, &deployer, &left);
     if (!report.failed()) return EXIT_OK;

@@ -25,10 +25,8 @@ bool haveMcopy() {
     return !QStandardPaths::findExecutable(MCOPY).isEmpty();
 }
 
-ImageDeployer::ImageDeployer(std::string imagePath, std::string bootFolder, std::string firmware,
-                             std::ostream& err)
-    : imagePath_(std::move(imagePath)), bootFolder_(std::move(bootFolder)),
-      firmware_(std::move(firmware)), err_(err) {}
+ImageDeployer::ImageDeployer(std::string imagePath, PayloadSources sources, std::ostream& err)
+    : FileDeployer(std::move(sources)), imagePath_(std::move(imagePath)), err_(err) {}
 
 ImageDeployer::~ImageDeployer() = default;
 
@@ -57,8 +55,9 @@ bool ImageDeployer::openVolume() {
 
 bool ImageDeployer::copyBootFolder() {
     const QString root = staging_->path() + QStringLiteral("/");
-    if (!copyDirectory(QString::fromStdString(bootFolder_), bootFolderDestination(root))) {
-        err_ << "The boot folder " << bootFolder_ << " could not be copied." << std::endl;
+    if (!copyDirectory(sources().bootFolder, bootFolderDestination(root), pacer())) {
+        err_ << "The boot folder " << sources().bootFolder.toStdString() << " could not be copied."
+             << std::endl;
         return false;
     }
     return mcopy({QStringLiteral("-s"), bootFolderDestination(root), QStringLiteral("::/")},
@@ -67,8 +66,9 @@ bool ImageDeployer::copyBootFolder() {
 
 bool ImageDeployer::copyFirmware() {
     const QString staged = staging_->path() + QStringLiteral("/bzImage");
-    if (!copyDirectory(QString::fromStdString(firmware_), staged)) {
-        err_ << "The firmware " << firmware_ << " could not be copied." << std::endl;
+    if (!copyDirectory(sources().firmware, staged, pacer())) {
+        err_ << "The firmware " << sources().firmware.toStdString() << " could not be copied."
+             << std::endl;
         return false;
     }
     // -o: the firmware replaces a bzImage that came with the boot folder.

@@ -18,8 +18,7 @@
 class ImageDeployer final : public FileDeployer {
 public:
     // Reasons for a failure go to `err`.
-    ImageDeployer(std::string imagePath, std::string bootFolder, std::string firmware,
-                  std::ostream& err);
+    ImageDeployer(std::string imagePath, PayloadSources sources, std::ostream& err);
     ~ImageDeployer() override;
 
     // The boot volume is the one partition entry 0 of the image's MBR points at.
@@ -33,8 +32,6 @@ private:
     bool mcopy(const QStringList& arguments, const std::string& what);
 
     std::string imagePath_;
-    std::string bootFolder_;
-    std::string firmware_;
     std::ostream& err_;
     uint32_t partitionStart_ = 0;
     std::unique_ptr<QTemporaryDir> staging_;

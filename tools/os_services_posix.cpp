@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <thread>
 #include <unistd.h>
 
@@ -90,4 +91,11 @@ void restoreInterruptDefaults() {
         if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler == forwardSignal)
             std::signal(signal, SIG_DFL);
     }
+}
+
+std::string programFolder() {
+    // Linux names the running program here; elsewhere there is no answer.
+    std::error_code error;
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::string() : program.parent_path().string();
 }

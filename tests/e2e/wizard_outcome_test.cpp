@@ -28,6 +28,8 @@ enum Fault {
     BOOT_FOLDER_MISSING,
     FIRMWARE_MISSING,
     DRIVE_FLUSH_FAILS,
+    DRIVE_CHANGED,
+    PAYLOAD_TOO_BIG,
 };
 
 Payload smallPayload() {
@@ -65,6 +67,11 @@ void inject(WizardSession& session, Fault fault) {
     case BOOT_FOLDER_MISSING: fs::remove_all(session.workFolder() + "/files/boot"); break;
     case FIRMWARE_MISSING: fs::remove(session.workFolder() + "/firmware/t6-board.fw"); break;
     case DRIVE_FLUSH_FAILS: faults.failDriveFlush = true; break;
+    // Another card in the reader since the list was made.
+    case DRIVE_CHANGED: session.sim.drive(CARD_DRIVE).product = "CF Reader 2"; break;
+    case PAYLOAD_TOO_BIG:
+        makeSparseFile(session.workFolder() + "/files/boot/big", 300000000);
+        break;
     }
 }
 
@@ -96,7 +103,7 @@ void WizardOutcomeTest::runEndsOnItsOutcomePage_data() {
         << failedAfter(0)
         << QStringList{"LOCK_VOLUME for \\\\.\\E: failed: 5\n", "Failed to take the volumes of the disk\n"};
     QTest::newRow("open refused") << int(OPEN_REFUSED) << int(INSTALL_ERROR_PAGE_ID) << failedAfter(0)
-        << QStringList{"Create file \\\\.\\PhysicalDrive1 failed: 5\n", "Failed to open disk\n"};
+        << QStringList{"Drive 1 cannot be opened to check it: 5\n"};
     QTest::newRow("partition write fails") << int(PARTITION_WRITE_FAILS) << int(INSTALL_ERROR_PAGE_ID)
         << failedAfter(1) << QStringList{"Failed partitioning disk\n"};
     QTest::newRow("boot format fails") << int(BOOT_FORMAT_FAILS) << int(INSTALL_ERROR_PAGE_ID)
@@ -116,11 +123,18 @@ void WizardOutcomeTest::runEndsOnItsOutcomePage_data() {
         << QStringList{"UNLOCK_VOLUME 1 failed: 5\n"};
     QTest::newRow("boot volume missing") << int(BOOT_VOLUME_MISSING) << int(INSTALL_ERROR_PAGE_ID)
         << failedAfter(indexOfText(good, "Copying files...") + 1) << QStringList{};
+    const QString sep = QDir::separator();
     QTest::newRow("files/boot missing") << int(BOOT_FOLDER_MISSING) << int(INSTALL_ERROR_PAGE_ID)
-        << failedAfter(good.size() - 1)
-        << QStringList{"Copy failed: source does not exist\n", "Copy failed: unable to open file\n"};
+        << failedAfter(0) << QStringList{"Boot folder files" + sep + "boot not found\n"};
     QTest::newRow("firmware missing") << int(FIRMWARE_MISSING) << int(INSTALL_ERROR_PAGE_ID)
-        << failedAfter(good.size() - 1) << QStringList{"Copy failed: source does not exist\n"};
+        << failedAfter(0)
+        << QStringList{"Firmware firmware" + sep + "t6-board.fw is not a readable file\n"};
+    QTest::newRow("drive changed") << int(DRIVE_CHANGED) << int(INSTALL_ERROR_PAGE_ID)
+        << failedAfter(0)
+        << QStringList{"Drive 1 is no longer the listed Kestrel  CF Reader of 4000000000 bytes\n"};
+    QTest::newRow("payload too big") << int(PAYLOAD_TOO_BIG) << int(INSTALL_ERROR_PAGE_ID)
+        << failedAfter(0)
+        << QStringList{"The boot files need 73252 clusters of 4096 bytes; the boot volume has 64161\n"};
     QTest::newRow("drive flush fails") << int(DRIVE_FLUSH_FAILS) << int(INSTALL_ERROR_PAGE_ID)
         << failedAfter(indexOfText(good, "Finished writing bootloader") + 1)
         << QStringList{"Failed to flush disk: 29\n"};
@@ -166,7 +180,9 @@ void WizardOutcomeTest::runEndsOnItsOutcomePage() {
 
     const bool deployed = fs::exists(session.volumeFolder() + "/boot/bzImage");
     QCOMPARE(deployed, success);
-    if (fault == OPEN_REFUSED || fault == VOLUME_LOCK_REFUSED)
+    // Refused before the card was touched: not a sector written.
+    if (fault == OPEN_REFUSED || fault == VOLUME_LOCK_REFUSED || fault == BOOT_FOLDER_MISSING ||
+        fault == FIRMWARE_MISSING || fault == DRIVE_CHANGED || fault == PAYLOAD_TOO_BIG)
         QCOMPARE(session.sim.writeCount(), uint64_t(0));
 }
 

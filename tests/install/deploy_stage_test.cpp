@@ -49,7 +49,7 @@ protected:
 
     void deploy(const std::string& workDir = "work") {
         WorkingDirectory in(temp.file(workDir));
-        MountedVolumeDeployer deployer;
+        MountedVolumeDeployer deployer(wizardSources(QString()));
         deployFiles(report, deployer, CARD, 67, 99);
     }
 };
@@ -152,7 +152,7 @@ TEST_F(DeployStageTest, VolumeWithoutFileAccessCopiesNothing) {
 TEST_F(DeployStageTest, SpanIsHalvedTowardZero) {
     volume('E', CARD);
     WorkingDirectory in(temp.file("work"));
-    MountedVolumeDeployer deployer;
+    MountedVolumeDeployer deployer(wizardSources(QString()));
     deployFiles(report, deployer, CARD, 10, 13);
     EXPECT_EQ(report.history, (History{{-1, "Copying files..."},
                                        {10, "Copying files..."},
