@@ -36,8 +36,8 @@ Sector markerFor(uint32_t lba, uint32_t diskSectors, uint64_t nonce) {
 
 class Probe {
 public:
-    Probe(platform::Handle handle, uint32_t diskSectors)
-        : handle_(handle), diskSectors_(diskSectors),
+    Probe(platform::Handle handle, uint32_t diskSectors, const RequestDone& done)
+        : handle_(handle), diskSectors_(diskSectors), done_(done),
           window_(std::min(diskSectors, LOW_WINDOW)) {}
 
     bool run() {
@@ -57,7 +57,8 @@ public:
         bool kept = true;
         uint32_t written = 0;
         for (const auto& marker : markers_) {
-            if (SectorFault fault = writeSectors(handle_, marker.first, 1, marker.second.data())) {
+            if (SectorFault fault =
+                    writeSectors(handle_, marker.first, 1, marker.second.data(), done_)) {
                 printSectorFault(fault, false);
                 kept = false;
                 break;
@@ -73,13 +74,14 @@ private:
     // Reads the low window into `window` and every watched sector above it.
     bool readAll(std::vector<uint8_t>& window, std::map<uint32_t, Sector>& sectors) {
         window.resize(size_t(window_) * SECTOR_BYTES);
-        if (SectorFault fault = readSectors(handle_, 0, window_, window.data())) {
+        if (SectorFault fault = readSectors(handle_, 0, window_, window.data(), done_)) {
             printSectorFault(fault, true);
             return false;
         }
         for (const auto& watched : watched_) {
             if (watched.first < window_) continue;
-            if (SectorFault fault = readSectors(handle_, watched.first, 1, sectors[watched.first].data())) {
+            if (SectorFault fault =
+                    readSectors(handle_, watched.first, 1, sectors[watched.first].data(), done_)) {
                 printSectorFault(fault, true);
                 return false;
             }
@@ -140,7 +142,7 @@ private:
         lbas.resize(written);
         for (auto it = lbas.rbegin(); it != lbas.rend(); ++it) {
             const uint8_t* old = originalOf(*it, windowBefore_);
-            if (SectorFault fault = writeSectors(handle_, *it, 1, old)) {
+            if (SectorFault fault = writeSectors(handle_, *it, 1, old, done_)) {
                 printSectorFault(fault, false);
                 return false;
             }
@@ -150,6 +152,7 @@ private:
 
     platform::Handle handle_;
     uint32_t diskSectors_;
+    const RequestDone& done_;
     uint32_t window_;
     std::map<uint32_t, Sector> markers_;
     std::map<uint32_t, bool> watched_;
@@ -159,7 +162,7 @@ private:
 
 }  // namespace
 
-bool probeCapacity(platform::Handle handle, uint32_t diskSectors) {
+bool probeCapacity(platform::Handle handle, uint32_t diskSectors, const RequestDone& done) {
     if (diskSectors == 0) return true;  // nothing to lay out; the table writer refuses it
-    return Probe(handle, diskSectors).run();
+    return Probe(handle, diskSectors, done).run();
 }

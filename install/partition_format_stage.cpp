@@ -26,9 +26,11 @@ void partitionAndFormat(StageReport& report, platform::Handle disk, uint32_t dis
                         uint32_t heads, uint32_t sectorsPerTrack, int first, int last) {
     KeepAlive keepAlive(report);
     report.show(first, "Partitioning drive...");
+    const RequestDone keepRepainting = [&report](uint32_t) { report.keepAlive(); };
     // A card that does not keep what it is given gets no layout at all.
-    if (!probeCapacity(disk, diskSectors) ||
-        !writePartitionTable(disk, diskSectors, heads, sectorsPerTrack, CARD_LAYOUT)) {
+    if (!probeCapacity(disk, diskSectors, keepRepainting) ||
+        !writePartitionTable(disk, diskSectors, heads, sectorsPerTrack, CARD_LAYOUT,
+                             keepRepainting)) {
         report.setFailed();
         debugPrint("Failed partitioning disk\n");
         return;

@@ -34,7 +34,7 @@ const char* const WATERMARK_RESOURCE = ":/zel_recovery_watermark.png";
 
 // Often enough that the window never looks frozen (it repaints at least every
 // 100 ms while the installation runs), rarely enough to cost nothing.
-constexpr qint64 PUMP_INTERVAL_MS = 40;
+constexpr qint64 PUMP_INTERVAL_MS = 20;
 
 QLabel* wrappedLabel(QWidget* parent, const QString& text) {
     auto* label = new QLabel(text, parent);
