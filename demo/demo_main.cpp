@@ -3,13 +3,18 @@
 // volume E: as a folder. Run it from the folder that holds files/boot and
 // firmware/t6-board.fw, as the real wizard. scripts/demo sets everything up.
 //
-// Usage: zel_demo_wizard --card IMAGE --volume FOLDER [--autopilot PICTURES] [--fail]
+// Usage: zel_demo_wizard --machine FILE [--autopilot PICTURES]
+//        zel_demo_wizard --card IMAGE --volume FOLDER [--autopilot PICTURES] [--fail]
+//   --machine    the simulated machine described in a JSON file
+//                (platform/sim/machine_file.h)
+//   --card, --volume  shorthand for a machine of one card and its volume
 //   --autopilot  click through on its own and save each page into PICTURES
 //   --fail       the card's volume goes missing before the installation
 #include "demo/demo_autopilot.h"
 #include "demo/pause_meter.h"
 #include "main/version.h"
 #include "main/zel_recovery_wizard.h"
+#include "platform/sim/machine_file.h"
 #include "platform/sim_platform.h"
 
 #include <QApplication>
@@ -25,7 +30,7 @@ constexpr int CARD_DRIVE = 1;
 constexpr char CARD_VOLUME = 'E';
 
 struct Options {
-    QString card, volume, pictures;
+    QString machine, card, volume, pictures;
     bool fail = false;
 };
 
@@ -33,34 +38,24 @@ bool parse(const QStringList& arguments, Options& options) {
     for (int i = 1; i < arguments.size(); ++i) {
         const QString& a = arguments[i];
         const bool hasValue = i + 1 < arguments.size();
-        if (a == "--card" && hasValue) options.card = arguments[++i];
+        if (a == "--machine" && hasValue) options.machine = arguments[++i];
+        else if (a == "--card" && hasValue) options.card = arguments[++i];
         else if (a == "--volume" && hasValue) options.volume = arguments[++i];
         else if (a == "--autopilot" && hasValue) options.pictures = arguments[++i];
         else if (a == "--fail") options.fail = true;
         else return false;
     }
+    if (!options.machine.isEmpty())
+        return options.card.isEmpty() && options.volume.isEmpty() && !options.fail;
     return !options.card.isEmpty() && !options.volume.isEmpty();
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    QApplication application(argc, argv);
-    Options options;
-    if (!parse(QApplication::arguments(), options)) {
-        std::fprintf(stderr, "usage: %s --card IMAGE --volume FOLDER [--autopilot PICTURES] [--fail]\n",
-                     argv[0]);
-        return 2;
-    }
+// The shorthand machine: the card as drive 1, its volume as E:.
+bool buildCardMachine(const Options& options, platform::SimPlatform& sim) {
     if (!QFileInfo(options.card).isFile() || !QFileInfo(options.volume).isDir()) {
         std::fprintf(stderr, "demo: the card image and the volume folder must exist\n");
-        return 2;
+        return false;
     }
-
-    platform::SimPlatform sim;
-    platform::ScopedPlatform scoped(sim);
-    sim.setEchoDebug(true);
-    sim.setRecordCalls(false);  // nobody reads the call log in the demo
     platform::SimDrive drive;
     drive.imagePath = options.card.toStdString();
     drive.heads = 255;
@@ -72,6 +67,37 @@ int main(int argc, char** argv) {
     volume.directory = options.volume.toStdString();
     volume.driveNumber = CARD_DRIVE;
     sim.addVolume(CARD_VOLUME, volume);
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    Options options;
+    if (!parse(QApplication::arguments(), options)) {
+        std::fprintf(stderr,
+                     "usage: %s --machine FILE [--autopilot PICTURES]\n"
+                     "       %s --card IMAGE --volume FOLDER [--autopilot PICTURES] [--fail]\n",
+                     argv[0], argv[0]);
+        return 2;
+    }
+
+    platform::SimPlatform sim;
+    platform::ScopedPlatform scoped(sim);
+    sim.setEchoDebug(true);
+    sim.setRecordCalls(false);  // nobody reads the call log in the demo
+    platform::SimMachineFile machine;
+    machine.autopilotDrive = CARD_DRIVE;
+    if (!options.machine.isEmpty()) {
+        std::string error;
+        if (!platform::loadSimMachine(options.machine.toStdString(), sim, machine, error)) {
+            std::fprintf(stderr, "demo: %s\n", error.c_str());
+            return 2;
+        }
+    } else if (!buildCardMachine(options, sim)) {
+        return 2;
+    }
 
     int result = 0;
     {
@@ -84,6 +110,7 @@ int main(int argc, char** argv) {
                 if (options.fail) sim.removeVolume(CARD_VOLUME);
             };
             autopilot = std::make_unique<DemoAutopilot>(wizard, options.pictures, loseVolume);
+            autopilot->pickDrive(machine.autopilotDrive);
             autopilot->start();
         } else if (options.fail) {
             sim.removeVolume(CARD_VOLUME);  // discovery lists drives, not volumes

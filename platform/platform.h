@@ -47,6 +47,7 @@ constexpr uint32_t ERROR_FILE_NOT_FOUND = 2;
 constexpr uint32_t ERROR_ACCESS_DENIED = 5;
 constexpr uint32_t ERROR_INVALID_HANDLE = 6;
 constexpr uint32_t ERROR_WRITE_PROTECT = 19;
+constexpr uint32_t ERROR_NO_MORE_FILES = 18;
 constexpr uint32_t ERROR_NOT_READY = 21;
 constexpr uint32_t ERROR_SEEK = 25;
 constexpr uint32_t ERROR_WRITE_FAULT = 29;
@@ -57,6 +58,7 @@ constexpr uint32_t ERROR_LOCK_VIOLATION = 33;
 constexpr uint32_t ERROR_INVALID_PARAMETER = 87;
 constexpr uint32_t ERROR_NOT_LOCKED = 158;
 constexpr uint32_t ERROR_INSUFFICIENT_BUFFER = 122;
+constexpr uint32_t ERROR_FILENAME_EXCED_RANGE = 206;
 constexpr uint32_t ERROR_MORE_DATA = 234;
 
 // Record layouts (byte offsets inside the DeviceIoControl output buffers).
@@ -93,6 +95,10 @@ constexpr uint32_t DISK_EXTENTS_FIRST_DISK_NUMBER = 8;
 constexpr uint32_t DISK_EXTENTS_FIRST_STARTING_OFFSET = 16;
 constexpr uint32_t DISK_EXTENTS_FIRST_LENGTH = 24;
 constexpr uint32_t DISK_EXTENTS_ONE_SIZE = 32;
+
+// Volume names as FindFirstVolumeW gives them: "\\?\Volume{GUID}\", 49
+// characters. Without the trailing separator the name opens the volume itself.
+constexpr uint32_t VOLUME_NAME_CHARS = 50;  // with the terminator
 
 // What a device path of the OS's own naming ("/dev/sdb") stands for.
 enum class DeviceKind { None, Drive, Partition, Loop };
@@ -134,6 +140,14 @@ public:
     // Non-zero when deviceName ("E:") names a device; target receives its NT name.
     virtual uint32_t QueryDosDeviceW(const char16_t* deviceName, char16_t* target,
                                      uint32_t maxChars) = 0;
+    // Every volume the OS has mounted, with or without a letter. The first
+    // name goes into `name` (maxChars wide characters with the terminator) and
+    // a search handle comes back; INVALID_HANDLE_VALUE with ERROR_NO_MORE_FILES
+    // when there is none. FindNextVolumeW fails with ERROR_NO_MORE_FILES at
+    // the end; FindVolumeClose ends the search.
+    virtual Handle FindFirstVolumeW(char16_t* name, uint32_t maxChars) = 0;
+    virtual bool FindNextVolumeW(Handle find, char16_t* name, uint32_t maxChars) = 0;
+    virtual bool FindVolumeClose(Handle find) = 0;
     // Where the files of the volume under a letter are reached, with a trailing
     // separator ("E:\" on Windows, the mount point elsewhere); empty when none.
     // A volume dismounted earlier comes back on this first access, as Windows
@@ -150,6 +164,11 @@ public:
 
     // The debugger output channel.
     virtual void OutputDebugStringA(const char* text) = 0;
+
+    // Milliseconds from a fixed moment, and a pause of the calling thread. The
+    // logic waits and times its retries through these only.
+    virtual uint64_t GetTickCount64() = 0;
+    virtual void Sleep(uint32_t milliseconds) = 0;
 };
 
 // The backend in force. The native one unless a test or the demo installed another.

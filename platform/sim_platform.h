@@ -1,11 +1,17 @@
 #pragma once
 // A simulated machine for tests and the demo: physical drives are image files
 // with a small description, volumes are directories tied to a drive number.
-// Faults can be injected into any operation.
+// Faults can be injected into any operation. The machine keeps the rules
+// Windows keeps for raw disk access (sharing, locks, dismounts, volumes that
+// come and go when a partition table changes); the code lives in platform/sim/,
+// and a machine can be described in a JSON file (platform/sim/machine_file.h).
 
 #include "platform/platform.h"
+#include "platform/sim/sim_volume_table.h"
+#include "platform/volume_names.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -26,7 +32,11 @@ struct SimDrive {
     uint32_t bytesPerSector = 512;
     uint32_t heads = 255;           // tracks per cylinder
     uint32_t sectorsPerTrack = 63;
-    uint32_t writeDelayMs = 0;      // each write request takes this long (a slow reader)
+    uint32_t writeDelayMs = 0;      // each read or write request takes this long (a slow reader)
+    bool writeProtected = false;    // opens succeed, every write fails with ERROR_WRITE_PROTECT
+    // Another program holds the drive for this long after the machine starts:
+    // opens with share mode 0 and the drive lock fail with ERROR_SHARING_VIOLATION.
+    uint32_t busyForMs = 0;
     std::string vendor;             // NUL-terminated in the descriptor; may be padded
     std::string product;
     bool reportVendor = true;       // false: VendorIdOffset 0
@@ -35,12 +45,7 @@ struct SimDrive {
     uint32_t productOffsetOverride = 0;  // non-zero: ProductIdOffset reported as this
 };
 
-struct SimVolume {
-    std::string directory;          // the volume's files
-    int driveNumber = -1;           // physical drive it lies on; -1: none (extents fail)
-    bool openable = true;           // CreateFileW succeeds
-    bool mounted = true;            // dismount clears it; unlock mounts it again
-};
+// SimVolume, SimArrival: platform/sim/sim_volume_table.h.
 
 // Faults: each refusal sets GetLastError to `error`.
 struct SimFaults {
@@ -92,9 +97,19 @@ public:
 
     void addDrive(int number, const SimDrive& drive);
     SimDrive& drive(int number);
-    void addVolume(char letter, const SimVolume& volume);
+    // A volume under `letter`, or without one ('\0'); returns its
+    // "\\?\Volume{...}\" name. A volume given a letter in use replaces that one.
+    std::string addVolume(char letter, const SimVolume& volume);
     SimVolume& volume(char letter);
+    SimVolume& volumeNamed(const std::string& name);
     void removeVolume(char letter);
+    // What the OS mounts once a drive whose partition table changed is
+    // released. Without it the volumes stay as they are.
+    void setAfterRepartition(const SimArrival& arrival) { arrival_ = arrival; hasArrival_ = true; }
+    // Time stands still unless the logic sleeps or a slow drive takes it, so
+    // that waits of seconds pass at once; otherwise the machine runs on the
+    // real clock, started with the machine.
+    void setVirtualClock(bool on) { virtualClock_ = on; }
     SimFaults& faults() { return faults_; }
 
     // Inspection for tests. The call log is kept only while recording is on
@@ -131,19 +146,36 @@ public:
     uint32_t GetLogicalDrives() override;
     uint32_t QueryDosDeviceW(const char16_t* deviceName, char16_t* target,
                              uint32_t maxChars) override;
+    Handle FindFirstVolumeW(char16_t* name, uint32_t maxChars) override;
+    bool FindNextVolumeW(Handle find, char16_t* name, uint32_t maxChars) override;
+    bool FindVolumeClose(Handle find) override;
     std::string volumeRoot(char letter) override;
     DeviceNode deviceNode(const std::string& path) override;
     void releaseVolumeRoots() override {}
     void OutputDebugStringA(const char* text) override;
+    uint64_t GetTickCount64() override;
+    void Sleep(uint32_t milliseconds) override;
 
 private:
     struct Open;
     bool fail(uint32_t error);
     Open* find(Handle handle);
+    // Lets arrivals and stale letters of the volume table catch up with the clock.
+    void catchUp();
+    uint64_t nowMs() const;
+    void passTime(uint32_t milliseconds);
     bool driveIoctl(Open& open, uint32_t code, const void* in, uint32_t inSize, void* out,
                     uint32_t outSize, uint32_t* bytesReturned);
     bool volumeIoctl(Open& open, uint32_t code, void* out, uint32_t outSize,
                      uint32_t* bytesReturned);
+    void volumeExtent(const sim::VolumeEntry& entry, uint64_t& start, uint64_t& sectors) const;
+    // Windows' rules (platform/sim/sim_windows_rules.cpp).
+    uint32_t driveOpenRefusal(int number, uint32_t shareMode) const;
+    uint32_t driveLockRefusal(int number) const;
+    uint32_t volumeLockRefusal(const Open& open, sim::VolumeEntry& entry) const;
+    bool writeBlockedByVolume(int number, uint64_t lba, uint64_t end) const;
+    bool volumeLockedById(uint64_t id) const;
+    void driveReleased(const Open& open);
     bool transfer(Handle handle, void* read, const void* write, uint32_t bytes,
                   uint32_t* transferred);
     // Moves `amount` bytes at byte `position` of the image, sector by sector
@@ -153,7 +185,13 @@ private:
     void record(const SimCall& call);
 
     std::map<int, SimDrive> drives_;
-    std::map<char, SimVolume> volumes_;
+    sim::VolumeTable volumes_;
+    VolumeSearches searches_;
+    SimArrival arrival_;
+    bool hasArrival_ = false;
+    bool virtualClock_ = false;
+    uint64_t virtualNowMs_ = 0;
+    uint64_t startMs_ = 0;
     std::map<Handle, std::unique_ptr<Open>> opens_;
     SimFaults faults_;
     std::vector<SimCall> calls_;

@@ -15,6 +15,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <thread>
+
 namespace platform {
 namespace {
 
@@ -139,6 +142,15 @@ Handle LinuxPlatform::open(const std::string& path, uint32_t access, uint32_t sh
         volumes_.refresh();
         std::optional<BlockName> name = volumes_.volumeOf(*letter);
         if (!name) {
+            fail(ERROR_FILE_NOT_FOUND);
+            return INVALID_HANDLE_VALUE;
+        }
+        device.name = *name;
+        device.volume = true;
+    } else if (std::optional<std::string> key = keyOfVolumeName(path)) {
+        volumes_.refresh();
+        std::optional<BlockName> name = BlockName::parse(*key);
+        if (!name || !volumes_.known(*name)) {
             fail(ERROR_FILE_NOT_FOUND);
             return INVALID_HANDLE_VALUE;
         }
@@ -376,6 +388,42 @@ uint32_t LinuxPlatform::QueryDosDeviceW(const char16_t* deviceName, char16_t* ta
     target[node.size()] = 0;
     target[node.size() + 1] = 0;
     return needed;
+}
+
+Handle LinuxPlatform::FindFirstVolumeW(char16_t* name, uint32_t maxChars) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    volumes_.refresh();
+    std::vector<std::string> names;
+    for (const BlockName& volume : volumes_.volumes()) names.push_back(volumeNameOfKey(volume.text()));
+    uint32_t error = ERROR_SUCCESS;
+    const Handle search = searches_.first(std::move(names), name, maxChars, error);
+    lastError = error;
+    return search;
+}
+
+bool LinuxPlatform::FindNextVolumeW(Handle find, char16_t* name, uint32_t maxChars) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    uint32_t error = ERROR_SUCCESS;
+    const bool found = searches_.next(find, name, maxChars, error);
+    lastError = error;
+    return found;
+}
+
+bool LinuxPlatform::FindVolumeClose(Handle find) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    uint32_t error = ERROR_SUCCESS;
+    const bool closed = searches_.close(find, error);
+    lastError = error;
+    return closed;
+}
+
+uint64_t LinuxPlatform::GetTickCount64() {
+    const auto since = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
+}
+
+void LinuxPlatform::Sleep(uint32_t milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
 bool LinuxPlatform::volumeLockedElsewhere(const BlockName& name, const OpenDevice* except) const {

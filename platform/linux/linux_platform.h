@@ -5,6 +5,8 @@
 // Names:
 //   "\\.\PhysicalDriveN"  -> <dev>/sd followed by the letter 'a' + N (N = 0..25)
 //   "\\.\X:"              -> the partition that drive letter X stands for
+//   "\\?\Volume{...}"     -> a partition with a letter, by a name made from
+//                          its device name (platform/volume_names.h)
 // Drive letters: see linux_volumes.h. In short, mounted partitions of sdX disks
 // get letters from 'D' on in mount order; after IOCTL_DISK_UPDATE_PROPERTIES
 // the drive's first partition gets one too; letters stay with their partition.
@@ -26,6 +28,7 @@
 #include "platform/linux/linux_sysfs.h"
 #include "platform/linux/linux_volumes.h"
 #include "platform/platform.h"
+#include "platform/volume_names.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -68,10 +71,15 @@ public:
     uint32_t GetLogicalDrives() override;
     uint32_t QueryDosDeviceW(const char16_t* deviceName, char16_t* target,
                              uint32_t maxChars) override;
+    Handle FindFirstVolumeW(char16_t* name, uint32_t maxChars) override;
+    bool FindNextVolumeW(Handle find, char16_t* name, uint32_t maxChars) override;
+    bool FindVolumeClose(Handle find) override;
     std::string volumeRoot(char letter) override;
     DeviceNode deviceNode(const std::string& path) override;
     void releaseVolumeRoots() override;
     void OutputDebugStringA(const char* text) override;
+    uint64_t GetTickCount64() override;
+    void Sleep(uint32_t milliseconds) override;
 
 private:
     struct OpenDevice {
@@ -121,6 +129,7 @@ private:
     linuxos::VolumeTable volumes_;
     std::mutex mutex_;
     std::map<Handle, OpenDevice> devices_;
+    VolumeSearches searches_;
     Handle nextHandle_ = 4;
 };
 

@@ -63,6 +63,19 @@ std::optional<BlockName> VolumeTable::volumeOf(char letter) const {
     return found->second;
 }
 
+std::vector<BlockName> VolumeTable::volumes() const {
+    std::vector<BlockName> names;
+    for (const auto& entry : letters_)
+        if (present(entry.second)) names.push_back(entry.second);
+    return names;
+}
+
+bool VolumeTable::known(const BlockName& name) const {
+    for (const BlockName& volume : volumes())
+        if (volume == name) return true;
+    return false;
+}
+
 void VolumeTable::diskReread(const std::string& disk) {
     // The old table's letters would name the new table's partitions: a letter
     // that stood for the old second partition would come first and be taken

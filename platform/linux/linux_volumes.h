@@ -36,6 +36,10 @@ public:
     // Bit i set: letter 'A' + i names a partition that exists.
     uint32_t mask() const;
     std::optional<BlockName> volumeOf(char letter) const;
+    // The partitions that have a letter and exist, in letter order: the
+    // volumes this backend knows (FindFirstVolumeW lists them).
+    std::vector<BlockName> volumes() const;
+    bool known(const BlockName& name) const;
     std::string devicePath(const BlockName& name) const { return devRoot_ + "/" + name.text(); }
 
     // The partition table of `disk` was read again: its first partition must be

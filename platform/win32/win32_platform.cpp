@@ -123,6 +123,16 @@ uint32_t Win32Platform::QueryDosDeviceW(const char16_t* deviceName, char16_t* ta
                              reinterpret_cast<wchar_t*>(target), maxChars);
 }
 
+Handle Win32Platform::FindFirstVolumeW(char16_t* name, uint32_t maxChars) {
+    return wrap(::FindFirstVolumeW(reinterpret_cast<wchar_t*>(name), maxChars));
+}
+
+bool Win32Platform::FindNextVolumeW(Handle find, char16_t* name, uint32_t maxChars) {
+    return ::FindNextVolumeW(native(find), reinterpret_cast<wchar_t*>(name), maxChars) != FALSE;
+}
+
+bool Win32Platform::FindVolumeClose(Handle find) { return ::FindVolumeClose(native(find)) != FALSE; }
+
 std::string Win32Platform::volumeRoot(char letter) {
     if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 'a' + 'A');
     if (letter < 'A' || letter > 'Z') {
@@ -148,6 +158,10 @@ void Win32Platform::releaseVolumeRoots() {}
 DeviceNode Win32Platform::deviceNode(const std::string&) { return DeviceNode(); }
 
 void Win32Platform::OutputDebugStringA(const char* text) { ::OutputDebugStringA(text); }
+
+uint64_t Win32Platform::GetTickCount64() { return ::GetTickCount64(); }
+
+void Win32Platform::Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
 
 std::unique_ptr<Platform> makeNativePlatform() {
     return std::make_unique<Win32Platform>();

@@ -27,11 +27,16 @@ public:
     uint32_t GetLogicalDrives() override;
     uint32_t QueryDosDeviceW(const char16_t* deviceName, char16_t* target,
                              uint32_t maxChars) override;
+    Handle FindFirstVolumeW(char16_t* name, uint32_t maxChars) override;
+    bool FindNextVolumeW(Handle find, char16_t* name, uint32_t maxChars) override;
+    bool FindVolumeClose(Handle find) override;
     // "X:\": Windows mounts volumes itself and remounts them on access.
     std::string volumeRoot(char letter) override;
     DeviceNode deviceNode(const std::string& path) override;
     void releaseVolumeRoots() override;
     void OutputDebugStringA(const char* text) override;
+    uint64_t GetTickCount64() override;
+    void Sleep(uint32_t milliseconds) override;
 };
 
 }  // namespace platform

@@ -480,10 +480,21 @@ public:
     {
         return sim_.QueryDosDeviceW(d, t, m);
     }
+    platform::Handle FindFirstVolumeW(char16_t* n, uint32_t m) override
+    {
+        return sim_.FindFirstVolumeW(n, m);
+    }
+    bool FindNextVolumeW(platform::Handle h, char16_t* n, uint32_t m) override
+    {
+        return sim_.FindNextVolumeW(h, n, m);
+    }
+    bool FindVolumeClose(platform::Handle h) override { return sim_.FindVolumeClose(h); }
     std::string volumeRoot(char letter) override { return sim_.volumeRoot(letter); }
     void releaseVolumeRoots() override { sim_.releaseVolumeRoots(); }
     platform::DeviceNode deviceNode(const std::string& p) override { return sim_.deviceNode(p); }
     void OutputDebugStringA(const char* text) override { sim_.OutputDebugStringA(text); }
+    uint64_t GetTickCount64() override { return sim_.GetTickCount64(); }
+    void Sleep(uint32_t ms) override { sim_.Sleep(ms); }
 
 private:
     platform::SimPlatform& sim_;

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -122,6 +124,130 @@ TEST_F(SimMachine, CallLogCanBeSwitchedOff) {
     EXPECT_TRUE(sim.CloseHandle(h));
     EXPECT_TRUE(sim.calls().empty());
     EXPECT_EQ(sim.readCount(), 1u);
+}
+
+bool control(SimPlatform& sim, Handle h, uint32_t code) {
+    return sim.DeviceIoControl(h, code, nullptr, 0, nullptr, 0, nullptr);
+}
+
+bool writeAt(SimPlatform& sim, Handle h, uint32_t lba, const unsigned char* bytes = nullptr) {
+    static const unsigned char zeros[512] = {};
+    int32_t high = 0;
+    uint32_t moved = 0;
+    sim.SetFilePointer(h, static_cast<int32_t>(lba * 512), &high, FILE_BEGIN);
+    return sim.WriteFile(h, bytes != nullptr ? bytes : zeros, 512, &moved) && moved == 512;
+}
+
+// Windows' rules for raw access, each after the situation that brings it out.
+TEST_F(SimMachine, KeepsWindowsRulesForRawAccess) {
+    sim.setVirtualClock(true);
+    SimVolume held{dir.path(), 3};
+    held.startSector = 2048;
+    held.sectors = 1000;
+    held.heldOpen = true;
+    const std::string name = sim.addVolume('\0', held);
+    sim.drive(3).busyForMs = 2000;
+
+    // Another program holds the drive: exclusive opens are refused, shared
+    // ones pass, and so does the exclusive one once the program lets go.
+    EXPECT_EQ(sim.CreateFileA("\\\\.\\PhysicalDrive3", GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING, 0),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(sim.GetLastError(), ERROR_SHARING_VIOLATION);
+    Handle shared = sim.CreateFileA("\\\\.\\PhysicalDrive3", GENERIC_READ, 3, OPEN_EXISTING, 0);
+    EXPECT_FALSE(control(sim, shared, FSCTL_LOCK_VOLUME));
+    EXPECT_EQ(sim.GetLastError(), ERROR_SHARING_VIOLATION);
+    sim.CloseHandle(shared);
+    sim.Sleep(2000);
+    Handle h = sim.CreateFileA("\\\\.\\PhysicalDrive3", GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING, 0);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(control(sim, h, FSCTL_LOCK_VOLUME));
+    EXPECT_TRUE(control(sim, h, IOCTL_DISK_IS_WRITABLE));
+
+    // The volume without a letter is listed and opened by its name.
+    char16_t found[VOLUME_NAME_CHARS];
+    std::vector<std::string> names;
+    Handle search = sim.FindFirstVolumeW(found, VOLUME_NAME_CHARS);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    do {
+        std::string text;
+        for (const char16_t* c = found; *c != 0; ++c) text += static_cast<char>(*c);
+        names.push_back(text);
+    } while (sim.FindNextVolumeW(search, found, VOLUME_NAME_CHARS));
+    EXPECT_EQ(sim.GetLastError(), ERROR_NO_MORE_FILES);
+    EXPECT_TRUE(sim.FindVolumeClose(search));
+    ASSERT_EQ(names.size(), 3u);
+    EXPECT_EQ(names[2], name);
+    EXPECT_EQ(names[2].substr(0, 11), "\\\\?\\Volume{");
+    std::u16string device(name.begin(), name.end() - 1);
+    Handle query = sim.CreateFileW(device.c_str(), 0, 3, OPEN_EXISTING, 0);
+    unsigned char extents[32];
+    ASSERT_TRUE(sim.DeviceIoControl(query, IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0, extents, 32, nullptr));
+    EXPECT_EQ(u32(extents + DISK_EXTENTS_FIRST_STARTING_OFFSET), 2048u * 512);
+    EXPECT_EQ(u32(extents + DISK_EXTENTS_FIRST_LENGTH), 1000u * 512);
+    // A handle without access rights asks, but cannot lock.
+    EXPECT_FALSE(control(sim, query, FSCTL_LOCK_VOLUME));
+    sim.CloseHandle(query);
+
+    // Raw writes into the mounted volume are refused until it is locked or
+    // dismounted; outside it they pass. Its holder refuses the lock until a
+    // dismount takes the holder's handles away.
+    EXPECT_TRUE(writeAt(sim, h, 2047));
+    EXPECT_FALSE(writeAt(sim, h, 2048));
+    EXPECT_EQ(sim.GetLastError(), ERROR_ACCESS_DENIED);
+    Handle volume = sim.CreateFileW(device.c_str(), GENERIC_READ | GENERIC_WRITE, 3, OPEN_EXISTING, 0);
+    EXPECT_FALSE(control(sim, volume, FSCTL_LOCK_VOLUME));
+    EXPECT_EQ(sim.GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_TRUE(control(sim, volume, FSCTL_DISMOUNT_VOLUME));
+    EXPECT_TRUE(writeAt(sim, h, 3047));
+    EXPECT_TRUE(control(sim, volume, FSCTL_LOCK_VOLUME));
+    sim.CloseHandle(volume);
+
+    // A write-protected card opens, and refuses every write.
+    sim.drive(3).writeProtected = true;
+    EXPECT_FALSE(control(sim, h, IOCTL_DISK_IS_WRITABLE));
+    EXPECT_EQ(sim.GetLastError(), ERROR_WRITE_PROTECT);
+    EXPECT_FALSE(writeAt(sim, h, 0));
+    EXPECT_EQ(sim.GetLastError(), ERROR_WRITE_PROTECT);
+    sim.CloseHandle(h);
+}
+
+// A new partition table: once the drive is let go, the old volumes go (their
+// letter answers a while longer), and the partitions arrive later with the
+// letters given, the second first here.
+TEST_F(SimMachine, NewPartitionsArriveAfterTheDriveIsReleased) {
+    sim.setVirtualClock(true);
+    SimArrival arrival;
+    arrival.arriveAfterMs = 2500;
+    arrival.letters = {'G', 'F'};
+    arrival.folders = {dir.file("boot"), dir.file("data")};
+    arrival.staleForMs = 1000;
+    sim.setAfterRepartition(arrival);
+
+    Handle h = sim.CreateFileA("\\\\.\\PhysicalDrive3", GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING, 0);
+    unsigned char mbr[512] = {};
+    const uint32_t entries[2][2] = {{63, 1000}, {1063, 5000}};
+    for (int i = 0; i < 2; ++i) {
+        unsigned char* entry = mbr + 446 + 16 * i;
+        entry[4] = 0x06;
+        for (int b = 0; b < 4; ++b) {
+            entry[8 + b] = static_cast<unsigned char>(entries[i][0] >> (8 * b));
+            entry[12 + b] = static_cast<unsigned char>(entries[i][1] >> (8 * b));
+        }
+    }
+    ASSERT_TRUE(writeAt(sim, h, 0, mbr));
+    EXPECT_EQ(sim.GetLogicalDrives(), (1u << 2) | (1u << 4));
+    sim.CloseHandle(h);
+
+    EXPECT_EQ(sim.GetLogicalDrives(), (1u << 2) | (1u << 4));  // E: still answers
+    sim.Sleep(1000);
+    EXPECT_EQ(sim.GetLogicalDrives(), 1u << 2);
+    sim.Sleep(1499);
+    EXPECT_EQ(sim.GetLogicalDrives(), 1u << 2);
+    sim.Sleep(1);
+    EXPECT_EQ(sim.GetLogicalDrives(), (1u << 2) | (1u << 5) | (1u << 6));
+    EXPECT_EQ(sim.volume('G').startSector, 63u);
+    EXPECT_EQ(sim.volume('F').startSector, 1063u);
+    EXPECT_EQ(sim.volumeRoot('F'), dir.file("data") + "/");
 }
 
 }  // namespace

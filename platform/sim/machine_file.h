@@ -1,0 +1,37 @@
+#pragma once
+// A simulated machine described in a JSON file, for the demo and the tests:
+//
+//   { "drives": [ { "number": 1, "image": "card.img", "vendor": "Kestrel ",
+//                   "product": "CF Reader", "heads": 255, "sectorsPerTrack": 63,
+//                   "removable": true, "media": true, "writeProtected": false,
+//                   "writeDelayMs": 0, "busyForMs": 0 } ],
+//     "volumes": [ { "letter": "E", "folder": "volE", "drive": 1,
+//                    "startSector": 63, "sectors": 512000, "heldOpen": false } ],
+//     "afterRepartition": { "arriveAfterMs": 0, "letters": ["E", "F"],
+//                           "folders": ["boot", "data"], "staleForMs": 0 },
+//     "autopilotDrive": 1 }
+//
+// Only "drives" with each drive's "number" and "image" must be given; the rest
+// has the defaults of SimDrive and SimVolume. A volume's "letter" may be ""
+// (mounted without a letter); "sectors" 0 follows the drive's first partition.
+// Paths are relative to the file's folder. Images must exist; a missing
+// volume folder is made, empty.
+
+#include "platform/sim_platform.h"
+
+#include <string>
+
+namespace platform {
+
+struct SimMachineFile {
+    // The drive the demo's autopilot picks; -1: the first drive listed.
+    int autopilotDrive = -1;
+    int firstDrive = -1;
+};
+
+// Builds the machine the file describes into `sim`. False with `error` saying
+// what is wrong; an unknown key is named with where it stands.
+bool loadSimMachine(const std::string& path, SimPlatform& sim, SimMachineFile& machine,
+                    std::string& error);
+
+}  // namespace platform

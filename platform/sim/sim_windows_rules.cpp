@@ -1,0 +1,59 @@
+// The rules Windows keeps for raw access to disks and volumes, as the
+// simulated machine keeps them.
+#include "platform/sim_platform.h"
+
+#include "platform/sim/sim_image.h"
+#include "platform/sim/sim_open.h"
+
+namespace platform {
+
+// Share mode 0 excludes every other opener, and an exclusive holder excludes
+// everyone; so does another program that holds the drive for a while.
+uint32_t SimPlatform::driveOpenRefusal(int number, uint32_t shareMode) const {
+    for (const auto& entry : opens_)
+        if (entry.second->drive == number && (entry.second->exclusive || shareMode == 0))
+            return ERROR_SHARING_VIOLATION;
+    if (shareMode == 0 && nowMs() < drives_.at(number).busyForMs)
+        return ERROR_SHARING_VIOLATION;
+    return ERROR_SUCCESS;
+}
+
+uint32_t SimPlatform::driveLockRefusal(int number) const {
+    if (nowMs() < drives_.at(number).busyForMs)
+        return ERROR_SHARING_VIOLATION;
+    return ERROR_SUCCESS;
+}
+
+// One lock per volume; and a volume on whose files a program has handles open
+// cannot be locked until a dismount has taken those handles away.
+uint32_t SimPlatform::volumeLockRefusal(const Open& open, sim::VolumeEntry& entry) const {
+    for (const auto& other : opens_)
+        if (other.second.get() != &open && other.second->volumeId == entry.id && other.second->locked)
+            return ERROR_ACCESS_DENIED;
+    if (entry.volume.heldOpen) return ERROR_ACCESS_DENIED;
+    return ERROR_SUCCESS;
+}
+
+// Since Vista a raw write into the sectors of a mounted volume fails unless
+// the volume is locked or dismounted.
+bool SimPlatform::writeBlockedByVolume(int number, uint64_t lba, uint64_t end) const {
+    for (const sim::VolumeEntry* entry : volumes_.onDrive(number)) {
+        if (!entry->volume.mounted || volumeLockedById(entry->id)) continue;
+        uint64_t start = 0, sectors = 0;
+        volumeExtent(*entry, start, sectors);
+        if (lba < start + sectors && start < end) return true;
+    }
+    return false;
+}
+
+// The OS reads the partition table when the drive is given back; when it
+// changed, the drive's volumes go and the new partitions come.
+void SimPlatform::driveReleased(const Open& open) {
+    if (!hasArrival_ || !open.writable) return;
+    const std::string& image = drives_.at(open.drive).imagePath;
+    const sim::TableBytes now = sim::partitionTableBytes(image);
+    if (now == open.tableAtOpen) return;
+    volumes_.repartitioned(open.drive, sim::partitionsOf(now), arrival_, GetTickCount64());
+}
+
+}  // namespace platform
