@@ -32,6 +32,7 @@ enum Fault {
     DRIVE_FLUSH_FAILS,
     DRIVE_CHANGED,
     PAYLOAD_TOO_BIG,
+    WRITE_PROTECTED,
 };
 
 Payload smallPayload() {
@@ -71,6 +72,7 @@ void inject(WizardSession& session, Fault fault) {
     case DRIVE_FLUSH_FAILS: faults.failDriveFlush = true; break;
     // Another card in the reader since the list was made.
     case DRIVE_CHANGED: session.sim.drive(CARD_DRIVE).product = "CF Reader 2"; break;
+    case WRITE_PROTECTED: session.sim.drive(CARD_DRIVE).writeProtected = true; break;
     case PAYLOAD_TOO_BIG:
         makeSparseFile(session.workFolder() + "/files/boot/big", 300000000);
         break;
@@ -134,6 +136,8 @@ void WizardOutcomeTest::runEndsOnItsOutcomePage_data() {
     QTest::newRow("drive changed") << int(DRIVE_CHANGED) << int(INSTALL_ERROR_PAGE_ID)
         << failedAfter(0)
         << QStringList{"Drive 1 is no longer the listed Kestrel  CF Reader of 4000000000 bytes\n"};
+    QTest::newRow("write-protected card") << int(WRITE_PROTECTED) << int(INSTALL_ERROR_PAGE_ID)
+        << failedAfter(0) << QStringList{"Drive 1 is write-protected\n"};
     QTest::newRow("payload too big") << int(PAYLOAD_TOO_BIG) << int(INSTALL_ERROR_PAGE_ID)
         << failedAfter(0)
         << QStringList{"The boot files need 73252 clusters of 4096 bytes; the boot volume has 64161\n"};
@@ -184,7 +188,8 @@ void WizardOutcomeTest::runEndsOnItsOutcomePage() {
     QCOMPARE(deployed, success);
     // Refused before the card was touched: not a sector written.
     if (fault == OPEN_REFUSED || fault == VOLUME_LOCK_REFUSED || fault == BOOT_FOLDER_MISSING ||
-        fault == FIRMWARE_MISSING || fault == DRIVE_CHANGED || fault == PAYLOAD_TOO_BIG)
+        fault == FIRMWARE_MISSING || fault == DRIVE_CHANGED || fault == PAYLOAD_TOO_BIG ||
+        fault == WRITE_PROTECTED)
         QCOMPARE(session.sim.writeCount(), uint64_t(0));
 }
 

@@ -303,6 +303,8 @@ TEST_F(InstallationTest, WhatCanBeKnownBeforehandStopsTheRunWithTheCardUntouched
          "Drive 1 does not hold removable media\n"},
         {"card taken out", [this] { sim.drive(CARD).media = false; },
          "Drive 1 holds no media\n"},
+        {"write-protected card", [this] { sim.drive(CARD).writeProtected = true; },
+         "Drive 1 is write-protected\n"},
         // 300 MB of boot files for a boot volume of about 250 MiB.
         {"payload larger than the boot volume",
          [this] { makeSparseFile(temp.file("work/files/boot/big"), 300000000); },
