@@ -36,8 +36,8 @@ Sector markerFor(uint32_t lba, uint32_t diskSectors, uint64_t nonce) {
 
 class Probe {
 public:
-    Probe(platform::Handle handle, uint32_t diskSectors, const RequestDone& done)
-        : handle_(handle), diskSectors_(diskSectors), done_(done),
+    Probe(platform::Handle handle, uint32_t diskSectors)
+        : handle_(handle), diskSectors_(diskSectors),
           window_(std::min(diskSectors, LOW_WINDOW)) {}
 
     bool run() {
@@ -57,8 +57,7 @@ public:
         bool kept = true;
         uint32_t written = 0;
         for (const auto& marker : markers_) {
-            if (SectorFault fault =
-                    writeSectors(handle_, marker.first, 1, marker.second.data(), done_)) {
+            if (SectorFault fault = writeSectors(handle_, marker.first, 1, marker.second.data())) {
                 printSectorFault(fault, false);
                 kept = false;
                 break;
@@ -74,14 +73,13 @@ private:
     // Reads the low window into `window` and every watched sector above it.
     bool readAll(std::vector<uint8_t>& window, std::map<uint32_t, Sector>& sectors) {
         window.resize(size_t(window_) * SECTOR_BYTES);
-        if (SectorFault fault = readSectors(handle_, 0, window_, window.data(), done_)) {
+        if (SectorFault fault = readSectors(handle_, 0, window_, window.data())) {
             printSectorFault(fault, true);
             return false;
         }
         for (const auto& watched : watched_) {
             if (watched.first < window_) continue;
-            if (SectorFault fault =
-                    readSectors(handle_, watched.first, 1, sectors[watched.first].data(), done_)) {
+            if (SectorFault fault = readSectors(handle_, watched.first, 1, sectors[watched.first].data())) {
                 printSectorFault(fault, true);
                 return false;
             }
@@ -142,7 +140,7 @@ private:
         lbas.resize(written);
         for (auto it = lbas.rbegin(); it != lbas.rend(); ++it) {
             const uint8_t* old = originalOf(*it, windowBefore_);
-            if (SectorFault fault = writeSectors(handle_, *it, 1, old, done_)) {
+            if (SectorFault fault = writeSectors(handle_, *it, 1, old)) {
                 printSectorFault(fault, false);
                 return false;
             }
@@ -152,7 +150,6 @@ private:
 
     platform::Handle handle_;
     uint32_t diskSectors_;
-    const RequestDone& done_;
     uint32_t window_;
     std::map<uint32_t, Sector> markers_;
     std::map<uint32_t, bool> watched_;
@@ -162,7 +159,7 @@ private:
 
 }  // namespace
 
-bool probeCapacity(platform::Handle handle, uint32_t diskSectors, const RequestDone& done) {
+bool probeCapacity(platform::Handle handle, uint32_t diskSectors) {
     if (diskSectors == 0) return true;  // nothing to lay out; the table writer refuses it
-    return Probe(handle, diskSectors, done).run();
+    return Probe(handle, diskSectors).run();
 }

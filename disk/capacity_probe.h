@@ -4,7 +4,6 @@
 // land on lower sectors (the address wraps around), and a format would look
 // fine until the data partition fills.
 
-#include "disk/sector_io.h"
 #include "platform/platform.h"
 
 #include <cstdint>
@@ -18,6 +17,5 @@
 //
 // False, with the debug line "Card reports %u sectors but does not keep data
 // written at sector %u", when a sector comes back wrong; false with the
-// transfer's own line when a read or write fails. `done` is called after
-// each request.
-bool probeCapacity(platform::Handle handle, uint32_t diskSectors, const RequestDone& done = nullptr);
+// transfer's own line when a read or write fails.
+bool probeCapacity(platform::Handle handle, uint32_t diskSectors);

@@ -91,7 +91,7 @@ bool partitionExtent(uint32_t diskSectors, uint32_t heads, uint32_t sectorsPerTr
 }
 
 bool writePartitionTable(platform::Handle handle, uint32_t diskSectors, uint32_t heads,
-                         uint32_t sectorsPerTrack, const int32_t* sizeList, const RequestDone& done) {
+                         uint32_t sectorsPerTrack, const int32_t* sizeList) {
     if (heads == 0 || sectorsPerTrack == 0) {
         debugPrint("Cannot partition a disk with %u heads and %u sectors per track\n", heads,
                    sectorsPerTrack);
@@ -118,8 +118,8 @@ bool writePartitionTable(platform::Handle handle, uint32_t diskSectors, uint32_t
     const uint32_t trackSectors = std::min(sectorsPerTrack, RUN_SECTORS);
     std::vector<uint8_t> track(size_t(trackSectors) * SECTOR_BYTES);
     std::memcpy(track.data(), sector, SECTOR_BYTES);
-    if (writeSectors(handle, 0, trackSectors, track.data(), done)) return false;
-    if (writeZeroSectors(handle, trackSectors, sectorsPerTrack - trackSectors, done)) return false;
+    if (writeSectors(handle, 0, trackSectors, track.data())) return false;
+    if (writeZeroSectors(handle, trackSectors, sectorsPerTrack - trackSectors)) return false;
 
     // Read back: a card that does not keep the table is no card to format.
     SectorFault fault = verifySectors(handle, 0, trackSectors, track.data());

@@ -1,7 +1,6 @@
 #pragma once
 // Lays a fresh MBR partition table on the whole card.
 
-#include "disk/sector_io.h"
 #include "platform/platform.h"
 
 #include <cstdint>
@@ -28,10 +27,9 @@ constexpr int32_t sizeInKiB(uint32_t kib) { return static_cast<int32_t>(0x800000
 // sectorsPerTrack - 1, then reads them back. False when a write is incomplete,
 // when the read-back fails or differs (with a debug line naming the sector),
 // or (nothing written) when the geometry cannot be laid out or a listed entry
-// would get no sectors. `done` is called after each write request.
+// would get no sectors.
 bool writePartitionTable(platform::Handle handle, uint32_t diskSectors, uint32_t heads,
-                         uint32_t sectorsPerTrack, const int32_t* sizeList,
-                         const RequestDone& done = nullptr);
+                         uint32_t sectorsPerTrack, const int32_t* sizeList);
 
 // Where writePartitionTable puts entry `index` of the size list on such a
 // disk, without writing anything. False when it would refuse the layout or
