@@ -89,6 +89,9 @@ bool ImageDeployer::mcopy(const QStringList& arguments, const std::string& what)
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     // The volume's geometry fields are ours, not a floppy's: skip mtools' sanity check.
     environment.insert(QStringLiteral("MTOOLS_SKIP_CHECK"), QStringLiteral("1"));
+    // The staged names are UTF-8 (the copier writes them so), whatever the
+    // caller's locale: mcopy reads them as such to write their long names.
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
     process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(QString::fromLatin1(MCOPY),
