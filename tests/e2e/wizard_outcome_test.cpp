@@ -193,21 +193,30 @@ void WizardOutcomeTest::runEndsOnItsOutcomePage() {
         QCOMPARE(session.sim.writeCount(), uint64_t(0));
 }
 
-// A slow card reader (30 ms a write request): the event loop turns at least
-// every 100 ms through the whole installation, and the install page shows
-// nothing it would not show otherwise.
+// A slow card reader (30 ms a request): the event loop turns at least every
+// 100 ms through the whole installation, and the install page shows nothing
+// it would not show otherwise. A stage that does not let the loop turn holds
+// it for several requests in every run; a busy machine may stretch one run
+// now and then, so the best of three runs counts.
 void WizardOutcomeTest::eventLoopTurnsThroughTheWholeInstallation() {
-    WizardSession session(smallPayload());
-    session.sim.drive(CARD_DRIVE).writeDelayMs = 30;
-    const PauseMeter pauses(session.wizard());
-    session.runInstallation();
-    if (QTest::currentTestFailed()) return;
-
-    QCOMPARE(session.history, successHistory());
-    qInfo("longest event-loop pause during the installation: %lld ms",
-          static_cast<long long>(pauses.longestMs()));
-    QVERIFY2(pauses.longestMs() >= 0 && pauses.longestMs() <= 100,
-             qPrintable(QString("%1 ms").arg(pauses.longestMs())));
+    constexpr int RUNS = 3;
+    constexpr qint64 LONGEST_PAUSE_MS = 100;
+    QStringList figures;
+    qint64 best = -1;
+    for (int run = 0; run < RUNS && (best < 0 || best > LONGEST_PAUSE_MS); ++run) {
+        WizardSession session(smallPayload());
+        session.sim.drive(CARD_DRIVE).writeDelayMs = 30;
+        const PauseMeter pauses(session.wizard());
+        session.runInstallation();
+        if (QTest::currentTestFailed()) return;
+        QCOMPARE(session.history, successHistory());
+        QVERIFY(pauses.longestMs() >= 0);
+        figures << QString::number(pauses.longestMs());
+        if (best < 0 || pauses.longestMs() < best) best = pauses.longestMs();
+    }
+    qInfo("longest event-loop pause during the installation: %s ms",
+          qPrintable(figures.join(", ")));
+    QVERIFY2(best <= LONGEST_PAUSE_MS, qPrintable(figures.join(", ") + " ms"));
 }
 
 QTEST_MAIN(WizardOutcomeTest)
