@@ -39,7 +39,7 @@ bool sameFile(const QString& source, const QString& destination, const CopyPacer
 bool copyMatchesSource(const QString& source, const QString& destination, const QString& skipName,
                        const CopyPacer& pacer) {
     const QFileInfo info(source);
-    if (info.isFile()) return sameFile(source, destination, pacer);
+    if (info.isFile() || info.isShortcut()) return sameFile(source, destination, pacer);
     if (!QFileInfo(destination).isDir()) {
         debugPrint("Copied file %s is missing\n", destination.toUtf8().constData());
         return false;

@@ -91,6 +91,9 @@ bool plainEntry(const QString& path, const QFileInfo& info) {
         debugPrint("Copy failed: %s is a symbolic link\n", utf8(path).c_str());
         return false;
     }
+    // The toolkit reports what a shortcut leads to; the shortcut itself is
+    // the file that is copied, wherever it leads.
+    if (info.isShortcut()) return true;
     if (!info.exists()) {
         debugPrint("Copy failed: source does not exist\n");
         return false;
@@ -107,7 +110,7 @@ bool plainEntry(const QString& path, const QFileInfo& info) {
 bool copyDirectory(const QString& source, const QString& destination, const CopyPacer& pacer) {
     const QFileInfo info(source);
     if (!plainEntry(source, info)) return false;
-    if (info.isFile()) return copyFile(source, destination, pacer);
+    if (info.isFile() || info.isShortcut()) return copyFile(source, destination, pacer);
 
     QStringList names;
     if (!listFolder(source, names)) return false;

@@ -51,7 +51,7 @@ uint64_t folderClusters(const QString& folder, uint32_t clusterBytes, qint64 fir
         if (entry.isSymbolicLink()) continue;
         if (firmwareBytes >= 0 && name.compare(QLatin1String(FIRMWARE_NAME), Qt::CaseInsensitive) == 0) {
             firmwareReplaces = true;
-        } else if (entry.isDir()) {
+        } else if (entry.isDir() && !entry.isShortcut()) {
             clusters += folderClusters(entry.filePath(), clusterBytes, -1);
         } else {
             clusters += clustersFor(uint64_t(entry.size()), clusterBytes);
