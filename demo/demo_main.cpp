@@ -11,6 +11,7 @@
 //   --autopilot  click through on its own and save each page into PICTURES
 //   --fail       the card's volume goes missing before the installation
 #include "demo/demo_autopilot.h"
+#include "demo/pause_meter.h"
 #include "main/version.h"
 #include "main/zel_recovery_wizard.h"
 #include "platform/sim/machine_file.h"
@@ -101,6 +102,7 @@ int main(int argc, char** argv) {
     int result = 0;
     {
         ZelRecoveryWizard wizard(versionString(programVersion, false));
+        const PauseMeter pauses(wizard);
         wizard.show();
         std::unique_ptr<DemoAutopilot> autopilot;
         if (!options.pictures.isEmpty()) {
@@ -114,6 +116,9 @@ int main(int argc, char** argv) {
             sim.removeVolume(CARD_VOLUME);  // discovery lists drives, not volumes
         }
         result = application.exec();
+        if (pauses.longestMs() >= 0)
+            std::printf("demo: longest event-loop pause during the installation: %lld ms\n",
+                        static_cast<long long>(pauses.longestMs()));
     }
     return result;
 }

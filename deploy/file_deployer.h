@@ -4,10 +4,23 @@
 // The stage calls these in order and keeps the progress and failure rules.
 
 #include "disk/partition_table.h"
+#include "deploy/copy_directory.h"
+#include "deploy/payload_sources.h"
+#include "util/event_pump.h"
+
+#include <utility>
 
 class FileDeployer {
 public:
+    explicit FileDeployer(PayloadSources sources) : sources_(std::move(sources)) {}
     virtual ~FileDeployer() = default;
+
+    // What is copied. The installation locates and checks the sources
+    // before anything of the card is touched.
+    PayloadSources& sources() { return sources_; }
+    const PayloadSources& sources() const { return sources_; }
+    // Kept alive through the copies, the flush and the comparison.
+    void setPump(EventPump& pump) { pump_ = &pump; }
 
     // Finds the boot volume of the card in drive `driveNumber`, which lies
     // where `boot` says. False when there is none (yet): the stage asks again
@@ -23,4 +36,15 @@ public:
     // Ends the file access, whether openVolume succeeded or not. False, with a
     // debug line, when the copied files could not be made to reach the card.
     virtual bool closeVolume() = 0;
+
+protected:
+    EventPump& pump() const { return *pump_; }
+    // Keeps the pump alive after each buffer of a copy.
+    CopyPacer pacer() const {
+        return [this] { pump_->keepAlive(); };
+    }
+
+private:
+    PayloadSources sources_;
+    EventPump* pump_ = &noEventPump();
 };

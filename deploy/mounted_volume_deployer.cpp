@@ -6,8 +6,8 @@
 
 #include <utility>
 
-MountedVolumeDeployer::MountedVolumeDeployer(QString bootFolder, QString firmware)
-    : bootFolder_(std::move(bootFolder)), firmware_(std::move(firmware)) {}
+MountedVolumeDeployer::MountedVolumeDeployer(PayloadSources sources)
+    : FileDeployer(std::move(sources)) {}
 
 bool MountedVolumeDeployer::findVolume(int driveNumber, const PartitionPlace& boot) {
     return findBootVolume(driveNumber, boot, volume_);
@@ -20,25 +20,29 @@ bool MountedVolumeDeployer::openVolume() {
 }
 
 bool MountedVolumeDeployer::copyBootFolder() {
-    bootFolderCopied_ = copyDirectory(bootFolder_, bootFolderDestination(root_));
+    bootFolderCopied_ = copyDirectory(sources().bootFolder, bootFolderDestination(root_), pacer());
     return bootFolderCopied_;
 }
 
 bool MountedVolumeDeployer::copyFirmware() {
-    firmwareCopied_ = copyDirectory(firmware_, firmwareDestination(root_));
+    firmwareCopied_ = copyDirectory(sources().firmware, firmwareDestination(root_), pacer());
     return firmwareCopied_;
 }
 
 bool MountedVolumeDeployer::closeVolume() {
     // The copies must be on the card before success is reported, and before
-    // a mount of the backend's own goes away.
-    const bool flushed = root_.isEmpty() || flushBootVolume(volume_.letter);
+    // a mount of the backend's own goes away. A flush may take seconds.
+    const char letter = volume_.letter;
+    const bool flushed =
+        root_.isEmpty() || pump().waitFor([letter] { return flushBootVolume(letter); });
     // What was flushed is compared with its sources before the files go out
     // of reach; the boot folder's own bzImage gave way to the firmware.
+    const PayloadSources& from = sources();
     const bool same = !flushed || !bootFolderCopied_ || !firmwareCopied_ ||
-                      (copyMatchesSource(bootFolder_, bootFolderDestination(root_),
-                                         QStringLiteral("bzImage")) &&
-                       copyMatchesSource(firmware_, firmwareDestination(root_)));
+                      (copyMatchesSource(from.bootFolder, bootFolderDestination(root_),
+                                         QStringLiteral("bzImage"), pacer()) &&
+                       copyMatchesSource(from.firmware, firmwareDestination(root_), QString(),
+                                         pacer()));
     platform::os().releaseVolumeRoots();
     return flushed && same;
 }

@@ -10,9 +10,7 @@
 
 class MountedVolumeDeployer final : public FileDeployer {
 public:
-    // The sources default to the wizard's, relative to the working directory.
-    MountedVolumeDeployer(QString bootFolder = QString::fromLatin1(BOOT_FOLDER_SOURCE),
-                          QString firmware = QString::fromLatin1(FIRMWARE_SOURCE));
+    explicit MountedVolumeDeployer(PayloadSources sources);
 
     bool findVolume(int driveNumber, const PartitionPlace& boot) override;
     bool openVolume() override;
@@ -21,8 +19,6 @@ public:
     bool closeVolume() override;
 
 private:
-    QString bootFolder_;
-    QString firmware_;
     BootVolume volume_;
     QString root_;
     bool bootFolderCopied_ = false;

@@ -11,15 +11,16 @@ constexpr uint32_t REQUIRED_BYTES_PER_SECTOR = 512;
 constexpr uint32_t GEOMETRY_EX_BYTES = 40;
 constexpr int PATH_CHARS = 256;
 
-// The device requests after the hot-plug one; false as soon as one rules it out.
-bool describeDrive(platform::Handle handle, DriveDescription& description) {
+bool mediaPresent(platform::Handle handle) {
+    uint32_t returned = 0;
+    return platform::os().DeviceIoControl(handle, platform::IOCTL_STORAGE_CHECK_VERIFY, nullptr, 0,
+                                          nullptr, 0, &returned);
+}
+
+// Geometry and device description; false as soon as one rules the drive out.
+bool describeMedia(platform::Handle handle, DriveDescription& description) {
     platform::Platform& os = platform::os();
     uint32_t returned = 0;
-
-    if (!os.DeviceIoControl(handle, platform::IOCTL_STORAGE_CHECK_VERIFY, nullptr, 0, nullptr, 0,
-                            &returned))
-        return false;
-
     uint8_t geometry[GEOMETRY_EX_BYTES] = {};
     if (!os.DeviceIoControl(handle, platform::IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, nullptr, 0,
                             geometry, sizeof geometry, &returned) ||
@@ -41,7 +42,22 @@ bool describeDrive(platform::Handle handle, DriveDescription& description) {
     description.product = descriptorText(
         descriptor, sizeof descriptor, loadLe32(descriptor + platform::DESCRIPTOR_PRODUCT_OFFSET));
     description.diskSize = diskSize;
+    description.heads = loadLe32(geometry + platform::GEOMETRY_EX_TRACKS_PER_CYLINDER);
+    description.sectorsPerTrack = loadLe32(geometry + platform::GEOMETRY_EX_SECTORS_PER_TRACK);
     return true;
+}
+
+// The device requests after the hot-plug one; false as soon as one rules it out.
+bool describeDrive(platform::Handle handle, DriveDescription& description) {
+    return mediaPresent(handle) && describeMedia(handle, description);
+}
+
+platform::Handle openForQueries(int number) {
+    char path[PATH_CHARS];
+    formatNarrow(path, sizeof path, "\\\\.\\PhysicalDrive%d", number);
+    return platform::os().CreateFileA(path, platform::GENERIC_READ | platform::GENERIC_WRITE,
+                                      platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE,
+                                      platform::OPEN_EXISTING, 0);
 }
 
 }  // namespace
@@ -55,18 +71,34 @@ bool mediaRemovable(platform::Handle drive) {
 }
 
 bool probeDrive(int number, DriveDescription& description) {
-    char path[PATH_CHARS];
-    formatNarrow(path, sizeof path, "\\\\.\\PhysicalDrive%d", number);
-
-    platform::Platform& os = platform::os();
-    const platform::Handle handle =
-        os.CreateFileA(path, platform::GENERIC_READ | platform::GENERIC_WRITE,
-                       platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE,
-                       platform::OPEN_EXISTING, 0);
+    const platform::Handle handle = openForQueries(number);
     if (handle == platform::INVALID_HANDLE_VALUE) return false;
     const bool candidate = mediaRemovable(handle) && describeDrive(handle, description);
-    os.CloseHandle(handle);
+    platform::os().CloseHandle(handle);
     return candidate;
+}
+
+DriveState examineDrive(int number) {
+    platform::Platform& os = platform::os();
+    DriveState state;
+    const platform::Handle handle = openForQueries(number);
+    if (handle == platform::INVALID_HANDLE_VALUE) {
+        state.openError = os.GetLastError();
+        return state;
+    }
+    state.opened = true;
+    state.removable = mediaRemovable(handle);
+    state.media = mediaPresent(handle);
+    state.described = state.media && describeMedia(handle, state.description);
+    uint32_t returned = 0;
+    // Any other answer leaves the writes to tell: only a protected medium is
+    // known to refuse them all.
+    state.writeProtected =
+        !os.DeviceIoControl(handle, platform::IOCTL_DISK_IS_WRITABLE, nullptr, 0, nullptr, 0,
+                            &returned) &&
+        os.GetLastError() == platform::ERROR_WRITE_PROTECT;
+    os.CloseHandle(handle);
+    return state;
 }
 
 DriveCapacity driveCapacity(int64_t diskSize) {

@@ -18,12 +18,33 @@ struct DriveDescription {
     std::string vendor;
     std::string product;
     int64_t diskSize = 0;  // bytes
+    uint32_t heads = 0;            // tracks per cylinder
+    uint32_t sectorsPerTrack = 0;
+
+    // The same drive as far as the list can tell: vendor, product and size.
+    bool sameListing(const DriveDescription& other) const {
+        return vendor == other.vendor && product == other.product && diskSize == other.diskSize;
+    }
 };
 
 // Opens drive `number` and keeps it only if it has removable media, media
 // present, 512-byte sectors and a device description, which fills
 // `description`. Every failure is silent: the drive is just not a candidate.
 bool probeDrive(int number, DriveDescription& description);
+
+// What a drive is at one moment, every question asked whatever the answers
+// before it: for the check, just before a card is written, that it is still
+// the one the user chose.
+struct DriveState {
+    bool opened = false;
+    uint32_t openError = 0;       // when it did not open
+    bool removable = false;       // the hot-plug record says removable media
+    bool media = false;           // media present
+    bool described = false;       // 512-byte sectors and a device description
+    bool writeProtected = false;  // the writability query failed with ERROR_WRITE_PROTECT
+    DriveDescription description;  // when described
+};
+DriveState examineDrive(int number);
 
 // The hot-plug record of an open drive says its media are removable.
 bool mediaRemovable(platform::Handle drive);

@@ -87,6 +87,19 @@ ChsBytes chsOf(uint32_t lba, uint32_t heads, uint32_t sectorsPerTrack) {
     return {uint8_t(head & 0xFF), uint8_t(sector | ((cylinder >> 2) & 0xC0)), uint8_t(cylinder & 0xFF)};
 }
 
+bool partitionExtent(uint32_t diskSectors, uint32_t heads, uint32_t sectorsPerTrack,
+                     const int32_t* sizeList, uint32_t index, uint32_t& first, uint32_t& count) {
+    Entry entries[MBR_ENTRIES] = {};
+    int entryCount = 0;
+    if (heads == 0 || sectorsPerTrack == 0 ||
+        !layOut(diskSectors, heads, sectorsPerTrack, sizeList, entries, entryCount) ||
+        index >= static_cast<uint32_t>(entryCount))
+        return false;
+    first = entries[index].first;
+    count = entries[index].count;
+    return true;
+}
+
 bool writePartitionTable(platform::Handle handle, uint32_t diskSectors, uint32_t heads,
                          uint32_t sectorsPerTrack, const int32_t* sizeList) {
     if (heads == 0 || sectorsPerTrack == 0) {

@@ -51,6 +51,12 @@ struct PartitionPlace {
 // read fails or the entry is empty.
 bool readPartitionPlace(platform::Handle handle, uint32_t index, PartitionPlace& place);
 
+// Where writePartitionTable puts entry `index` of the size list on such a
+// disk, without writing anything. False when it would refuse the layout or
+// lay out no such entry.
+bool partitionExtent(uint32_t diskSectors, uint32_t heads, uint32_t sectorsPerTrack,
+                     const int32_t* sizeList, uint32_t index, uint32_t& first, uint32_t& count);
+
 struct ChsBytes {
     uint8_t head, sector, cylinder;
 };

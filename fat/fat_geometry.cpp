@@ -3,6 +3,8 @@
 #include "disk/raw_disk.h"
 #include "util/debug.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr uint32_t FAT16_ROOT_SECTORS = 32;  // 512 entries of 32 bytes
@@ -171,4 +173,15 @@ bool chooseFatGeometry(uint32_t partitionStart, uint32_t partitionSectors, int32
     g.totalSteps = g.metadataSectors() + 1;
     geometry = g;
     return true;
+}
+
+uint32_t freeClustersOf(const FatGeometry& g) {
+    const uint32_t dataStart = g.fatType == 16 ? g.rootStart() + g.rootSectors : g.rootStart();
+    if (g.sectorsPerCluster == 0 || g.fatEntryBytes == 0 || g.partitionSectors <= dataStart) return 0;
+    uint64_t clusters = (g.partitionSectors - dataStart) / g.sectorsPerCluster;
+    // Entries 0 and 1 of the FAT describe no cluster.
+    const uint64_t entries = uint64_t(g.fatSectors) * 512 / g.fatEntryBytes;
+    clusters = std::min(clusters, entries > 2 ? entries - 2 : 0);
+    if (g.fatType == 32 && clusters > 0) --clusters;
+    return static_cast<uint32_t>(clusters);
 }

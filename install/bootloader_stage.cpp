@@ -12,7 +12,10 @@ void installBootloader(StageReport& report, platform::Handle handle, int first, 
     report.show(first, "Writing bootloader...");
     report.showValue(first + span / 6);
 
-    if (!writeStage1(handle, images.stage1)) {
+    // Read, write and read back: several requests to a card reader, while
+    // the display keeps repainting.
+    const uint8_t* stage1 = images.stage1;
+    if (!report.waitFor([handle, stage1] { return writeStage1(handle, stage1); })) {
         report.setFailed();
         return;
     }

@@ -25,6 +25,7 @@ bool awaitBootVolume(StageReport& report, FileDeployer& deployer, int driveNumbe
 
 void deployFiles(StageReport& report, FileDeployer& deployer, int driveNumber,
                  const PartitionPlace& boot, int first, int last) {
+    deployer.setPump(report);
     report.showText("Copying files...");
 
     if (!awaitBootVolume(report, deployer, driveNumber, boot)) {

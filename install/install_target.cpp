@@ -34,6 +34,8 @@ ImageTarget::ImageTarget(const std::string& imagePath, uint32_t heads, uint32_t 
     // A run may move millions of sectors; nobody reads the call log here.
     sim_->setRecordCalls(false);
     scope_ = std::make_unique<platform::ScopedPlatform>(*sim_);
+    // The image is the drive chosen, as it is now.
+    setListed({examineDrive(IMAGE_DRIVE_NUMBER).description, true});
 }
 
 // The scope goes first so that the previous backend is back before the

@@ -3,13 +3,24 @@
 // backend in force; an image file becomes drive 0 of a simulated machine that
 // is in force while its target lives, so the stages run on it as on a card.
 
+#include "disk/drive_probe.h"
 #include "platform/sim_platform.h"
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 constexpr int DRIVE_PATH_CHARS = 256;
+
+// The drive as the user chose it. Before anything is written the drive must
+// still be it: a reader unplugged and plugged again may have brought another.
+struct ListedDrive {
+    DriveDescription description;
+    // It must still hold removable media (a loop device standing in for a
+    // card need not).
+    bool removable = true;
+};
 
 class InstallTarget {
 public:
@@ -24,6 +35,10 @@ public:
     // How the target is named in messages: "drive N", or the image path.
     const std::string& name() const { return name_; }
 
+    // What the drive was when it was chosen; none: nothing to compare with.
+    const std::optional<ListedDrive>& listed() const { return listed_; }
+    void setListed(const ListedDrive& listed) { listed_ = listed; }
+
 protected:
     InstallTarget(int driveNumber, std::string name);
 
@@ -31,6 +46,7 @@ private:
     int driveNumber_;
     char drivePath_[DRIVE_PATH_CHARS] = {};
     std::string name_;
+    std::optional<ListedDrive> listed_;
 };
 
 class ImageTarget final : public InstallTarget {

@@ -8,16 +8,22 @@
 #include "install/failure_account.h"
 #include "install/held_drive.h"
 #include "install/interrupted_run.h"
+#include "install/install_checks.h"
 #include "install/partition_format_stage.h"
 #include "install/stage_spans.h"
 #include "util/debug.h"
 #include "util/text.h"
 
+#include <QCoreApplication>
+
 void runInstallation(StageReport& report, const InstallTarget& target, FileDeployer* deployer,
                      MountedVolumeLeft* left) {
     const InstallationSpans& spans = INSTALLATION_SPANS;
     PartitionPlace boot;
-    {
+    // A run that cannot succeed stops before anything of the card is touched.
+    const bool mayStart = installationMayStart(target, deployer);
+    if (!mayStart) report.setFailed();
+    if (mayStart) {
         HeldDrive drive(target, &report);
         // A volume left mounted could write its cached state over the new
         // card later: the drive is not even opened.
@@ -44,7 +50,9 @@ void runInstallation(StageReport& report, const InstallTarget& target, FileDeplo
                 report.setFailed();
             }
             // Whatever was written must be on the card before it is handed back.
-            if (!flushDisk(drive.handle())) report.setFailed();
+            // A card reader may take seconds over it.
+            const platform::Handle handle = drive.handle();
+            if (!report.waitFor([handle] { return flushDisk(handle); })) report.setFailed();
         }
         // The drive and the volumes go back on every path, so nothing stays
         // locked after the run. A refused unlock leaves that volume in doubt,
@@ -64,10 +72,16 @@ void runInstallation(StageReport& report, const InstallTarget& target, FileDeplo
     }
 }
 
-void CardInstallation::run(StageReport& report, int driveNumber, char* drivePath) {
-    const InstallTarget target(driveNumber);
+void CardInstallation::run(StageReport& report, int driveNumber, const DriveDescription& listed,
+                           char* drivePath) {
+    InstallTarget target(driveNumber);
+    target.setListed({listed, true});
     formatNarrow(drivePath, DRIVE_PATH_CHARS, "%s", target.drivePath());
-    MountedVolumeDeployer deployer;
+    // An elevated start may begin in another working folder than the one
+    // the program was started from: the program's own folder is the fallback.
+    const QString programFolder =
+        QCoreApplication::instance() != nullptr ? QCoreApplication::applicationDirPath() : QString();
+    MountedVolumeDeployer deployer(wizardSources(programFolder));
     RunProgress progress(report);
     // The session ending under the run gives the card back before the process goes.
     const InterruptibleRun underWay(progress);

@@ -14,7 +14,9 @@ struct MountedVolumeLeft {
     bool unnamed = false;  // a volume without a letter refused, or was one too many
 };
 
-// Locks the target drive's volumes, opens the drive, partitions and formats
+// Checks what can be known before the card is touched (install/install_checks.h;
+// a refusal ends the run there, nothing locked or written), locks the target
+// drive's volumes, opens the drive, partitions and formats
 // it, writes the boot loader, releases drive and volumes, has `deployer` put
 // the boot files onto the new boot volume (no deployer: the card gets no
 // files) and shows the final status. Failure is left in report.failed(); a
@@ -26,14 +28,18 @@ void runInstallation(StageReport& report, const InstallTarget& target, FileDeplo
 class Installation {
 public:
     virtual ~Installation() = default;
-    // Rebuilds the card in drive `driveNumber` and fills `drivePath`
-    // ("\\.\PhysicalDriveN", DRIVE_PATH_CHARS characters).
-    virtual void run(StageReport& report, int driveNumber, char* drivePath) = 0;
+    // Rebuilds the card in drive `driveNumber`, which must still be the
+    // drive `listed`, and fills `drivePath` ("\\.\PhysicalDriveN",
+    // DRIVE_PATH_CHARS characters).
+    virtual void run(StageReport& report, int driveNumber, const DriveDescription& listed,
+                     char* drivePath) = 0;
 };
 
 // The wizard's installation: a drive of the backend in force, with the boot
-// files and the firmware from the working directory.
+// files and the firmware from the working directory, or else from the
+// program's own folder.
 class CardInstallation final : public Installation {
 public:
-    void run(StageReport& report, int driveNumber, char* drivePath) override;
+    void run(StageReport& report, int driveNumber, const DriveDescription& listed,
+             char* drivePath) override;
 };

@@ -5,50 +5,37 @@
 #include "fat/format_partition.h"
 #include "util/debug.h"
 
-namespace {
-
-// Let the formatter choose FAT16 or FAT32 and the cluster size from the size.
-constexpr int32_t FAT_TYPE_BY_SIZE = 0;
-constexpr uint32_t CLUSTER_BYTES_BY_SIZE = 0;
-
-// The formatter's progress, used only to keep the display alive: the bar
-// moves by thirds of the stage, as before.
-class KeepAlive final : public ProgressReceiver {
-public:
-    explicit KeepAlive(StageReport& report) : report_(report) {}
-    void begin(uint32_t, uint32_t) override {}
-    void update(uint32_t) override { report_.keepAlive(); }
-    void end() override {}
-
-private:
-    StageReport& report_;
-};
-
-}  // namespace
-
 void partitionAndFormat(StageReport& report, platform::Handle disk, uint32_t diskSectors,
                         uint32_t heads, uint32_t sectorsPerTrack, int first, int last) {
-    KeepAlive keepAlive(report);
+    // Each step is many requests to a card reader that may take tens of
+    // milliseconds each: they run while the display keeps repainting. The bar
+    // moves by thirds of the stage.
     report.show(first, "Partitioning drive...");
     // A card that does not keep what it is given gets no layout at all.
-    if (!probeCapacity(disk, diskSectors) ||
-        !writePartitionTable(disk, diskSectors, heads, sectorsPerTrack, CARD_LAYOUT)) {
+    if (!report.waitFor([=] {
+            return probeCapacity(disk, diskSectors) &&
+                   writePartitionTable(disk, diskSectors, heads, sectorsPerTrack, CARD_LAYOUT);
+        })) {
         report.setFailed();
         debugPrint("Failed partitioning disk\n");
         return;
     }
 
     report.show(first + (last - first) / 3, "Formatting boot partition...");
-    if (!formatPartition(disk, diskSectors, heads, sectorsPerTrack, 0, FAT_TYPE_BY_SIZE,
-                         CLUSTER_BYTES_BY_SIZE, "t6sc_boot", &keepAlive)) {
+    if (!report.waitFor([=] {
+            return formatPartition(disk, diskSectors, heads, sectorsPerTrack, BOOT_PARTITION_INDEX,
+                                   FAT_TYPE_BY_SIZE, CLUSTER_BYTES_BY_SIZE, "t6sc_boot", nullptr);
+        })) {
         report.setFailed();
         debugPrint("Failed formatting disk 0\n");
         return;
     }
 
     report.show(first + 2 * (last - first) / 3, "Formatting data partition...");
-    if (!formatPartition(disk, diskSectors, heads, sectorsPerTrack, 1, FAT_TYPE_BY_SIZE,
-                         CLUSTER_BYTES_BY_SIZE, "t6sc_data", &keepAlive)) {
+    if (!report.waitFor([=] {
+            return formatPartition(disk, diskSectors, heads, sectorsPerTrack, 1, FAT_TYPE_BY_SIZE,
+                                   CLUSTER_BYTES_BY_SIZE, "t6sc_data", nullptr);
+        })) {
         report.setFailed();
         debugPrint("Failed formatting disk 1\n");
         return;

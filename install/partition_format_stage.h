@@ -11,6 +11,11 @@
 // The card's size list: boot partition of 256,000 KiB (250 MiB), data
 // partition over all the rest.
 constexpr int32_t CARD_LAYOUT[4] = {sizeInKiB(256000), 100, 0, 0};
+// The card's partition that receives the boot files.
+constexpr uint32_t BOOT_PARTITION_INDEX = 0;
+// The formatter chooses FAT16 or FAT32 and the cluster size from the size.
+constexpr int32_t FAT_TYPE_BY_SIZE = 0;
+constexpr uint32_t CLUSTER_BYTES_BY_SIZE = 0;
 
 // First makes sure the card keeps data up to its last sector (nothing else is
 // written when it does not). Boot partition of 256,000 KiB, data partition

@@ -3,17 +3,15 @@
 // page, or a console). Each show* call is one visible change: the implementer
 // updates its display and then lets it repaint without taking user input.
 
-class StageReport {
+#include "util/event_pump.h"
+
+class StageReport : public EventPump {
 public:
-    virtual ~StageReport() = default;
     // Sets the progress value and the status text (an untranslated source
     // text; the implementer translates it in its own context), then repaints.
     virtual void show(int value, const char* statusText) = 0;
     virtual void showValue(int value) = 0;
     virtual void showText(const char* statusText) = 0;
-    // Long work with nothing new to show calls this often: the implementer
-    // lets its display repaint, at a rate of its own choosing.
-    virtual void keepAlive() {}
     // Clears the progress display (no progress shown), then repaints.
     virtual void resetProgress() = 0;
     // Marks the run as failed; never cleared.

@@ -10,11 +10,12 @@ QString translated(const char* text) {
 
 }  // namespace
 
-bool probeDrive(int number, QString* rowText) {
-    DriveDescription description;
-    if (!probeDrive(number, description)) return false;
-    *rowText = driveRowText(QString::fromStdString(description.vendor),
-                            QString::fromStdString(description.product), description.diskSize);
+bool probeDrive(int number, QString* rowText, DriveDescription* description) {
+    DriveDescription found;
+    if (!probeDrive(number, found)) return false;
+    *rowText = driveRowText(QString::fromStdString(found.vendor),
+                            QString::fromStdString(found.product), found.diskSize);
+    if (description != nullptr) *description = found;
     return true;
 }
 

@@ -8,8 +8,9 @@
 #include <cstdint>
 
 // Probes drive `number` (disk/drive_probe.h) and, for a candidate, fills
-// `rowText`. False, with `rowText` untouched, when the drive is no candidate.
-bool probeDrive(int number, QString* rowText);
+// `rowText` and, when given, `description`. False, with both untouched, when
+// the drive is no candidate.
+bool probeDrive(int number, QString* rowText, DriveDescription* description = nullptr);
 
 // "<vendor> <product> <number> <MB|GB>" with the capacity in decimal megabytes,
 // or gigabytes from 1000 MB on, truncated toward zero.

@@ -22,6 +22,9 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <chrono>
+#include <future>
+
 const char* const INSTANCE_GUARD_NAME = "ZelRecoveryWizard";
 
 namespace {
@@ -30,6 +33,10 @@ const char* const BACKGROUND_RESOURCE = ":/zel_recovery_background.png";
 const char* const BANNER_RESOURCE = ":/zel_recovery_banner.png";
 const char* const LOGO_RESOURCE = ":/zel_recovery_logo.png";
 const char* const WATERMARK_RESOURCE = ":/zel_recovery_watermark.png";
+
+// Often enough that the window never looks frozen (it repaints at least every
+// 100 ms while the installation runs), rarely enough to cost nothing.
+constexpr qint64 PUMP_INTERVAL_MS = 20;
 
 QLabel* wrappedLabel(QWidget* parent, const QString& text) {
     auto* label = new QLabel(text, parent);
@@ -81,7 +88,8 @@ bool ZelRecoveryWizard::validateCurrentPage() {
 
         int number = -1;
         QString text;
-        if (driveSelectPage->selectedDrive(number, text)) {
+        DriveDescription listed;
+        if (driveSelectPage->selectedDrive(number, text, &listed)) {
             ZelRecoveryConfirmPage* confirmPage =
                 qobject_cast<ZelRecoveryConfirmPage*>(page(CONFIRM_PAGE_ID));
             ASSERT(confirmPage);
@@ -92,6 +100,7 @@ bool ZelRecoveryWizard::validateCurrentPage() {
             ASSERT(installPage);
             installPage->driveNumber = number;
             setRunLogDrive(numberToString(number) + ": " + text.toStdString());
+            installPage->listedDrive = listed;
         }
     }
     return QWizard::validateCurrentPage();
@@ -148,13 +157,16 @@ ZelRecoveryDriveSelectPage::ZelRecoveryDriveSelectPage(QWidget* parent) : QWizar
 
 void ZelRecoveryDriveSelectPage::initializePage() {
     driveMap.clear();
+    listedDrives.clear();
     driveList->clear();
 
     for (int number = FIRST_PROBED_DRIVE; number <= LAST_PROBED_DRIVE; ++number) {
         QString rowText;
-        if (!probeDrive(number, &rowText)) continue;
+        DriveDescription description;
+        if (!probeDrive(number, &rowText, &description)) continue;
         driveList->insertItem(driveList->count(), rowText);
         driveMap.insert({driveList->count() - 1, number});
+        listedDrives.insert({driveList->count() - 1, description});
     }
 
     if (!driveMap.empty()) {
@@ -170,6 +182,7 @@ void ZelRecoveryDriveSelectPage::initializePage() {
 
 void ZelRecoveryDriveSelectPage::cleanupPage() {
     driveMap.clear();
+    listedDrives.clear();
     driveList->clear();
 }
 
@@ -183,7 +196,8 @@ int ZelRecoveryDriveSelectPage::nextId() const {
     return QWizardPage::nextId();
 }
 
-bool ZelRecoveryDriveSelectPage::selectedDrive(int& number, QString& text) const {
+bool ZelRecoveryDriveSelectPage::selectedDrive(int& number, QString& text,
+                                               DriveDescription* listed) const {
     const QList<QListWidgetItem*> selected = driveList->selectedItems();
     if (selected.count() != 1) return false;
     text = selected.first()->text();
@@ -192,6 +206,7 @@ bool ZelRecoveryDriveSelectPage::selectedDrive(int& number, QString& text) const
     const auto iMap = driveMap.find(driveList->currentRow());
     ASSERT(iMap != driveMap.end());
     number = iMap->second;
+    if (listed != nullptr) *listed = listedDrives.at(iMap->first);
     return true;
 }
 
@@ -266,7 +281,7 @@ void ZelRecoveryInstallPage::setInstallation(Installation* installation) {
 }
 
 void ZelRecoveryInstallPage::doInstallation() {
-    installation_->run(report_, driveNumber, drivePath);
+    installation_->run(report_, driveNumber, listedDrive, drivePath);
     installComplete = true;
     emit completeChanged();
 }
@@ -293,10 +308,16 @@ void ZelRecoveryInstallPage::Report::resetProgress() {
 }
 
 void ZelRecoveryInstallPage::Report::keepAlive() {
-    // Often enough that the window never looks frozen (it repaints at least
-    // every 100 ms while requests keep coming), rarely enough to cost nothing.
-    constexpr qint64 PUMP_INTERVAL_MS = 40;
     if (!sincePump_.isValid() || sincePump_.elapsed() >= PUMP_INTERVAL_MS) pumpEvents();
+}
+
+bool ZelRecoveryInstallPage::Report::waitFor(const std::function<bool()>& call) {
+    // The call runs on a thread of its own while this one keeps the window
+    // painted; the run waits for it, so nothing else calls the OS meanwhile.
+    std::future<bool> result = std::async(std::launch::async, call);
+    while (result.wait_for(std::chrono::milliseconds(PUMP_INTERVAL_MS)) != std::future_status::ready)
+        pumpEvents();
+    return result.get();
 }
 
 void ZelRecoveryInstallPage::Report::setFailed() {

@@ -2,6 +2,7 @@
 // The recovery wizard: its six pages, the window that holds them, and the
 // program's entry.
 
+#include "disk/drive_probe.h"
 #include "install/installation.h"
 #include "install/stage_report.h"
 
@@ -64,9 +65,10 @@ public:
     bool isComplete() const override;
     int nextId() const override;
 
-    // The one selected row's drive number and text; false (both left as they
-    // were) unless exactly one row is selected.
-    bool selectedDrive(int& number, QString& text) const;
+    // The one selected row's drive number and text, and (when given) the
+    // drive as it was listed; false (all left as they were) unless exactly
+    // one row is selected.
+    bool selectedDrive(int& number, QString& text, DriveDescription* listed = nullptr) const;
 
 protected slots:
     void onDriveSelectionChanged();
@@ -75,6 +77,7 @@ private:
     QStackedWidget* pageStack;  // 0: the drive list, 1: nothing found
     QListWidget* driveList;
     std::map<int, int> driveMap;  // list row -> physical drive number
+    std::map<int, DriveDescription> listedDrives;  // list row -> the drive as probed
 };
 
 class ZelRecoveryConfirmPage : public QWizardPage {
@@ -109,6 +112,7 @@ public:
     QLabel* statusLabel;
     QProgressBar* progressBar;
     int driveNumber = -1;  // -1: no drive chosen
+    DriveDescription listedDrive;  // the chosen drive as it was listed
     char drivePath[DRIVE_PATH_CHARS] = {};
     bool installFailed = false;
     bool installComplete = false;
@@ -125,6 +129,7 @@ private:
         void showText(const char* statusText) override;
         void resetProgress() override;
         void keepAlive() override;
+        bool waitFor(const std::function<bool()>& call) override;
         void setFailed() override;
         bool failed() const override;
 

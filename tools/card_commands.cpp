@@ -26,6 +26,7 @@
 #include "tools/image_output.h"
 #include "tools/interrupt_cleanup.h"
 #include "inspect/partition_entry_check.h"
+#include "tools/os_services.h"
 #include "util/debug.h"
 
 #include <cstring>
@@ -234,9 +235,23 @@ bool payloadHoldsBootFiles(const CardOptions& options, std::ostream& err) {
     return true;
 }
 
+// The payload as the installation takes it: a relative source that is not
+// below the working folder is looked for below t6-card's own folder.
+PayloadSources cardSources(const CardOptions& options) {
+    PayloadSources sources{QString::fromStdString(options.filesDir),
+                           QString::fromStdString(options.firmwareFile),
+                           QString::fromStdString(programFolder())};
+    locateSources(sources);
+    return sources;
+}
+
 // The boot folder and the firmware exist and hold the boot files, and mcopy
-// is there when they go into an image.
-bool checkSources(const CardOptions& options, bool intoImage, std::ostream& err) {
+// is there when they go into an image. The sources named in `options` become
+// where they were found.
+bool checkSources(CardOptions& options, bool intoImage, std::ostream& err) {
+    const PayloadSources sources = cardSources(options);
+    options.filesDir = sources.bootFolder.toStdString();
+    options.firmwareFile = sources.firmware.toStdString();
     std::error_code error;
     if (!std::filesystem::is_directory(options.filesDir, error)) {
         err << "The boot folder " << options.filesDir << " does not exist." << std::endl;
@@ -263,14 +278,14 @@ bool installIntoImage(const CardOptions& options, const std::string& name,
     const ImageTarget target(options.target, options.heads, options.sectorsPerTrack);
     std::unique_ptr<ImageDeployer> deployer;
     if (!options.filesDir.empty())
-        deployer = std::make_unique<ImageDeployer>(options.target, name, options.filesDir,
-                                                   options.firmwareFile, err, runFiles);
+        deployer = std::make_unique<ImageDeployer>(options.target, name, cardSources(options), err,
+                                                   runFiles);
     runInstallation(report, target, deployer.get());
     if (report.failed()) explainImageWriteError(target, name, err);
     return !report.failed();
 }
 
-int imageCommand(const CardOptions& options, std::ostream& out, std::ostream& err) {
+int imageCommand(CardOptions options, std::ostream& out, std::ostream& err) {
     if (!options.filesDir.empty() && !checkSources(options, true, err)) return EXIT_FAILED;
     InterruptCleanup interrupts;
     ImageOutput output(options.target, options.force);
@@ -315,12 +330,13 @@ int installCommand(CardOptions options, std::ostream& out, std::ostream& err) {
     if (!checkSources(options, false, err)) return EXIT_FAILED;
     const std::unique_ptr<InstallTarget> target = checkedTarget(options, err);
     if (!target) return EXIT_FAILED;
+    // The drive as it is now is the one the installation must still find.
+    target->setListed({examineDrive(options.driveNumber).description, !options.loopDevice});
     ConsoleReport console(out);
     RunProgress report(console);
     const InterruptibleRun underWay(report);
     forgetDriveFault();
-    MountedVolumeDeployer deployer(QString::fromStdString(options.filesDir),
-                                   QString::fromStdString(options.firmwareFile));
+    MountedVolumeDeployer deployer(cardSources(options));
     MountedVolumeLeft left;
     runInstallation(report, *target, &deployer, &left);
     if (!report.failed()) return EXIT_OK;

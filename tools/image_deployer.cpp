@@ -71,12 +71,10 @@ bool haveMcopy() {
     return !QStandardPaths::findExecutable(MCOPY).isEmpty();
 }
 
-ImageDeployer::ImageDeployer(std::string imagePath, std::string imageName, std::string bootFolder,
-                             std::string firmware, std::ostream& err,
-                             std::vector<std::string> runFiles)
-    : imagePath_(std::move(imagePath)), imageName_(std::move(imageName)),
-      bootFolder_(std::move(bootFolder)),
-      firmware_(std::move(firmware)), err_(err), runFiles_(std::move(runFiles)) {}
+ImageDeployer::ImageDeployer(std::string imagePath, std::string imageName, PayloadSources sources,
+                             std::ostream& err, std::vector<std::string> runFiles)
+    : FileDeployer(std::move(sources)), imagePath_(std::move(imagePath)),
+      imageName_(std::move(imageName)), err_(err), runFiles_(std::move(runFiles)) {}
 
 ImageDeployer::~ImageDeployer() = default;
 
@@ -107,13 +105,13 @@ bool ImageDeployer::copyBootFolder() {
     const QString staged = bootFolderDestination(staging_->path() + QStringLiteral("/"));
     std::vector<fs::path> leftOut;
     for (const std::string& path : runFiles_) leftOut.push_back(absolute(path));
-    if (!stagePayload(bootFolder_, staged.toStdString(), leftOut)) {
-        err_ << "The boot folder " << bootFolder_ << " could not be copied." << std::endl;
+    if (!stagePayload(sources().bootFolder.toStdString(), staged.toStdString(), leftOut)) {
+        err_ << "The boot folder " << sources().bootFolder.toStdString() << " could not be copied." << std::endl;
         return false;
     }
     std::string reason;
     if (!payloadNamesFitFat(staged.toStdString(), reason)) {
-        err_ << "The boot folder " << bootFolder_ << " cannot go onto the card: " << reason
+        err_ << "The boot folder " << sources().bootFolder.toStdString() << " cannot go onto the card: " << reason
              << std::endl;
         return false;
     }
@@ -125,8 +123,9 @@ bool ImageDeployer::copyBootFolder() {
 bool ImageDeployer::copyFirmware() {
     if (!bootFolderCopied_) return false;
     const QString staged = staging_->path() + QStringLiteral("/bzImage");
-    if (!copyDirectory(QString::fromStdString(firmware_), staged)) {
-        err_ << "The firmware " << firmware_ << " could not be copied." << std::endl;
+    if (!copyDirectory(sources().firmware, staged, pacer())) {
+        err_ << "The firmware " << sources().firmware.toStdString() << " could not be copied."
+             << std::endl;
         return false;
     }
     // -o: the firmware replaces a bzImage that came with the boot folder.
@@ -147,6 +146,9 @@ bool ImageDeployer::mcopy(const QStringList& arguments, const std::string& what)
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     // The volume's geometry fields are ours, not a floppy's: skip mtools' sanity check.
     environment.insert(QStringLiteral("MTOOLS_SKIP_CHECK"), QStringLiteral("1"));
+    // The staged names are UTF-8 (the copier writes them so), whatever the
+    // caller's locale: mcopy reads them as such to write their long names.
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
     process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(QString::fromLatin1(MCOPY),

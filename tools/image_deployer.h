@@ -22,8 +22,8 @@ public:
     // Reasons for a failure go to `err`, naming the image as `imageName` (the
     // user's name for it, where it is built under another). `runFiles` are the
     // paths this run writes, never copied onto the card.
-    ImageDeployer(std::string imagePath, std::string imageName, std::string bootFolder,
-                  std::string firmware, std::ostream& err, std::vector<std::string> runFiles = {});
+    ImageDeployer(std::string imagePath, std::string imageName, PayloadSources sources,
+                  std::ostream& err, std::vector<std::string> runFiles = {});
     ~ImageDeployer() override;
 
     // The boot volume is the one partition entry 0 of the image's MBR points at.
@@ -38,8 +38,6 @@ private:
 
     std::string imagePath_;
     std::string imageName_;
-    std::string bootFolder_;
-    std::string firmware_;
     std::ostream& err_;
     std::vector<std::string> runFiles_;
     // The firmware goes into the boot folder: without it, its copy fails too

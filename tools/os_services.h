@@ -7,6 +7,9 @@
 #include <cstdint>
 #include <string>
 
+// The folder that holds the running program; empty when the OS does not say.
+std::string programFolder();
+
 // Renames `from` to `to` in one step, failing when `to` exists; `reason`
 // receives the OS's words on failure.
 bool renameNoReplace(const std::string& from, const std::string& to, std::string& reason);

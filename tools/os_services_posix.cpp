@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <unistd.h>
 
 bool renameNoReplace(const std::string& from, const std::string& to, std::string& reason) {
@@ -25,4 +26,11 @@ bool renameNoReplace(const std::string& from, const std::string& to, std::string
 
 void stopProcess(int64_t pid) {
     if (pid > 0) kill(static_cast<pid_t>(pid), SIGKILL);
+}
+
+std::string programFolder() {
+    // Linux names the running program here; elsewhere there is no answer.
+    std::error_code error;
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::string() : program.parent_path().string();
 }

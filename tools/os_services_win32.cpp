@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <iterator>
+#include <string>
 
 namespace {
 
@@ -29,4 +31,19 @@ void stopProcess(int64_t pid) {
     if (process == nullptr) return;
     TerminateProcess(process, 1);
     CloseHandle(process);
+}
+
+std::string programFolder() {
+    wchar_t path[MAX_PATH * 4];
+    const DWORD length = GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
+    if (length == 0 || length >= std::size(path)) return std::string();
+    std::wstring folder(path, length);
+    const std::size_t slash = folder.find_last_of(L"\\/");
+    if (slash == std::wstring::npos) return std::string();
+    folder.resize(slash);
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, folder.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string result(bytes > 0 ? bytes : 1, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, folder.c_str(), -1, &result[0], bytes, nullptr, nullptr);
+    result.resize(result.size() - 1);
+    return result;
 }

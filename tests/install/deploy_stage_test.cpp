@@ -55,7 +55,7 @@ protected:
 
     void deploy(const std::string& workDir = "work") {
         WorkingDirectory in(temp.file(workDir));
-        MountedVolumeDeployer deployer;
+        MountedVolumeDeployer deployer(wizardSources(QString()));
         deployFiles(report, deployer, CARD, BOOT, 67, 99);
     }
 };
@@ -166,7 +166,7 @@ TEST_F(DeployStageTest, VolumeWithoutFileAccessCopiesNothing) {
 TEST_F(DeployStageTest, SpanIsHalvedTowardZero) {
     volume('E', CARD);
     WorkingDirectory in(temp.file("work"));
-    MountedVolumeDeployer deployer;
+    MountedVolumeDeployer deployer(wizardSources(QString()));
     deployFiles(report, deployer, CARD, BOOT, 10, 13);
     EXPECT_EQ(report.history, (History{{-1, "Copying files..."},
                                        {10, "Copying files..."},

@@ -22,7 +22,8 @@ void useFakeInstallation(ZelRecoveryWizard& wizard) {
     page->setInstallation(&fakeInstallation());
 }
 
-void FakeInstallation::run(StageReport& report, int driveNumber, char* drivePath) {
+void FakeInstallation::run(StageReport& report, int driveNumber, const DriveDescription&,
+                           char* drivePath) {
     ++runs;
     this->driveNumber = driveNumber;
     formatNarrow(drivePath, DRIVE_PATH_CHARS, "\\\\.\\PhysicalDrive%d", driveNumber);

@@ -17,7 +17,8 @@ public:
     int driveNumber = -100;                      // as the last run received it
     std::string drivePath;
 
-    void run(StageReport& report, int driveNumber, char* drivePath) override;
+    void run(StageReport& report, int driveNumber, const DriveDescription& listed,
+             char* drivePath) override;
 };
 
 // The one stand-in of a test program, fresh after resetFakeInstallation.

@@ -169,7 +169,9 @@ TEST_F(CardDrives, AFailedOpenOrABusyVolumeWritesNothingAndReleasesTheVolumes) {
     sim.addVolume('F', volume);
     sim.addVolume('G', volume);
     writeWholeFile(dir.file("fw.bin"), "FIRMWARE");
-    writeBootFiles(dir.path());
+    // Not the folder of the drive's image, which would not fit the boot volume.
+    std::filesystem::create_directories(dir.file("payload"));
+    writeBootFiles(dir.file("payload"));
     enum Fault { DRIVE_LOCK_REFUSED, BUSY_VOLUME, THIRD_VOLUME };
     struct Case {
         Fault fault;
@@ -204,7 +206,7 @@ TEST_F(CardDrives, AFailedOpenOrABusyVolumeWritesNothingAndReleasesTheVolumes) {
             sim.clearCalls();
             sim.clearDebugLines();
             const Outcome run =
-                install ? card({"install", "2", "--files", dir.path(), "--firmware",
+                install ? card({"install", "2", "--files", dir.file("payload"), "--firmware",
                                 dir.file("fw.bin"), "--yes-destroy-drive", "2"})
                         : card({"partition", "2", "--yes-destroy-drive", "2"});
             EXPECT_EQ(run.status, 1);

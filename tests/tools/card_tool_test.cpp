@@ -798,6 +798,19 @@ TEST_F(CardImage, DamageToAFat32VolumeIsFoundInBoundedTime) {
 }
 
 TEST_F(CardImage, InspectComparesTheCardWithThePayload) {
+    // Names outside ASCII reach the card as its long names hold them, in any
+    // locale, and compare equal with the payload's.
+    std::filesystem::create_directories(dir.file("files/boot/\xD0\xBF\xD0\xB0\xD0\xBF\xD0\xBA\xD0\xB0"));
+    ASSERT_TRUE(writeWholeFile(dir.file("files/boot/\xD0\xBF\xD0\xB0\xD0\xBF\xD0\xBA\xD0\xB0/x"), "x"));
+    ASSERT_TRUE(writeWholeFile(dir.file("files/boot/\xD1\x84\xD0\xB0\xD0\xB9\xD0\xBB.txt"), "file"));
+    std::vector<std::string> arguments = testCardImageArguments(image);
+    arguments.insert(arguments.end(),
+                     {"--files", dir.file("files/boot"), "--firmware", firmware, "--force"});
+    qputenv("LC_ALL", "C");
+    const CardRun rebuilt = runCardTool(dir, arguments);
+    qunsetenv("LC_ALL");
+    ASSERT_EQ(rebuilt.status, 0) << rebuilt.out << rebuilt.err;
+
     const auto compare = [&] {
         return runCardTool(dir, {"inspect", image, "--files", dir.file("files/boot"), "--firmware",
                                  firmware});

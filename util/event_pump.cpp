@@ -1,0 +1,6 @@
+#include "util/event_pump.h"
+
+EventPump& noEventPump() {
+    static EventPump none;
+    return none;
+}
