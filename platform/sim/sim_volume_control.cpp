@@ -69,6 +69,8 @@ bool SimPlatform::volumeIoctl(Open& open, uint32_t code, void* out, uint32_t out
         break;
     case FSCTL_DISMOUNT_VOLUME:
         if (faults_.refuseDismount.count(open.letter) != 0) return fail(faults_.error);
+        // Refused while another handle holds the volume's lock.
+        if (!open.locked && volumeLockedById(entry->id)) return fail(ERROR_ACCESS_DENIED);
         volume.mounted = false;
         // Every other handle on the volume's files is invalid from now on.
         volume.heldOpen = false;

@@ -71,9 +71,12 @@ TEST_F(SimMachine, VolumesLockDismountAndComeBack) {
     EXPECT_FALSE(sim.volume('E').mounted);
     EXPECT_TRUE(sim.volumeLocked('E'));
 
-    // A second handle cannot take the lock while the first holds it.
+    // A second handle can neither take the lock nor dismount while the first
+    // holds it.
     Handle other = sim.CreateFileW(u"\\\\.\\E:", GENERIC_READ | GENERIC_WRITE, 3, OPEN_EXISTING, 0);
     EXPECT_FALSE(sim.DeviceIoControl(other, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, nullptr));
+    EXPECT_FALSE(sim.DeviceIoControl(other, FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0, nullptr));
+    EXPECT_EQ(sim.GetLastError(), ERROR_ACCESS_DENIED);
     sim.CloseHandle(other);
 
     sim.faults().refuseUnlock.insert('E');
