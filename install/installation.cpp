@@ -22,9 +22,11 @@ void runInstallation(StageReport& report, const InstallTarget& target, FileDeplo
     PartitionPlace boot;
     // A run that cannot succeed stops before anything of the card is touched.
     const bool mayStart = installationMayStart(target, deployer);
+    report.keepAlive();
     if (!mayStart) report.setFailed();
     if (mayStart) {
         HeldDrive drive(target, &report);
+        report.keepAlive();
         // A volume left mounted could write its cached state over the new
         // card later: the drive is not even opened.
         if (!drive.volumesHeld()) {
