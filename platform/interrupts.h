@@ -1,8 +1,7 @@
 #pragma once
 // Requests to end the process from outside: SIGINT, SIGTERM, SIGHUP (Ctrl-C,
 // a closed terminal, the session ending); on Windows the console's Ctrl-C,
-// Ctrl-Break and close events, and the session's end (log-off, shut-down),
-// which reaches a process that uses user32 only as WM_ENDSESSION.
+// Ctrl-Break, close, log-off and shut-down events.
 
 namespace platform {
 
