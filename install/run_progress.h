@@ -17,6 +17,7 @@ public:
     void showValue(int value) override;
     void showText(const char* statusText) override;
     void keepAlive() override { shown_.keepAlive(); }
+    bool waitFor(const std::function<bool()>& call) override { return shown_.waitFor(call); }
     void resetProgress() override { shown_.resetProgress(); }
     void setFailed() override;
     bool failed() const override { return shown_.failed(); }

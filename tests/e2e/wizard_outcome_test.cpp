@@ -178,7 +178,10 @@ void WizardOutcomeTest::runEndsOnItsOutcomePage_data() {
         << failedAfter(0)
         << QStringList{"Drive 1 is no longer the listed Kestrel  CF Reader of 4000000000 bytes\n"};
     QTest::newRow("write-protected card") << int(WRITE_PROTECTED) << int(INSTALL_ERROR_PAGE_ID)
-        << failedAfter(0) << QStringList{"Drive 1 is write-protected\n"};
+        << failedAfter(0)
+        << QStringList{"Drive 1 is write-protected\n",
+                       "The card in drive 1 is write-protected; nothing was written to it. Slide "
+                       "the card's lock switch away from LOCK and try again.\n"};
     QTest::newRow("payload too big") << int(PAYLOAD_TOO_BIG) << int(INSTALL_ERROR_PAGE_ID)
         << failedAfter(0)
         << QStringList{"The boot files need 73252 clusters of 4096 bytes; the boot volume has 64161\n"};

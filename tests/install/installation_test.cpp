@@ -323,10 +323,13 @@ TEST_F(InstallationTest, WhatCanBeKnownBeforehandStopsTheRunWithTheCardUntouched
         const char* what;
         std::function<void()> change;
         std::string line;
+        std::string cause = {};  // the sentence the drive probed again gives, if any
     };
     const Case cases[] = {
         {"drive cannot be opened", [this] { sim.faults().refuseOpenDrive.insert(CARD); },
-         "Drive 1 cannot be opened to check it: 5\n"},
+         "Drive 1 cannot be opened to check it: 5\n",
+         "Writing to drive 1 needs administrator (root) rights. Start the program as "
+         "administrator (or with sudo) and try again.\n"},
         {"boot folder missing", [this] { fs::remove_all(temp.file("work/files/boot")); },
          "Boot folder files" + sep + "boot not found\n"},
         {"firmware missing", [this] { fs::remove(temp.file("work/firmware/t6-board.fw")); },
@@ -341,9 +344,12 @@ TEST_F(InstallationTest, WhatCanBeKnownBeforehandStopsTheRunWithTheCardUntouched
         {"no longer removable", [this] { sim.drive(CARD).removable = false; },
          "Drive 1 does not hold removable media\n"},
         {"card taken out", [this] { sim.drive(CARD).media = false; },
-         "Drive 1 holds no media\n"},
+         "Drive 1 holds no media\n",
+         "There is no card in the reader of drive 1. Insert the card and try again.\n"},
         {"write-protected card", [this] { sim.drive(CARD).writeProtected = true; },
-         "Drive 1 is write-protected\n"},
+         "Drive 1 is write-protected\n",
+         "The card in drive 1 is write-protected; nothing was written to it. Slide the card's "
+         "lock switch away from LOCK and try again.\n"},
         // 300 MB of boot files for a boot volume of about 250 MiB.
         {"payload larger than the boot volume",
          [this] { makeSparseFile(temp.file("work/files/boot/big"), 300000000); },
@@ -361,7 +367,9 @@ TEST_F(InstallationTest, WhatCanBeKnownBeforehandStopsTheRunWithTheCardUntouched
         c.change();
         run();
         expectFailedWith(failedAfter(0));
-        EXPECT_EQ(sim.debugLines(), Lines{c.line});
+        Lines expected{c.line};
+        if (!c.cause.empty()) expected.push_back(c.cause);
+        EXPECT_EQ(sim.debugLines(), expected);
         EXPECT_EQ(sim.writeCount(), 0u);
         EXPECT_EQ(firstCall([](const platform::SimCall& call) {
                       return (call.name == "CreateFileA" && call.shareMode == 0) ||
