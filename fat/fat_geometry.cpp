@@ -3,7 +3,6 @@
 #include "disk/raw_disk.h"
 #include "util/debug.h"
 
-#include <algorithm>
 
 namespace {
 
@@ -176,12 +175,7 @@ bool chooseFatGeometry(uint32_t partitionStart, uint32_t partitionSectors, int32
 }
 
 uint32_t freeClustersOf(const FatGeometry& g) {
-    const uint32_t dataStart = g.fatType == 16 ? g.rootStart() + g.rootSectors : g.rootStart();
-    if (g.sectorsPerCluster == 0 || g.fatEntryBytes == 0 || g.partitionSectors <= dataStart) return 0;
-    uint64_t clusters = (g.partitionSectors - dataStart) / g.sectorsPerCluster;
-    // Entries 0 and 1 of the FAT describe no cluster.
-    const uint64_t entries = uint64_t(g.fatSectors) * 512 / g.fatEntryBytes;
-    clusters = std::min(clusters, entries > 2 ? entries - 2 : 0);
-    if (g.fatType == 32 && clusters > 0) --clusters;
-    return static_cast<uint32_t>(clusters);
+    // The FAT32 root directory takes cluster 2; every cluster has its entry.
+    const uint32_t clusters = clusterCountOf(g);
+    return g.fatType == 32 && clusters > 0 ? clusters - 1 : clusters;
 }

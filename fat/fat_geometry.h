@@ -63,7 +63,6 @@ uint32_t clusterCountOf(const FatGeometry& geometry);
 uint32_t fatSectorsFor(uint32_t partitionSectors, uint32_t reservedSectors,
                        uint32_t fatEntryBytes, uint32_t sectorsPerCluster);
 
-// Clusters a file system of this geometry has for files and folders: the
-// data region's whole clusters, as far as the FAT has entries for them, less
-// the FAT32 root directory's first cluster.
+// Clusters a new volume of this geometry has free for files and folders: the
+// data region's clusters less the FAT32 root directory's.
 uint32_t freeClustersOf(const FatGeometry& geometry);

@@ -129,8 +129,7 @@ void buildFsInfoSector(const FatGeometry& g, uint8_t* sector)
     std::memset(sector, 0, SECTOR_BYTES);
     storeLe32(sector + FSINFO_LEAD, FSINFO_LEAD_SIGNATURE);
     storeLe32(sector + FSINFO_STRUCTURE, FSINFO_STRUCTURE_SIGNATURE);
-    // Every data cluster but the root directory's is free.
-    storeLe32(sector + FSINFO_FREE_COUNT, clusterCountOf(g) - 1);
+    storeLe32(sector + FSINFO_FREE_COUNT, freeClustersOf(g));
     storeLe32(sector + FSINFO_NEXT_FREE, 3);
     storeLe32(sector + FSINFO_TRAIL, FSINFO_TRAIL_SIGNATURE);
 }
