@@ -9,11 +9,6 @@
 
 namespace {
 
-std::string lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
 std::string upper(std::string text) {
     for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return text;
@@ -32,11 +27,57 @@ void appendUtf8(std::string& text, uint32_t c) {
     }
 }
 
-// Control characters, the characters FAT forbids, a leading or embedded space,
-// unknown case flags, and bytes of a code page (read differently on every
-// system) unless `codePage`: the short alias of a long name holds a name
-// outside ASCII in the OEM code page, as Windows and Linux both write it.
-bool badShortName(const uint8_t* name, bool codePage) {
+// Short names hold characters outside ASCII in an OEM code page. The cards'
+// files are written with code page 850 (mtools' default, and Windows' in
+// Western Europe), so the bytes from 0x80 on are read through it.
+constexpr uint16_t CODE_PAGE_850[128] = {
+    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7,
+    0x00EA, 0x00EB, 0x00E8, 0x00EF, 0x00EE, 0x00EC, 0x00C4, 0x00C5,
+    0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9,
+    0x00FF, 0x00D6, 0x00DC, 0x00F8, 0x00A3, 0x00D8, 0x00D7, 0x0192,
+    0x00E1, 0x00ED, 0x00F3, 0x00FA, 0x00F1, 0x00D1, 0x00AA, 0x00BA,
+    0x00BF, 0x00AE, 0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB,
+    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x00C1, 0x00C2, 0x00C0,
+    0x00A9, 0x2563, 0x2551, 0x2557, 0x255D, 0x00A2, 0x00A5, 0x2510,
+    0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x00E3, 0x00C3,
+    0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x00A4,
+    0x00F0, 0x00D0, 0x00CA, 0x00CB, 0x00C8, 0x0131, 0x00CD, 0x00CE,
+    0x00CF, 0x2518, 0x250C, 0x2588, 0x2584, 0x00A6, 0x00CC, 0x2580,
+    0x00D3, 0x00DF, 0x00D4, 0x00D2, 0x00F5, 0x00D5, 0x00B5, 0x00FE,
+    0x00DE, 0x00DA, 0x00DB, 0x00D9, 0x00FD, 0x00DD, 0x00AF, 0x00B4,
+    0x00AD, 0x00B1, 0x2017, 0x00BE, 0x00B6, 0x00A7, 0x00F7, 0x00B8,
+    0x00B0, 0x00A8, 0x00B7, 0x00B9, 0x00B3, 0x00B2, 0x25A0, 0x00A0,
+};
+
+// The text of a short name's base or extension: trailing spaces dropped,
+// code-page bytes as their characters, lower-cased when the entry's case flag
+// says so, control bytes shown as \xNN.
+std::string shortNamePart(const uint8_t* bytes, std::size_t length, bool lowerCase) {
+    while (length > 0 && (bytes[length - 1] == ' ' || bytes[length - 1] == '\0')) --length;
+    std::string text;
+    for (std::size_t i = 0; i < length; ++i) {
+        const uint8_t c = bytes[i];
+        if (c >= 0x80) {
+            uint32_t character = CODE_PAGE_850[c - 0x80];
+            // Latin-1's capitals lie 0x20 below their small letters (0xD7 is ×).
+            if (lowerCase && character >= 0xC0 && character <= 0xDE && character != 0xD7)
+                character += 0x20;
+            appendUtf8(text, character);
+        } else if (c >= 0x20 && c < 0x7F) {
+            text += lowerCase ? static_cast<char>(std::tolower(c)) : static_cast<char>(c);
+        } else {
+            static const char HEX[] = "0123456789ABCDEF";
+            text += "\\x";
+            text += HEX[c >> 4];
+            text += HEX[c & 0xF];
+        }
+    }
+    return text;
+}
+
+// Control characters, the characters FAT forbids, a leading or embedded space
+// and unknown case flags.
+bool badShortName(const uint8_t* name) {
     // The case byte holds only the two lower-case flags.
     if ((name[ENTRY_CASE] & ~(CASE_LOWER_BASE | CASE_LOWER_EXTENSION)) != 0) return true;
     static const char FORBIDDEN[] = "*?<>|\"\\/:.+,;=[]";
@@ -44,12 +85,11 @@ bool badShortName(const uint8_t* name, bool codePage) {
         const int first = part == 0 ? 0 : 8, last = part == 0 ? 8 : 11;
         bool space = false;
         for (int i = first; i < last; ++i) {
-            const uint8_t c = (i == 0 && name[0] == ENTRY_KANJI_E5) ? 'E' : name[i];
+            const uint8_t c = (i == 0 && name[0] == ENTRY_KANJI_E5) ? 0xE5 : name[i];
             if (c == ' ') {
                 if (i == 0) return true;
                 space = true;
-            } else if (space || c < 0x20 || c == 0x7F || (c > 0x7F && !codePage) ||
-                       std::strchr(FORBIDDEN, c) != nullptr) {
+            } else if (space || c < 0x20 || c == 0x7F || std::strchr(FORBIDDEN, c) != nullptr) {
                 return true;
             }
         }
@@ -90,10 +130,9 @@ public:
         uint8_t base[8];
         std::memcpy(base, raw, sizeof base);
         if (base[0] == ENTRY_KANJI_E5) base[0] = ENTRY_DELETED;
-        std::string name = shownFieldText(base, 8);
-        if ((raw[ENTRY_CASE] & CASE_LOWER_BASE) != 0) name = lower(name);
-        std::string extension = shownFieldText(raw + 8, 3);
-        if ((raw[ENTRY_CASE] & CASE_LOWER_EXTENSION) != 0) extension = lower(extension);
+        std::string name = shortNamePart(base, 8, (raw[ENTRY_CASE] & CASE_LOWER_BASE) != 0);
+        const std::string extension =
+            shortNamePart(raw + 8, 3, (raw[ENTRY_CASE] & CASE_LOWER_EXTENSION) != 0);
         if (!extension.empty()) name += "." + extension;
         FatEntry entry;
         // Readers take any entry with the label bit for a label, whatever
@@ -109,7 +148,7 @@ public:
         // "." and ".." carry no case flags.
         entry.badShortName =
             entry.dots != 0 ? raw[ENTRY_CASE] != 0 || (attributes & ATTRIBUTE_VOLUME_LABEL) != 0
-                            : !entry.label && badShortName(raw, longName);
+                            : !entry.label && badShortName(raw);
         entry.cluster = uint32_t(loadLe16(raw + ENTRY_CLUSTER_LOW)) |
                         (fatType_ == 32 ? uint32_t(loadLe16(raw + ENTRY_CLUSTER_HIGH)) << 16 : 0);
         entry.size = loadLe32(raw + ENTRY_SIZE);

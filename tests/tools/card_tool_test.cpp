@@ -798,11 +798,16 @@ TEST_F(CardImage, DamageToAFat32VolumeIsFoundInBoundedTime) {
 }
 
 TEST_F(CardImage, InspectComparesTheCardWithThePayload) {
-    // Names outside ASCII reach the card as its long names hold them, in any
-    // locale, and compare equal with the payload's.
-    std::filesystem::create_directories(dir.file("files/boot/\xD0\xBF\xD0\xB0\xD0\xBF\xD0\xBA\xD0\xB0"));
-    ASSERT_TRUE(writeWholeFile(dir.file("files/boot/\xD0\xBF\xD0\xB0\xD0\xBF\xD0\xBA\xD0\xB0/x"), "x"));
+    // Names outside ASCII reach the card in any locale and compare equal with
+    // the payload's: Cyrillic ones as long names, café.txt and données as
+    // short names of code page 850 with lower-case flags.
+    for (const char* folder : {"\xD0\xBF\xD0\xB0\xD0\xBF\xD0\xBA\xD0\xB0", "donn\xC3\xA9""es"}) {
+        std::filesystem::create_directories(dir.file("files/boot/" + std::string(folder)));
+        ASSERT_TRUE(writeWholeFile(dir.file("files/boot/" + std::string(folder) + "/x"), "x"));
+    }
     ASSERT_TRUE(writeWholeFile(dir.file("files/boot/\xD1\x84\xD0\xB0\xD0\xB9\xD0\xBB.txt"), "file"));
+    ASSERT_TRUE(writeWholeFile(dir.file("files/boot/caf\xC3\xA9.txt"), "coffee"));
+    ASSERT_TRUE(writeWholeFile(dir.file("files/boot/S\xC3\x98N.TXT"), "son"));
     std::vector<std::string> arguments = testCardImageArguments(image);
     arguments.insert(arguments.end(),
                      {"--files", dir.file("files/boot"), "--firmware", firmware, "--force"});
