@@ -2,8 +2,9 @@
 // Requests to end the process from outside: SIGINT, SIGTERM, SIGHUP (Ctrl-C,
 // a closed terminal, the session ending), and the signals that end it for its
 // output: SIGPIPE (a closed output pipe) and SIGXFSZ (the file size limit); on
-// Windows the console's Ctrl-C, Ctrl-Break, close, log-off and shut-down
-// events.
+// Windows the console's Ctrl-C, Ctrl-Break and close events, and the session's
+// end (log-off, shut-down), which reaches a process that uses user32 only as
+// WM_ENDSESSION to its top-level windows.
 
 namespace platform {
 

@@ -158,6 +158,7 @@ bool ImageDeployer::mcopy(const QStringList& arguments, const std::string& what)
     const bool started = process.error() != QProcess::FailedToStart;
     if (started && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
         return true;
+    waitIfInterrupted();  // mcopy was stopped by the interrupt, which ends the run
     // mcopy asks its questions (a name clash, a name it cannot store) on the
     // terminal only; without one it ends with no word at all.
     std::string reason = process.readAll().trimmed().toStdString();

@@ -20,6 +20,8 @@ bool ImageLock::take(const std::string& imagePath, std::ostream& err) {
         lock_.reset();
         return false;
     }
-    cleanup_ = std::make_unique<InterruptPath>(lockPath);
+    // Unlocked first on an interrupt: the held lock file is open.
+    QLockFile* held = lock_.get();
+    cleanup_ = std::make_unique<InterruptPath>(lockPath, [held] { held->unlock(); });
     return true;
 }

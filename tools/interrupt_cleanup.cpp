@@ -4,8 +4,10 @@
 #include "platform/interrupts.h"
 #include "tools/os_services.h"
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <set>
 #include <system_error>
@@ -14,8 +16,9 @@ namespace {
 
 struct Registry {
     std::mutex mutex;
-    std::multiset<std::string> paths;
+    std::multimap<std::string, std::function<void()>> paths;  // with what releases them
     std::multiset<int64_t> children;
+    std::atomic<bool> interrupted{false};
 };
 
 Registry& registry() {
@@ -28,10 +31,12 @@ Registry& registry() {
 void cleanUpAndEnd(int exitStatus) {
     Registry& r = registry();
     r.mutex.lock();
+    r.interrupted = true;
     for (int64_t pid : r.children) stopProcess(pid);
     // The drive, the volumes and the private mounts of an installation under way.
     const std::string runLine = giveBackInterruptedRun();
-    for (const std::string& path : r.paths) {
+    for (const auto& [path, release] : r.paths) {
+        if (release) release();
         std::error_code error;
         // The interrupted run may have removed it itself meanwhile.
         std::filesystem::remove_all(path, error);
@@ -56,9 +61,9 @@ InterruptCleanup::~InterruptCleanup() {
     platform::restoreInterruptDefaults();
 }
 
-InterruptPath::InterruptPath(const std::string& path) : path_(path) {
+InterruptPath::InterruptPath(const std::string& path, std::function<void()> release) : path_(path) {
     std::lock_guard<std::mutex> lock(registry().mutex);
-    registry().paths.insert(path_);
+    registry().paths.emplace(path_, std::move(release));
 }
 
 InterruptPath::~InterruptPath() {
@@ -74,4 +79,12 @@ InterruptChild::InterruptChild(int64_t pid) : pid_(pid) {
 InterruptChild::~InterruptChild() {
     std::lock_guard<std::mutex> lock(registry().mutex);
     registry().children.erase(registry().children.find(pid_));
+}
+
+void waitIfInterrupted() {
+    Registry& r = registry();
+    if (!r.interrupted) return;
+    // The handler holds the registry until it ends the process.
+    r.mutex.lock();
+    r.mutex.unlock();
 }

@@ -8,6 +8,7 @@
 // the signal number.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 class InterruptCleanup {
@@ -19,10 +20,11 @@ public:
 };
 
 // A file or folder (removed with its contents) of this run, for as long as the
-// object lives.
+// object lives. `release`, when given, runs before the removal on the
+// interrupt's thread: Windows removes no file that this process holds open.
 class InterruptPath {
 public:
-    explicit InterruptPath(const std::string& path);
+    explicit InterruptPath(const std::string& path, std::function<void()> release = {});
     ~InterruptPath();
     InterruptPath(const InterruptPath&) = delete;
     InterruptPath& operator=(const InterruptPath&) = delete;
@@ -42,3 +44,8 @@ public:
 private:
     int64_t pid_;
 };
+
+// For a run that sees one of its steps fail: when the failure comes from an
+// interrupt being handled (its child stopped, its files removed), waits for
+// the handler to end the process rather than report the failure.
+void waitIfInterrupted();
