@@ -57,7 +57,8 @@ std::string shortNamePart(const uint8_t* bytes, std::size_t length, bool lowerCa
     std::string text;
     for (std::size_t i = 0; i < length; ++i) {
         const uint8_t c = bytes[i];
-        if (c >= 0x80) {
+        // 0xFF is a no-break space there: shown as its byte, like control bytes.
+        if (c >= 0x80 && c != 0xFF) {
             uint32_t character = CODE_PAGE_850[c - 0x80];
             // Latin-1's capitals lie 0x20 below their small letters (0xD7 is ×).
             if (lowerCase && character >= 0xC0 && character <= 0xDE && character != 0xD7)
