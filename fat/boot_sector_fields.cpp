@@ -11,13 +11,15 @@ std::string shownFieldText(const uint8_t* bytes, std::size_t length) {
         if (bytes[i] >= 0x20 && bytes[i] < 0x7F) {
             text += static_cast<char>(bytes[i]);
         } else {
-            static const char HEX[] = "0123456789ABCDEF";
-            text += "\\x";
-            text += HEX[bytes[i] >> 4];
-            text += HEX[bytes[i] & 0xF];
+            text += escapedByte(bytes[i]);
         }
     }
     return text;
+}
+
+std::string escapedByte(uint8_t byte) {
+    static const char HEX[] = "0123456789ABCDEF";
+    return {'\\', 'x', HEX[byte >> 4], HEX[byte & 0xF]};
 }
 
 FatBootSector parseFatBootSector(const uint8_t* sector) {

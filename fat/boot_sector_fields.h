@@ -32,3 +32,5 @@ FatBootSector parseFatBootSector(const uint8_t* sector);
 // removed: what a card says is not trusted to be printable, so control bytes
 // and bytes of no known code page appear as \xNN.
 std::string shownFieldText(const uint8_t* bytes, std::size_t length);
+// One byte that cannot be shown as it is, as \xNN.
+std::string escapedByte(uint8_t byte);

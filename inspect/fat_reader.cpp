@@ -67,10 +67,7 @@ std::string shortNamePart(const uint8_t* bytes, std::size_t length, bool lowerCa
         } else if (c >= 0x20 && c < 0x7F) {
             text += lowerCase ? static_cast<char>(std::tolower(c)) : static_cast<char>(c);
         } else {
-            static const char HEX[] = "0123456789ABCDEF";
-            text += "\\x";
-            text += HEX[c >> 4];
-            text += HEX[c & 0xF];
+            text += escapedByte(c);
         }
     }
     return text;
