@@ -1,5 +1,6 @@
 #include "install/interrupted_run.h"
 
+#include "disk/drive_requests.h"
 #include "disk/raw_disk.h"
 #include "platform/interrupts.h"
 #include "util/debug.h"
@@ -15,6 +16,8 @@ struct Holdings {
     platform::Handle drive = platform::INVALID_HANDLE_VALUE;
     KeptVolumes* volumes = nullptr;
 };
+
+constexpr uint32_t INFLIGHT_REQUEST_WAIT_MS = 5000;
 
 Holdings& holdings() {
     static Holdings instance;
@@ -60,15 +63,20 @@ void dropRunVolumes() {
 std::string giveBackInterruptedRun() {
     Holdings& held = holdings();
     held.mutex.lock();  // never unlocked: the process ends next
+    quietOtherThreads();
     // Only a run on a drive is given back: an image's simulated machine is
     // not made to be called from this thread, and its file goes anyway.
     if (held.progress == nullptr) return std::string();
-    // Where the run was when the request came: the run goes on while it is
-    // given back (until its drive handle is gone), and the sync takes a while.
+    // Where the run was when the request came: it stops at its next report or
+    // drive request, and the sync below takes a while.
     const std::string line = held.progress->started()
                                  ? "Interrupted" + held.progress->howFar().substr(1) + "."
                                  : "Interrupted before anything was written; the card is unchanged.";
     held.progress->halt();
+    // The run's request under way ends first (bounded: a card that stopped
+    // answering does not hold the interrupt up for long); the run makes no
+    // other, so the handle is closed under no one.
+    stopDriveRequests(INFLIGHT_REQUEST_WAIT_MS);
     // The drive first, so that the OS reads whatever partition table the card
     // has now before the volumes come back.
     if (held.drive != platform::INVALID_HANDLE_VALUE) releaseDisk(held.drive);

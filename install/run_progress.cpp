@@ -25,7 +25,9 @@ void RunProgress::showText(const char* statusText) {
 
 void RunProgress::setFailed() {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
+        // A halted run's failure is the interrupt's doing: it is not shown.
+        never_.wait(lock, [this] { return !halted_; });
         frozen_ = true;
     }
     shown_.setFailed();

@@ -6,17 +6,26 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 namespace {
 constexpr int DEBUG_LINE_BYTES = 512;
 std::atomic<DebugCopy> debugCopy{nullptr};
+std::thread::id onlySpeaker;         // written once, before `quiet` is set
+std::atomic<bool> quiet{false};
 }  // namespace
+
+void quietOtherThreads() {
+    onlySpeaker = std::this_thread::get_id();
+    quiet.store(true, std::memory_order_release);
+}
 
 DebugCopy setDebugCopy(DebugCopy copy) {
     return debugCopy.exchange(copy);
 }
 
 void debugPrint(const char* format, ...) {
+    if (quiet.load(std::memory_order_acquire) && std::this_thread::get_id() != onlySpeaker) return;
     char line[DEBUG_LINE_BYTES];
     va_list args;
     va_start(args, format);

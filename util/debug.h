@@ -15,6 +15,11 @@
 // cut and stays terminated.
 void debugPrint(const char* format, ...) ZEL_PRINTF_FORMAT(1, 2);
 
+// From now on only the calling thread's lines go out; the others' are dropped.
+// For the interrupt, whose line is the run's last: what the interrupted run
+// would still say only follows from the interrupt. Never undone.
+void quietOtherThreads();
+
 // Also hands every debug line to `copy` (the support log), after the debug
 // channel; nullptr stops that. Returns the receiver set before.
 using DebugCopy = void (*)(const char* line);
