@@ -1,5 +1,6 @@
 #include "deploy/boot_volume.h"
 
+#include "disk/card_requests.h"
 #include "disk/raw_disk.h"
 #include "disk/volume_extents.h"
 #include "util/debug.h"
@@ -70,6 +71,9 @@ void dismountBootVolume(BootVolume& volume) {
 }
 
 bool bootVolumeRoot(char letter, QString& root) {
+    // A mount of the backend's own made after an interrupt gave the volumes
+    // back would outlive the process.
+    const CardRequest mounting;
     const std::string native = platform::os().volumeRoot(letter);
     if (native.empty()) {
         // Without a root the destinations would be relative paths and the
@@ -82,6 +86,7 @@ bool bootVolumeRoot(char letter, QString& root) {
 }
 
 bool flushBootVolume(char letter) {
+    const CardRequest flushing;
     platform::Platform& os = platform::os();
     char16_t path[VOLUME_PATH_CHARS];
     formatWideLetter(path, VOLUME_PATH_CHARS, u"\\\\.\\%c:", letter);

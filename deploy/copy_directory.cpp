@@ -1,5 +1,6 @@
 #include "deploy/copy_directory.h"
 
+#include "disk/card_requests.h"
 #include "util/debug.h"
 
 #include <QByteArray>
@@ -21,35 +22,40 @@ std::string utf8(const QString& path) {
 // The toolkit opens a file by its name as the OS holds it (the locale's
 // encoding on POSIX, wide characters on Windows), so no character is lost on
 // the way to the runtime.
+// Each step on the card is one request of the run (see CardRequest).
 bool copyFile(const QString& source, const QString& destination, const CopyPacer& pacer) {
     QFile in(source);
     QFile out(destination);
     // The destination is created only once the source is open: a source that
     // cannot be read leaves nothing behind.
-    if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    if (const CardRequest opening;
+        !in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         debugPrint("Copy failed: unable to open file\n");
         return false;
     }
 
     char buffer[COPY_BUFFER_BYTES];
-    for (;;) {
-        const qint64 got = in.read(buffer, sizeof buffer);
-        // A read error must not pass for the end of the file: the copy would
-        // be cut short without anyone noticing.
-        if (got < 0) {
-            debugPrint("Copy failed: error reading source file\n");
-            return false;
+    for (qint64 got = 1; got > 0;) {
+        {
+            const CardRequest writing;
+            got = in.read(buffer, sizeof buffer);
+            // A read error must not pass for the end of the file: the copy
+            // would be cut short without anyone noticing.
+            if (got < 0) {
+                debugPrint("Copy failed: error reading source file\n");
+                return false;
+            }
+            if (got > 0 && out.write(buffer, got) != got) {
+                debugPrint("Copy failed: short write to destination file\n");
+                return false;
+            }
         }
-        if (got == 0) break;
-        if (out.write(buffer, got) != got) {
-            debugPrint("Copy failed: short write to destination file\n");
-            return false;
-        }
-        if (pacer) pacer();
+        if (got > 0 && pacer) pacer();
     }
 
     // Buffered bytes reach the destination only here; a full volume shows up
     // as a failing flush.
+    const CardRequest closing;
     if (!out.flush()) {
         debugPrint("Copy failed: unable to close destination file\n");
         return false;
@@ -117,7 +123,7 @@ bool copyDirectory(const QString& source, const QString& destination, const Copy
     QDir folder(source);
     // A relative destination means the same place for the folder as for the
     // files inside it: below the working directory, not below the source.
-    if (!folder.mkdir(QDir::current().absoluteFilePath(destination))) {
+    if (const CardRequest making; !folder.mkdir(QDir::current().absoluteFilePath(destination))) {
         debugPrint("Copy failed: unable to create directory\n");
         return false;
     }

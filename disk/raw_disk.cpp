@@ -1,7 +1,7 @@
 #include "disk/raw_disk.h"
 
 #include "disk/drive_fault.h"
-#include "disk/drive_requests.h"
+#include "disk/card_requests.h"
 #include "disk/sector_io.h"
 #include "util/debug.h"
 #include "platform/little_endian.h"
@@ -68,7 +68,7 @@ bool writeSector(Handle handle, uint32_t lba, const void* buffer) {
 
 bool flushDisk(Handle handle) {
     platform::Platform& os = platform::os();
-    const DriveRequest underWay;
+    const CardRequest underWay;
     if (os.FlushFileBuffers(handle)) return true;
     const uint32_t error = os.GetLastError();
     noteDriveFault({DriveFault::FLUSH, error, 0});

@@ -1,7 +1,7 @@
 #include "disk/sector_io.h"
 
 #include "disk/drive_fault.h"
-#include "disk/drive_requests.h"
+#include "disk/card_requests.h"
 #include "disk/raw_disk.h"
 #include "util/debug.h"
 
@@ -42,7 +42,7 @@ SectorFault positionAt(platform::Handle handle, uint32_t lba) {
 // One request: `count` sectors (at most RUN_SECTORS) at `lba`.
 SectorFault request(platform::Handle handle, uint32_t lba, uint32_t count, void* readInto,
                     const void* writeFrom) {
-    const DriveRequest underWay;
+    const CardRequest underWay;
     if (SectorFault fault = positionAt(handle, lba)) return fault;
     platform::Platform& os = platform::os();
     const uint32_t bytes = count * SECTOR_BYTES;

@@ -1,7 +1,7 @@
 #include "install/failure_account.h"
 
 #include "disk/drive_fault.h"
-#include "disk/drive_requests.h"
+#include "disk/card_requests.h"
 #include "platform/platform.h"
 
 using platform::FailureCause;
@@ -80,7 +80,7 @@ std::string volumePlace(char letter) {
 FailureAccount accountForFailure(const InstallTarget& target, const RunProgress& progress,
                                  const MountedVolumeLeft& left) {
     // An interrupt under way has the last word.
-    holdIfDriveRequestsStopped();
+    holdIfCardRequestsStopped();
     platform::CauseDetails details;
     details.target = target.name();
     details.progress = progress.howFar();

@@ -1,6 +1,6 @@
 #include "install/interrupted_run.h"
 
-#include "disk/drive_requests.h"
+#include "disk/card_requests.h"
 #include "disk/raw_disk.h"
 #include "platform/interrupts.h"
 #include "util/debug.h"
@@ -17,7 +17,7 @@ struct Holdings {
     KeptVolumes* volumes = nullptr;
 };
 
-constexpr uint32_t INFLIGHT_REQUEST_WAIT_MS = 5000;
+constexpr uint32_t INFLIGHT_REQUEST_WAIT_MS = 2000;
 
 Holdings& holdings() {
     static Holdings instance;
@@ -73,10 +73,10 @@ std::string giveBackInterruptedRun() {
                                  ? "Interrupted" + held.progress->howFar().substr(1) + "."
                                  : "Interrupted before anything was written; the card is unchanged.";
     held.progress->halt();
-    // The run's request under way ends first (bounded: a card that stopped
-    // answering does not hold the interrupt up for long); the run makes no
-    // other, so the handle is closed under no one.
-    stopDriveRequests(INFLIGHT_REQUEST_WAIT_MS);
+    // The run's request under way ends first; the run makes no other, so the
+    // handle is closed under no one. Bounded: a card that stopped answering
+    // must not use up the time Windows gives a closing console or session.
+    stopCardRequests(INFLIGHT_REQUEST_WAIT_MS);
     // The drive first, so that the OS reads whatever partition table the card
     // has now before the volumes come back.
     if (held.drive != platform::INVALID_HANDLE_VALUE) releaseDisk(held.drive);

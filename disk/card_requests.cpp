@@ -1,4 +1,4 @@
-#include "disk/drive_requests.h"
+#include "disk/card_requests.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -28,21 +28,21 @@ void holdIfStopped(Gate& g, std::unique_lock<std::mutex>& lock) {
 
 }  // namespace
 
-DriveRequest::DriveRequest() {
+CardRequest::CardRequest() {
     Gate& g = gate();
     std::unique_lock<std::mutex> lock(g.mutex);
     holdIfStopped(g, lock);
     ++g.inFlight;
 }
 
-DriveRequest::~DriveRequest() {
+CardRequest::~CardRequest() {
     Gate& g = gate();
     std::lock_guard<std::mutex> lock(g.mutex);
     --g.inFlight;
     g.changed.notify_all();
 }
 
-bool stopDriveRequests(uint32_t waitMs) {
+bool stopCardRequests(uint32_t waitMs) {
     Gate& g = gate();
     std::unique_lock<std::mutex> lock(g.mutex);
     g.stopped = true;
@@ -51,7 +51,7 @@ bool stopDriveRequests(uint32_t waitMs) {
                               [&g] { return g.inFlight == 0; });
 }
 
-void holdIfDriveRequestsStopped() {
+void holdIfCardRequestsStopped() {
     Gate& g = gate();
     std::unique_lock<std::mutex> lock(g.mutex);
     holdIfStopped(g, lock);
