@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -197,28 +198,32 @@ TEST_F(InstallationTest, FailedFlushFailsTheRun) {
 
 // An interrupt in the middle of the format, on a thread of its own as the
 // real one comes, gives the drive and the volume back before the process ends
-// and says how far the run got. The run goes on meanwhile; it must make no
+// and says how far the run got. The run goes on afterwards; it must make no
 // request to the closed drive and report no failure the interrupt caused.
 TEST_F(InstallationTest, AnInterruptGivesBackTheDriveAndTheVolumes) {
     EXPECT_EXIT(
         {
             std::thread interrupt;
+            std::promise<void> givenBack;
             report.onChange = [&](const std::string& shown) {
                 if (shown != "Formatting boot partition...") return;
                 const bool held = sim.driveLocked(CARD) && sim.volumeLocked('E');
-                interrupt = std::thread([this, held] {
+                interrupt = std::thread([this, held, &givenBack] {
                     const std::string line = giveBackInterruptedRun();
                     const size_t calls = sim.calls().size();
+                    givenBack.set_value();
                     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-                    const bool givenBack = sim.openHandleCount() == 0 &&
-                                           !sim.driveLocked(CARD) && !sim.volumeLocked('E');
+                    const bool released = sim.openHandleCount() == 0 &&
+                                          !sim.driveLocked(CARD) && !sim.volumeLocked('E');
                     const bool runStopped = sim.calls().size() == calls &&
                                             sim.debugLines().empty() && !report.failed() &&
                                             report.history.back().text == "Formatting boot partition...";
                     std::fprintf(stderr, "%s\n", line.c_str());
                     std::fflush(stderr);
-                    std::_Exit(held && givenBack && runStopped ? 0 : 1);
+                    std::_Exit(held && released && runStopped ? 0 : 1);
                 });
+                // The run goes on once the interrupt has taken the drive away.
+                givenBack.get_future().wait();
             };
             run();
             if (interrupt.joinable()) interrupt.join();
