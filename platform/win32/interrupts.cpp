@@ -14,6 +14,9 @@ std::atomic<void (*)(int)> currentHandler{nullptr};
 constexpr int EXIT_INTERRUPTED = 128 + 2;  // as SIGINT
 constexpr int EXIT_HUNG_UP = 128 + 1;      // as SIGHUP: the console window closed
 constexpr int EXIT_TERMINATED = 128 + 15;  // as SIGTERM: log-off, shut-down
+// How long the first onInterrupt waits for the session's window; wine may
+// have to start its desktop process first.
+constexpr DWORD WINDOW_WAIT_MS = 10000;
 
 int exitStatusOf(DWORD event) {
     switch (event) {
@@ -53,16 +56,18 @@ LRESULT CALLBACK sessionWindow(HWND window, UINT message, WPARAM wParam, LPARAM 
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-DWORD WINAPI watchSession(LPVOID) {
+// Sets `ready` (an event) once the window is there or cannot be made.
+DWORD WINAPI watchSession(LPVOID ready) {
     WNDCLASSW windowClass = {};
     windowClass.lpfnWndProc = sessionWindow;
     windowClass.hInstance = GetModuleHandleW(nullptr);
     windowClass.lpszClassName = L"ZelSessionEnd";
-    if (RegisterClassW(&windowClass) == 0) return 1;
     // Never shown; a message-only window would not be told of the session's end.
-    if (CreateWindowExW(0, windowClass.lpszClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                        windowClass.hInstance, nullptr) == nullptr)
-        return 1;
+    const bool made = RegisterClassW(&windowClass) != 0 &&
+                      CreateWindowExW(0, windowClass.lpszClassName, L"", WS_POPUP, 0, 0, 0, 0,
+                                      nullptr, nullptr, windowClass.hInstance, nullptr) != nullptr;
+    SetEvent(static_cast<HANDLE>(ready));
+    if (!made) return 1;
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
     return 0;
@@ -73,8 +78,21 @@ DWORD WINAPI watchSession(LPVOID) {
 void onInterrupt(void (*handler)(int)) {
     currentHandler.store(handler);
     SetConsoleCtrlHandler(consoleEvent, TRUE);
-    static const HANDLE watcher = CreateThread(nullptr, 0, watchSession, nullptr, 0, nullptr);
-    (void)watcher;
+    static const bool watching = [] {
+        // Returns once the window is there: a log-off from then on is seen,
+        // and the process never ends while the thread is still making the
+        // window (under wine such an exit could hang or be killed).
+        const HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        if (ready == nullptr) return false;
+        const HANDLE watcher = CreateThread(nullptr, 0, watchSession, ready, 0, nullptr);
+        if (watcher != nullptr) {
+            WaitForSingleObject(ready, WINDOW_WAIT_MS);
+            CloseHandle(watcher);
+        }
+        // The event stays open: a thread past the time-out still sets it.
+        return watcher != nullptr;
+    }();
+    (void)watching;
 }
 
 void restoreInterruptDefaults() {
