@@ -35,22 +35,23 @@ bool copyFile(const QString& source, const QString& destination, const CopyPacer
     }
 
     char buffer[COPY_BUFFER_BYTES];
-    for (qint64 got = 1; got > 0;) {
-        {
-            const CardRequest writing;
-            got = in.read(buffer, sizeof buffer);
-            // A read error must not pass for the end of the file: the copy
-            // would be cut short without anyone noticing.
-            if (got < 0) {
-                debugPrint("Copy failed: error reading source file\n");
-                return false;
-            }
-            if (got > 0 && out.write(buffer, got) != got) {
-                debugPrint("Copy failed: short write to destination file\n");
-                return false;
-            }
+    for (;;) {
+        // Held across the display's keep-alive too: an interrupt waits for
+        // at most that moment.
+        const CardRequest writing;
+        const qint64 got = in.read(buffer, sizeof buffer);
+        // A read error must not pass for the end of the file: the copy would
+        // be cut short without anyone noticing.
+        if (got < 0) {
+            debugPrint("Copy failed: error reading source file\n");
+            return false;
         }
-        if (got > 0 && pacer) pacer();
+        if (got == 0) break;
+        if (out.write(buffer, got) != got) {
+            debugPrint("Copy failed: short write to destination file\n");
+            return false;
+        }
+        if (pacer) pacer();
     }
 
     // Buffered bytes reach the destination only here; a full volume shows up
