@@ -17,6 +17,11 @@ std::string& loggedProgram() {
     return program;
 }
 
+bool& logOpened() {
+    static bool opened = false;
+    return opened;
+}
+
 }  // namespace
 
 std::string runLogHeader(const std::string& program, const std::string& drive) {
@@ -26,15 +31,21 @@ std::string runLogHeader(const std::string& program, const std::string& drive) {
            "; drive: " + drive + "; times UTC";
 }
 
-void startRunLog(const std::string& program, const std::string& file, const std::string& drive) {
+SupportLogStart startRunLog(const std::string& program, const std::string& file,
+                            const std::string& drive) {
     loggedProgram() = program;
-    const std::filesystem::path path =
-        !file.empty() ? std::filesystem::u8path(file)
-                      : newRunLogFile(supportLogFolder(program), program, SUPPORT_LOGS_KEPT);
-    // Only a log the user named is worth a line on the screen when it fails.
-    if ((path.empty() || !openSupportLog(path, runLogHeader(program, drive))) && !file.empty())
-        debugPrint("The log file %s cannot be written; the run goes on without it\n",
-                   file.c_str());
+    const std::string header = runLogHeader(program, drive);
+    const SupportLogStart start =
+        file.empty() ? openRunLogIn(supportLogFolder(program), program, SUPPORT_LOGS_KEPT, header)
+                     : openNamedSupportLog(std::filesystem::u8path(file), header);
+    logOpened() = start.opened;
+    if (!start.notice.empty()) debugPrint("%s\n", start.notice.c_str());
+    // Only a log the user named is worth a line on the screen when it fails;
+    // a refused one is the caller's to report.
+    if (!start.opened && !start.refused && !file.empty())
+        debugPrint("The log file %s cannot be written (%s); the run goes on without it\n",
+                   file.c_str(), start.problem.c_str());
+    return start;
 }
 
 void setRunLogDrive(const std::string& drive) {
@@ -43,4 +54,10 @@ void setRunLogDrive(const std::string& drive) {
 
 void stopRunLog() {
     closeSupportLog();
+    // A log that broke off during the run (a full disk) says so once, after
+    // it stopped taking lines.
+    if (logOpened() && !supportLogProblem().empty())
+        debugPrint("The log file %s is incomplete: %s\n", supportLogFile().u8string().c_str(),
+                   supportLogProblem().c_str());
+    logOpened() = false;
 }

@@ -2,6 +2,8 @@
 // The support log of a run of the wizard or of t6-card: where it goes and its
 // first line, which names the program's version, the OS and the chosen drive.
 
+#include "util/support_log.h"
+
 #include <string>
 
 // What the first line says before a drive is chosen.
@@ -13,11 +15,13 @@ std::string runLogHeader(const std::string& program, const std::string& drive);
 // Starts the log of this run: into `file` when one is given, else into a new
 // file in the program's log folder, where the newest runs are kept. A log
 // that cannot be written leaves the run as it is (one debug line says so
-// when the user named the file).
-void startRunLog(const std::string& program, const std::string& file, const std::string& drive);
+// when the user named the file); a file refused for the log (a link, a
+// pipe, a device) is left untouched and reported to the caller.
+SupportLogStart startRunLog(const std::string& program, const std::string& file,
+                            const std::string& drive);
 
 // The chosen drive, once known, goes into the first line.
 void setRunLogDrive(const std::string& drive);
 
-// Ends the copies into the log.
+// Ends the copies into the log; a log that broke off says so.
 void stopRunLog();

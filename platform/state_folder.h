@@ -12,9 +12,4 @@ namespace platform {
 // ~/.local/state rather than root's. Empty when the environment names none.
 std::filesystem::path userStateFolder();
 
-// Gives a file or folder made in userStateFolder() to the user it belongs
-// to, where the program runs as root on that user's behalf; nothing
-// otherwise. Failures are ignored: the file stays usable to the program.
-void handOverToUser(const std::filesystem::path& path);
-
 }  // namespace platform

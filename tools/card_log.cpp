@@ -1,6 +1,7 @@
 #include "tools/card_log.h"
 
 #include "disk/drive_probe.h"
+#include "tools/image_lock.h"
 #include "platform/platform.h"
 #include "util/support_log.h"
 
@@ -11,7 +12,67 @@ namespace {
 
 const char LOG_OPTION[] = "--log";
 
+namespace fs = std::filesystem;
+
+// `path` with every link and dot resolved as far as it exists.
+fs::path resolved(const fs::path& path) {
+    std::error_code error;
+    fs::path full = fs::weakly_canonical(fs::absolute(path, error), error);
+    return error ? fs::absolute(path, error).lexically_normal() : full;
+}
+
+// The same file: one path (after links), or one file under two names (a hard link).
+bool sameFile(const fs::path& a, const fs::path& b) {
+    if (resolved(a) == resolved(b)) return true;
+    std::error_code error;
+    return fs::equivalent(a, b, error) && !error;
+}
+
+bool isInside(const fs::path& file, const fs::path& folder) {
+    const fs::path inner = resolved(file), outer = resolved(folder);
+    auto at = inner.begin();
+    for (auto part = outer.begin(); part != outer.end(); ++part, ++at) {
+        if (part->empty()) continue;  // a trailing separator
+        if (at == inner.end() || *at != *part) return false;
+    }
+    return true;
+}
+
+// A partial file of `image` as the image output makes them: ".<name>.XXXXXX.partial" beside it.
+bool isPartialFileOf(const fs::path& file, const fs::path& image) {
+    const std::string name = file.filename().string();
+    const std::string prefix = "." + image.filename().string() + ".";
+    const std::string suffix = ".partial";
+    return resolved(file).parent_path() == resolved(image).parent_path() &&
+           name.size() >= prefix.size() + suffix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
+           name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
 }  // namespace
+
+bool logNamesRunFile(const CardOptions& options, const std::string& logFile, std::string& error) {
+    const fs::path log = fs::u8path(logFile);
+    std::string what;
+    const bool imageRun = options.command != CardCommand::List && !options.namesDrive() &&
+                          !options.target.empty();
+    if (imageRun && sameFile(log, fs::u8path(options.target)))
+        what = "the image this run works on";
+    else if (imageRun && sameFile(log, fs::u8path(ImageLock::pathFor(options.target))))
+        what = "the lock of the image this run works on";
+    else if (imageRun && isPartialFileOf(log, fs::u8path(options.target)))
+        what = "a partial file of the image this run builds";
+    else if (!options.firmwareFile.empty() && sameFile(log, fs::u8path(options.firmwareFile)))
+        what = "the firmware this run copies";
+    else if (!options.filesDir.empty() && isInside(log, fs::u8path(options.filesDir)))
+        what = "inside the boot folder this run copies";
+    if (what.empty()) return false;
+    error = "The log file " + logFile + " is " + what + "; name another file for --log.";
+    return true;
+}
+
+std::string refusedLogError(const std::string& logFile, const std::string& why) {
+    return "The log file " + logFile + " " + why + "; name a new file or a regular one for --log.";
+}
 
 bool takeLogOption(std::vector<std::string>& arguments, std::string& file, std::string& error) {
     const std::string inlineForm = std::string(LOG_OPTION) + "=";

@@ -14,6 +14,16 @@
 // with a one-sentence `error`, when it has no value or comes twice.
 bool takeLogOption(std::vector<std::string>& arguments, std::string& file, std::string& error);
 
+// Whether `logFile` names a file the run itself reads or writes: the image
+// (or OUT), its lock and partial file, the firmware, anything inside the
+// --files folder. Then `error` says which, and the log must not be opened:
+// opening it would empty that file.
+bool logNamesRunFile(const CardOptions& options, const std::string& logFile, std::string& error);
+
+// The usage error for a --log file that was refused (a link, a folder, a
+// pipe, a device), with the reason.
+std::string refusedLogError(const std::string& logFile, const std::string& why);
+
 // Whether the command is a run that keeps a log (--help and --version are not).
 bool commandKeepsLog(CardCommand command);
 

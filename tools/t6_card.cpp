@@ -13,13 +13,18 @@ int main(int argc, char** argv) {
     std::vector<std::string> arguments(argv + 1, argv + argc);
     std::string logFile, error;
     CardOptions options;
-    if (!takeLogOption(arguments, logFile, error) || !parseCardOptions(arguments, options, error)) {
-        std::cerr << error << '\n' << cardUsage() << std::flush;
+    const auto usageError = [](const std::string& sentence) {
+        std::cerr << sentence << '\n' << cardUsage() << std::flush;
         return EXIT_USAGE;
-    }
+    };
+    if (!takeLogOption(arguments, logFile, error) || !parseCardOptions(arguments, options, error))
+        return usageError(error);
     if (!commandKeepsLog(options.command)) return runCardCommand(options, std::cout, std::cerr);
+    // The log never takes the place of a file the run needs.
+    if (!logFile.empty() && logNamesRunFile(options, logFile, error)) return usageError(error);
 
-    startRunLog("t6-card", logFile, logTargetText(options));
+    const SupportLogStart log = startRunLog("t6-card", logFile, logTargetText(options));
+    if (log.refused) return usageError(refusedLogError(logFile, log.problem));
     // The error sentences go into the log as well: they name the cause.
     LoggedStreamBuffer loggedErrors(std::cerr);
     std::ostream err(&loggedErrors);

@@ -1,5 +1,6 @@
 #include "util/support_log.h"
 
+#include "platform/log_file.h"
 #include "platform/state_folder.h"
 #include "util/debug.h"
 
@@ -7,7 +8,6 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
-#include <fstream>
 #include <mutex>
 #include <system_error>
 #include <vector>
@@ -20,8 +20,9 @@ constexpr std::size_t MAX_KEPT_BODY = 4u << 20;
 
 struct SupportLog {
     std::mutex mutex;
-    std::ofstream file;
+    platform::LogFile file;
     std::filesystem::path path;
+    std::string problem;  // the first write that failed, after which nothing more is written
     std::string header;
     std::string body;  // every line after the header, while it fits
     bool bodyKept = true;
@@ -34,17 +35,25 @@ SupportLog& supportLog() {
     return *log;
 }
 
+// Caller holds the mutex. A log that took a write not whole takes no more:
+// its problem says why, and the file is closed.
+void writeLocked(SupportLog& log, const std::string& bytes, bool whole) {
+    std::string why;
+    if (whole ? log.file.replace(bytes, why) : log.file.append(bytes, why)) return;
+    log.problem = "it could not be written: " + why;
+    log.file.close();
+}
+
 // Caller holds the mutex. Every line begins with the time it was written.
 void appendLocked(SupportLog& log, const char* text) {
-    if (!log.file.is_open()) return;
+    if (!log.file.isOpen()) return;
     std::string stamped;
     for (const char* c = text; *c != '\0'; ++c) {
         if (log.atLineStart) stamped += supportLogTime() + ' ';
         stamped += *c;
         log.atLineStart = *c == '\n';
     }
-    log.file << stamped;
-    log.file.flush();
+    writeLocked(log, stamped, false);
     if (log.bodyKept && log.body.size() + stamped.size() <= MAX_KEPT_BODY)
         log.body += stamped;
     else
@@ -76,46 +85,54 @@ std::string runLogName(const std::string& program, Clock::time_point at) {
     return program + "-" + utcText(at, "%Y%m%d-%H%M%S", '-') + ".log";
 }
 
-bool isRunLogOf(const std::filesystem::path& file, const std::string& program) {
-    const std::string name = file.filename().string();
+// "<program>-YYYYMMDD-HHMMSS-mmm.log" exactly: nothing else is ever removed.
+bool isRunLogOf(const std::string& name, const std::string& program) {
+    const std::string shape = "DDDDDDDD-DDDDDD-DDD.log";
     const std::string prefix = program + "-";
-    const std::string suffix = ".log";
-    return name.size() > prefix.size() + suffix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
-           name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0 &&
-           name[prefix.size()] >= '0' && name[prefix.size()] <= '9';
+    if (name.size() != prefix.size() + shape.size() || name.compare(0, prefix.size(), prefix) != 0)
+        return false;
+    for (std::size_t i = 0; i < shape.size(); ++i) {
+        const char c = name[prefix.size() + i];
+        if (shape[i] == 'D' ? (c < '0' || c > '9') : c != shape[i]) return false;
+    }
+    return true;
 }
 
 // Removes the oldest of the program's logs in `folder` until at most `kept`
 // are left.
-void pruneRunLogs(const std::filesystem::path& folder, const std::string& program,
-                  std::size_t kept) {
-    std::error_code error;
-    std::vector<std::filesystem::path> logs;
-    for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
-         entry.increment(error)) {
-        if (entry->is_regular_file(error) && isRunLogOf(entry->path(), program))
-            logs.push_back(entry->path());
-    }
+void pruneRunLogs(const platform::LogFolder& folder, const std::string& program, std::size_t kept) {
+    std::vector<std::string> logs;
+    for (const std::string& name : folder.regularFiles())
+        if (isRunLogOf(name, program)) logs.push_back(name);
     if (logs.size() <= kept) return;
     std::sort(logs.begin(), logs.end());
-    for (std::size_t i = 0; i + kept < logs.size(); ++i) std::filesystem::remove(logs[i], error);
+    for (std::size_t i = 0; i + kept < logs.size(); ++i) folder.removeRegularFile(logs[i]);
 }
 
-// Makes `folder` and the folders above it that are missing, each handed to
-// the user the state belongs to.
-bool makeFolders(const std::filesystem::path& folder) {
-    std::error_code error;
-    std::vector<std::filesystem::path> missing;
-    for (std::filesystem::path at = folder; !at.empty() && !std::filesystem::exists(at, error);
-         at = at.parent_path()) {
-        missing.push_back(at);
-        if (at == at.parent_path()) break;
+// From now on the debug lines go into `file` as well, after `header`.
+void startLog(platform::LogFile file, const std::filesystem::path& path, const std::string& header) {
+    SupportLog& log = supportLog();
+    {
+        std::lock_guard<std::mutex> lock(log.mutex);
+        log.file = std::move(file);
+        log.path = path;
+        log.problem.clear();
+        log.header = header;
+        log.body.clear();
+        log.bodyKept = true;
+        log.atLineStart = true;
+        writeLocked(log, header + '\n', false);
     }
-    for (auto level = missing.rbegin(); level != missing.rend(); ++level) {
-        if (!std::filesystem::create_directory(*level, error)) break;
-        platform::handOverToUser(*level);
-    }
-    return std::filesystem::is_directory(folder, error);
+    setDebugCopy(copyDebugLine);
+}
+
+// No log for this run: what the screen can say of it.
+void noLog(const std::filesystem::path& path, const std::string& problem) {
+    closeSupportLog();
+    SupportLog& log = supportLog();
+    std::lock_guard<std::mutex> lock(log.mutex);
+    log.path = path;
+    log.problem = problem;
 }
 
 }  // namespace
@@ -129,44 +146,73 @@ std::filesystem::path supportLogFolder(const std::string& program) {
     return state.empty() ? state : state / program;
 }
 
-std::filesystem::path newRunLogFile(const std::filesystem::path& folder,
-                                    const std::string& program, int kept) {
-    std::error_code error;
-    if (folder.empty() || !makeFolders(folder)) return std::filesystem::path();
-    // A run begun in the same millisecond as another takes the next free one,
-    // so that the names still sort in the order of the runs.
-    Clock::time_point at = Clock::now();
-    while (std::filesystem::exists(folder / runLogName(program, at), error))
-        at += std::chrono::milliseconds(1);
-    const std::filesystem::path file = folder / runLogName(program, at);
-    pruneRunLogs(folder, program, kept > 0 ? static_cast<std::size_t>(kept - 1) : 0);
-    return file;
+SupportLogStart openRunLogIn(const std::filesystem::path& folder, const std::string& program,
+                             int kept, const std::string& header) {
+    SupportLogStart start;
+    start.file = folder;
+    platform::LogFolder logs;
+    std::string why;
+    if (folder.empty()) {
+        start.problem = "the system names no folder for it";
+    } else if (!logs.open(folder, why)) {
+        start.problem = "its folder " + folder.u8string() + " " + why;
+    } else {
+        pruneRunLogs(logs, program, kept > 0 ? static_cast<std::size_t>(kept - 1) : 0);
+        // A name taken (a run begun in the same millisecond, or anything put
+        // there) gives way to the next millisecond, so that the names still
+        // sort in the order of the runs.
+        Clock::time_point at = Clock::now();
+        platform::LogFile file;
+        for (int attempt = 0; attempt < 1000 && start.problem.empty(); ++attempt) {
+            start.file = folder / runLogName(program, at);
+            const auto made = logs.createFile(start.file.filename().u8string(), file, why, start.notice);
+            if (made == platform::LogFolder::Create::Made) {
+                startLog(std::move(file), start.file, header);
+                start.opened = true;
+                return start;
+            }
+            if (made == platform::LogFolder::Create::Failed) start.problem = why;
+            at += std::chrono::milliseconds(1);
+        }
+        if (start.problem.empty()) start.problem = "every name for it is taken";
+    }
+    noLog(start.file, start.problem);
+    return start;
 }
 
-bool openSupportLog(const std::filesystem::path& file, const std::string& header) {
-    std::ofstream opened(file, std::ios::out | std::ios::trunc | std::ios::binary);
-    if (!opened) return false;
-    platform::handOverToUser(file);
-    SupportLog& log = supportLog();
-    {
-        std::lock_guard<std::mutex> lock(log.mutex);
-        log.file = std::move(opened);
-        log.path = file;
-        log.header = header;
-        log.body.clear();
-        log.bodyKept = true;
-        log.atLineStart = true;
-        log.file << header << '\n';
-        log.file.flush();
+SupportLogStart openNamedSupportLog(const std::filesystem::path& file, const std::string& header) {
+    SupportLogStart start;
+    start.file = file;
+    platform::LogFile opened;
+    std::string why;
+    const platform::LogOpen result = platform::openNamedLog(file, opened, why, start.notice);
+    if (result == platform::LogOpen::Opened) {
+        startLog(std::move(opened), file, header);
+        start.opened = true;
+        return start;
     }
-    setDebugCopy(copyDebugLine);
-    return true;
+    start.refused = result == platform::LogOpen::Refused;
+    start.problem = why;
+    noLog(file, why);
+    return start;
+}
+
+std::filesystem::path supportLogFile() {
+    SupportLog& log = supportLog();
+    std::lock_guard<std::mutex> lock(log.mutex);
+    return log.path;
+}
+
+std::string supportLogProblem() {
+    SupportLog& log = supportLog();
+    std::lock_guard<std::mutex> lock(log.mutex);
+    return log.problem;
 }
 
 void setSupportLogHeader(const std::string& header) {
     SupportLog& log = supportLog();
     std::lock_guard<std::mutex> lock(log.mutex);
-    if (!log.file.is_open() || header == log.header) return;
+    if (!log.file.isOpen() || header == log.header) return;
     log.header = header;
     if (!log.bodyKept) {
         const bool atLineStart = log.atLineStart;
@@ -174,10 +220,7 @@ void setSupportLogHeader(const std::string& header) {
         appendLocked(log, (header + "\n").c_str());
         return;
     }
-    log.file.close();
-    log.file.open(log.path, std::ios::out | std::ios::trunc | std::ios::binary);
-    log.file << header << '\n' << log.body;
-    log.file.flush();
+    writeLocked(log, header + '\n' + log.body, true);
 }
 
 void writeSupportLog(const std::string& text) {

@@ -13,6 +13,4 @@ std::filesystem::path userStateFolder() {
     return std::filesystem::path(local);
 }
 
-void handOverToUser(const std::filesystem::path&) {}
-
 }  // namespace platform

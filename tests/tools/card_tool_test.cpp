@@ -19,6 +19,11 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 std::string mtools(const std::string& tool, const std::string& image, const std::string& rest) {
@@ -163,11 +168,91 @@ TEST(CardLog, AFailedRunLogsItsCauseWithTimeStamps) {
     EXPECT_TRUE(allStamped(folderLog)) << readWholeFile(files[0]);
     EXPECT_TRUE(hasLineEnding(folderLog, " The image file " + dir.file("none.img") + " does not exist."));
 
-    // A log that cannot be written (a folder is in its place) fails nothing.
-    logged.back() = dir.path();
-    EXPECT_EQ(runCardTool(dir, logged).status, 1);
-    const CardRun listed = runCardTool(dir, {"list", "--log", dir.path()});
+    // A log that cannot be written (its folder is missing) fails nothing.
+    logged.back() = dir.file("missing/run.log");
+    const CardRun unwritten = runCardTool(dir, logged);
+    EXPECT_EQ(unwritten.status, 1);
+    EXPECT_NE(unwritten.err.find("cannot be written"), std::string::npos) << unwritten.err;
+    const CardRun listed = runCardTool(dir, {"list", "--log", dir.file("missing/list.log")});
     EXPECT_EQ(listed.status, 0) << listed.err;
+}
+
+// --log never writes through a link, into a pipe or a device, nor over a file
+// the run itself needs: each is refused before anything is touched (exit 2),
+// and nothing it names changes, its owner neither where root acts for a user.
+TEST(CardLog, ALogIsNeverWrittenOverWhatTheRunDoesNotOwn) {
+    TempDir dir;
+    namespace fs = std::filesystem;
+    const std::string image = dir.file("c.img"), firmware = dir.file("fw.bin"),
+                      victim = dir.file("victim");
+    const std::string content(4096, 'c');
+    for (const std::string& file : {image, firmware, victim}) std::ofstream(file) << content;
+    fs::create_directories(dir.file("files/boot/grub"));
+    std::ofstream(dir.file("files/boot/grub/stage2")) << content;
+    fs::create_directories(dir.file("folder"));
+    const std::vector<std::string> inspect = {"inspect", image, "--files", dir.file("files"),
+                                              "--firmware", firmware};
+    struct Row {
+        const char* what;
+        std::string log;
+        std::function<void()> setUp;
+        const char* reason;
+    };
+    std::vector<Row> rows = {
+        {"the image", image, [] {}, "is the image this run works on"},
+        {"the image's lock", image + ".lock", [] {}, "is the lock of the image"},
+        {"a partial file of the image", dir.file(".c.img.Ab12Cd.partial"), [] {}, "partial file"},
+        {"the firmware", firmware, [] {}, "is the firmware this run copies"},
+        {"a file inside --files", dir.file("files/run.log"), [] {}, "inside the boot folder"},
+        {"a folder", dir.file("folder"), [] {}, "is a folder"},
+    };
+#ifndef _WIN32
+    const std::string link = dir.file("link.log");
+    rows.push_back({"a link to a file", link, [&] { fs::create_symlink(victim, link); }, "is a symbolic link"});
+    rows.push_back({"a hard link to the image", dir.file("hard.img"),
+                    [&] { fs::create_hard_link(image, dir.file("hard.img")); }, "is the image"});
+    rows.push_back({"a dangling link", dir.file("dangling.log"),
+                    [&] { fs::create_symlink(dir.file("nowhere"), dir.file("dangling.log")); },
+                    "is a symbolic link"});
+    rows.push_back({"a link to a folder", dir.file("folder.log"),
+                    [&] { fs::create_directory_symlink(dir.file("folder"), dir.file("folder.log")); },
+                    "is a symbolic link"});
+    rows.push_back({"a named pipe", dir.file("fifo"),
+                    [&] { ASSERT_EQ(std::system(("mkfifo " + shellQuoted(dir.file("fifo"))).c_str()), 0); },
+                    "is a named pipe"});
+    rows.push_back({"a device", "/dev/full", [] {}, "is a device"});
+#endif
+    // Root acting for a user hands nothing over through a refused log.
+    const QStringList asUser = {"SUDO_UID=65534"};
+    for (const Row& row : rows) {
+        row.setUp();
+        const CardRun run = runCardTool(dir, [&] {
+            std::vector<std::string> arguments = inspect;
+            arguments.insert(arguments.end(), {"--log", row.log});
+            return arguments;
+        }(), asUser);
+        EXPECT_EQ(run.status, 2) << row.what << ": " << run.err;
+        EXPECT_NE(run.err.find(row.reason), std::string::npos) << row.what << ": " << run.err;
+        EXPECT_EQ(run.out, "") << row.what;
+        for (const std::string& file : {image, firmware, victim, dir.file("files/boot/grub/stage2")})
+            EXPECT_EQ(readWholeFile(file), content) << row.what << ": " << file;
+        EXPECT_FALSE(fs::exists(image + ".lock")) << row.what;
+        EXPECT_FALSE(fs::exists(dir.file("nowhere"))) << row.what;
+        EXPECT_FALSE(fs::exists(dir.file("files/run.log"))) << row.what;
+    }
+#ifndef _WIN32
+    struct ::stat owner {};
+    ASSERT_EQ(::stat(victim.c_str(), &owner), 0);
+    EXPECT_EQ(owner.st_uid, ::geteuid());
+#endif
+    // A regular file of the user's own is emptied and takes the log.
+    std::ofstream(dir.file("old.log")) << content;
+    std::vector<std::string> arguments = inspect;
+    arguments.insert(arguments.end(), {"--log", dir.file("old.log")});
+    EXPECT_EQ(runCardTool(dir, arguments).status, 1);
+    const std::string log = readWholeFile(dir.file("old.log"));
+    EXPECT_EQ(log.rfind("t6-card ", 0), 0u) << log;
+    EXPECT_EQ(log.find(content), std::string::npos);
 }
 
 // A 32 GB card image on a 10 MiB file system: the FATs of the data volume do

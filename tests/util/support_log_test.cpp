@@ -7,6 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -47,10 +50,10 @@ TEST(SupportLogRotation, KeepsTheNewestRunsAndNothingElseChanges) {
         for (const std::string& name : others) std::ofstream(folder / name) << "keep";
         for (int i = 0; i < row.earlier; ++i) std::ofstream(folder / earlierLog(i)) << i;
 
-        const fs::path file = newRunLogFile(folder, "t6-card", SUPPORT_LOGS_KEPT);
+        const SupportLogStart start = openRunLogIn(folder, "t6-card", SUPPORT_LOGS_KEPT, "header");
+        ASSERT_TRUE(start.opened) << start.problem;
+        const fs::path file = start.file;
         ASSERT_EQ(file.parent_path(), folder);
-        ASSERT_FALSE(fs::exists(file));
-        ASSERT_TRUE(openSupportLog(file, "header"));
         closeSupportLog();
 
         std::vector<std::string> expected = others;
@@ -69,21 +72,67 @@ TEST(SupportLogRotation, MakesItsFolderAndNamesEachRunApart) {
     const fs::path folder = fs::path(dir.path()) / "a" / "b";
     std::vector<std::string> made;
     for (int run = 0; run < 3; ++run) {
-        const fs::path file = newRunLogFile(folder, "t6-card", SUPPORT_LOGS_KEPT);
-        ASSERT_TRUE(openSupportLog(file, "run " + std::to_string(run)));
+        const SupportLogStart start =
+            openRunLogIn(folder, "t6-card", SUPPORT_LOGS_KEPT, "run " + std::to_string(run));
+        ASSERT_TRUE(start.opened) << start.problem;
         closeSupportLog();
-        made.push_back(file.filename().string());
+        made.push_back(start.file.filename().string());
     }
     EXPECT_EQ(namesIn(folder), made);  // three files, in the order of the runs
-    // A folder that cannot be made (a file is in the way) gives no log file.
+    // A folder that cannot be made (a file is in the way) gives no log file,
+    // and says why.
     std::ofstream(fs::path(dir.path()) / "plain") << "x";
-    EXPECT_TRUE(newRunLogFile(fs::path(dir.path()) / "plain" / "t6-card", "t6-card", 20).empty());
+    const SupportLogStart blocked =
+        openRunLogIn(fs::path(dir.path()) / "plain" / "t6-card", "t6-card", 20, "header");
+    EXPECT_FALSE(blocked.opened);
+    EXPECT_FALSE(blocked.problem.empty());
+    EXPECT_EQ(supportLogProblem(), blocked.problem);
 }
+
+#ifndef _WIN32
+// Links planted in the log folder under the names the next runs would take,
+// and the folder itself a link: the run writes, removes and creates nothing
+// through them.
+TEST(SupportLogRotation, FollowsNoLinkInItsFolder) {
+    TempDir dir;
+    const fs::path folder = fs::path(dir.path()) / "t6-card";
+    const fs::path elsewhere = fs::path(dir.path()) / "elsewhere";
+    fs::create_directories(folder);
+    fs::create_directories(elsewhere);
+    // Every name of the next half second points out of the folder.
+    const auto now = std::chrono::system_clock::now();
+    for (int ms = 0; ms < 500; ++ms) {
+        const auto at = now + std::chrono::milliseconds(ms);
+        const std::time_t seconds = std::chrono::system_clock::to_time_t(at);
+        char stamp[32];
+        std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", std::gmtime(&seconds));
+        const long long millis =
+            std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count() % 1000;
+        char name[80];
+        std::snprintf(name, sizeof name, "t6-card-%s-%03lld.log", stamp, millis);
+        fs::create_symlink(elsewhere / name, folder / name);
+    }
+    const SupportLogStart start = openRunLogIn(folder, "t6-card", 1000, "header");
+    ASSERT_TRUE(start.opened) << start.problem;
+    closeSupportLog();
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(start.file)));
+    EXPECT_TRUE(fs::is_empty(elsewhere));
+
+    // The folder a link to another with old logs in it: no log, nothing removed.
+    const fs::path linked = fs::path(dir.path()) / "linked";
+    fs::create_directory_symlink(elsewhere, linked);
+    for (int i = 0; i < 30; ++i) std::ofstream(elsewhere / earlierLog(i)) << i;
+    const SupportLogStart refused = openRunLogIn(linked, "t6-card", 20, "header");
+    EXPECT_FALSE(refused.opened);
+    EXPECT_NE(refused.problem.find("symbolic link"), std::string::npos) << refused.problem;
+    EXPECT_EQ(namesIn(elsewhere).size(), 30u);
+}
+#endif
 
 TEST(SupportLogHeader, ANewHeaderKeepsTheLinesAfterIt) {
     TempDir dir;
     const std::string file = dir.file("run.log");
-    ASSERT_TRUE(openSupportLog(file, "wizard; drive: none chosen"));
+    ASSERT_TRUE(openNamedSupportLog(file, "wizard; drive: none chosen").opened);
     debugPrint("first %d\n", 1);
     setSupportLogHeader("wizard; drive: 1: CF 4 GB");
     debugPrint("second\n");
