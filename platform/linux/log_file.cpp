@@ -13,7 +13,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <utility>
 
 namespace platform {
 namespace {
@@ -99,20 +98,6 @@ LogOpen openExisting(const std::filesystem::path& file, const struct stat& seen,
 }
 
 }  // namespace
-
-LogFile::~LogFile() {
-    close();
-}
-
-LogFile::LogFile(LogFile&& other) noexcept : handle_(std::exchange(other.handle_, CLOSED)) {}
-
-LogFile& LogFile::operator=(LogFile&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle_ = std::exchange(other.handle_, CLOSED);
-    }
-    return *this;
-}
 
 bool LogFile::append(const std::string& bytes, std::string& why) {
     if (!isOpen()) {

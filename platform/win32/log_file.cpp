@@ -9,7 +9,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <utility>
 
 namespace platform {
 namespace {
@@ -64,20 +63,6 @@ bool writeAll(HANDLE handle, const std::string& bytes, std::string& why) {
 }
 
 }  // namespace
-
-LogFile::~LogFile() {
-    close();
-}
-
-LogFile::LogFile(LogFile&& other) noexcept : handle_(std::exchange(other.handle_, CLOSED)) {}
-
-LogFile& LogFile::operator=(LogFile&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle_ = std::exchange(other.handle_, CLOSED);
-    }
-    return *this;
-}
 
 bool LogFile::append(const std::string& bytes, std::string& why) {
     if (!isOpen()) {
