@@ -15,6 +15,13 @@ namespace platform {
 // replace the handler. A signal that whoever started us ignores stays ignored.
 void onInterrupt(void (*handler)(int exitStatus));
 
+// For the program's own end: when a request has arrived (its handler under
+// way or about to start), waits for the handler, which ends the process;
+// returns at once otherwise. A request raised by the run's own last call
+// (SIGXFSZ from a write past the file size limit, SIGPIPE) then ends the
+// process as that request, never as the failure the call also returned.
+void waitForArrivedInterrupt();
+
 // Gives the requests back to their default behaviour.
 void restoreInterruptDefaults();
 

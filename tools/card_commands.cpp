@@ -401,7 +401,7 @@ int runCard(const std::vector<std::string>& arguments, std::ostream& out, std::o
     CardOptions options;
     std::string error;
     if (!parseCardOptions(arguments, options, error)) {
-        err << error << '\n' << cardUsage();
+        err << cardUsageError(error);
         err.flush();
         return EXIT_USAGE;
     }

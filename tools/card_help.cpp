@@ -54,10 +54,9 @@ const char* cardHelpDetails() {
            "  operating system and the drive or image. --log FILE writes it to FILE\n"
            "  instead. A log that cannot be written does not stop the run.\n"
            "\n"
-           "Example:\n"
-           "  t6-card image card.img --size 1024000000 --files files/boot \\\n"
-           "      --firmware firmware/t6-board.fw\n"
-           "  t6-card inspect card.img\n"
-           "  t6-card install 2 --files files/boot --firmware firmware/t6-board.fw \\\n"
-           "      --yes-destroy-drive 2\n";
+           "Examples:\n"
+           "  t6-card list\n"
+           "  t6-card image card.img --size 1024000000 --files files/boot --firmware firmware/t6-board.fw\n"
+           "  t6-card inspect card.img --files files/boot --firmware firmware/t6-board.fw\n"
+           "  t6-card install 2 --files files/boot --firmware firmware/t6-board.fw --yes-destroy-drive 2\n";
 }

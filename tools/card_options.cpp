@@ -267,18 +267,21 @@ bool parseCardOptions(const std::vector<std::string>& arguments, CardOptions& op
     return checkCombination(options, given, error);
 }
 
+// One line per form, as "Usage:" and "or:" lines, so that the manual page's
+// synopsis (help2man) takes each form whole.
 const char* cardUsage() {
-    return "Usage:\n"
-           "  t6-card list\n"
-           "  t6-card image OUT.img (--size BYTES | --sectors N) [--geometry HEADS/SPT]\n"
-           "                [--files DIR --firmware FILE] [--force]\n"
-           "  t6-card install IMG|DRIVE --files DIR --firmware FILE [--geometry HEADS/SPT]\n"
-           "                [--yes-destroy-drive DRIVE] [--allow-loop]\n"
-           "  t6-card partition IMG|DRIVE [--geometry HEADS/SPT]\n"
-           "  t6-card format IMG|DRIVE --partition 0..3 [--fat 0|16|32] [--cluster-bytes B]\n"
-           "                --label TEXT [--geometry HEADS/SPT]\n"
-           "  t6-card bootloader IMG|DRIVE [--geometry HEADS/SPT]\n"
-           "  t6-card inspect IMG|DRIVE [--files DIR --firmware FILE]\n"
+    return "Usage: t6-card list\n"
+           "  or:  t6-card image OUT.img (--size BYTES | --sectors N) [--geometry HEADS/SPT] "
+           "[--files DIR --firmware FILE] [--force]\n"
+           "  or:  t6-card install IMG|DRIVE --files DIR --firmware FILE [--geometry HEADS/SPT] "
+           "[--yes-destroy-drive DRIVE] [--allow-loop]\n"
+           "  or:  t6-card partition IMG|DRIVE [--geometry HEADS/SPT]\n"
+           "  or:  t6-card format IMG|DRIVE --partition 0..3 [--fat 0|16|32] [--cluster-bytes B] "
+           "--label TEXT [--geometry HEADS/SPT]\n"
+           "  or:  t6-card bootloader IMG|DRIVE [--geometry HEADS/SPT]\n"
+           "  or:  t6-card inspect IMG|DRIVE [--files DIR --firmware FILE]\n"
+           "Every command also takes --log FILE.\n"
+           "\n"
            "DRIVE is a drive number as list shows it (or \\\\.\\PhysicalDriveN, or on Linux\n"
            "its device path /dev/sdX); writing to a drive needs --yes-destroy-drive naming\n"
            "the same drive, and removable media. A loop device (/dev/loopN) is taken only\n"
@@ -286,4 +289,8 @@ const char* cardUsage() {
            "rebuilds the card as the wizard does; IMG must exist. The geometry of an image\n"
            "file defaults to 255/63.\n"
            "Exit status: 0 success, 1 failed, 2 bad usage.\n";
+}
+
+std::string cardUsageError(const std::string& sentence) {
+    return sentence + "\nTry 't6-card --help' for more information.\n";
 }

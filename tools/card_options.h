@@ -42,8 +42,11 @@ struct CardOptions {
 bool parseCardOptions(const std::vector<std::string>& arguments, CardOptions& options,
                       std::string& error);
 
-// The usage summary printed with --help and after a usage error.
+// The usage summary printed with --help.
 const char* cardUsage();
+
+// What a usage error prints: its one sentence and where to read more.
+std::string cardUsageError(const std::string& sentence);
 
 // A drive argument: "N" or "\\.\PhysicalDriveN"; -1 when `text` is neither.
 int parseDriveArgument(const std::string& text);

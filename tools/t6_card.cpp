@@ -2,6 +2,7 @@
 // the same stages as the recovery wizard.
 
 #include "main/run_log.h"
+#include "platform/interrupts.h"
 #include "tools/card_commands.h"
 #include "tools/card_log.h"
 
@@ -14,7 +15,7 @@ int main(int argc, char** argv) {
     std::string logFile, error;
     CardOptions options;
     const auto usageError = [](const std::string& sentence) {
-        std::cerr << sentence << '\n' << cardUsage() << std::flush;
+        std::cerr << cardUsageError(sentence) << std::flush;
         return EXIT_USAGE;
     };
     if (!takeLogOption(arguments, logFile, error) || !parseCardOptions(arguments, options, error))
@@ -29,6 +30,8 @@ int main(int argc, char** argv) {
     LoggedStreamBuffer loggedErrors(std::cerr);
     std::ostream err(&loggedErrors);
     const int status = runCardCommand(options, std::cout, err);
+    // A signal the run's own last call raised (SIGXFSZ, SIGPIPE) ends it as that signal.
+    platform::waitForArrivedInterrupt();
     err.flush();
     stopRunLog();
     return status;

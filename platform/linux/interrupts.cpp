@@ -11,6 +11,9 @@ namespace platform {
 namespace {
 
 std::atomic<void (*)(int)> currentHandler{nullptr};
+// Counted in the signal handler, before the waiting thread may even run.
+std::atomic<int> arrived{0};
+static_assert(std::atomic<int>::is_always_lock_free, "counted in a signal handler");
 int wakePipe[2] = {-1, -1};
 // Besides the stop requests: a closed output pipe (t6-card image ... | head)
 // and the file size limit (ulimit -f) end the run as well, and must not leave
@@ -22,6 +25,7 @@ const int INTERRUPT_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ};
 void forwardSignal(int signal) {
     const unsigned char number = static_cast<unsigned char>(signal);
     const int saved = errno;
+    arrived.fetch_add(1);
     [[maybe_unused]] const ssize_t written = write(wakePipe[1], &number, 1);
     errno = saved;
 }
@@ -62,6 +66,12 @@ void onInterrupt(void (*handler)(int)) {
         if (sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
         sigaction(signal, &action, nullptr);
     }
+}
+
+void waitForArrivedInterrupt() {
+    if (arrived.load() == 0) return;
+    // The waiting thread ends the process, with or without a handler.
+    for (;;) pause();
 }
 
 void restoreInterruptDefaults() {

@@ -11,6 +11,7 @@ namespace platform {
 namespace {
 
 std::atomic<void (*)(int)> currentHandler{nullptr};
+std::atomic<bool> arrived{false};
 constexpr int EXIT_INTERRUPTED = 128 + 2;  // as SIGINT
 constexpr int EXIT_HUNG_UP = 128 + 1;      // as SIGHUP: the console window closed
 constexpr int EXIT_TERMINATED = 128 + 15;  // as SIGTERM: log-off, shut-down
@@ -31,6 +32,7 @@ int exitStatusOf(DWORD event) {
 }
 
 void endWith(int status) {
+    arrived.store(true);
     void (*handler)(int) = currentHandler.load();
     if (handler != nullptr) handler(status);
     ExitProcess(static_cast<UINT>(status));
@@ -93,6 +95,12 @@ void onInterrupt(void (*handler)(int)) {
         return watcher != nullptr;
     }();
     (void)watching;
+}
+
+void waitForArrivedInterrupt() {
+    if (!arrived.load()) return;
+    // The event's thread ends the process.
+    for (;;) Sleep(INFINITE);
 }
 
 void restoreInterruptDefaults() {

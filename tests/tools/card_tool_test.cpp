@@ -75,7 +75,11 @@ TEST(CardUsage, BadUsageExitsTwoWithTheReasonOnStandardError) {
         const CardRun run = runCardTool(dir, arguments);
         EXPECT_EQ(run.status, 2) << run.err;
         EXPECT_TRUE(run.out.empty()) << run.out;
-        EXPECT_NE(run.err.find("Usage:"), std::string::npos) << run.err;
+        // One sentence and where to read more, as GNU tools do.
+        const std::string more = "\nTry 't6-card --help' for more information.\n";
+        ASSERT_GT(run.err.size(), more.size()) << run.err;
+        EXPECT_EQ(run.err.substr(run.err.size() - more.size()), more) << run.err;
+        EXPECT_EQ(run.err.find('\n'), run.err.size() - more.size()) << run.err;
     }
     // Nothing was created on the way.
     EXPECT_FALSE(std::ifstream(dir.file("x.img")).good());
