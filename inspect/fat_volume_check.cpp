@@ -105,11 +105,17 @@ private:
     }
 
     // Follows and claims a chain; false (with a finding) unless it ends well.
+    // A folder's clusters past FAT's entry limit are claimed but not collected.
     bool claim(const std::string& path, uint32_t first, std::vector<uint32_t>* clusters,
                uint32_t& length) {
         uint32_t where = 0;
-        switch (reader_.chain(first, marks_, clusters, length, where)) {
+        const uint32_t collect = clusters != nullptr ? reader_.folderClusterLimit() : 0;
+        switch (reader_.chain(first, marks_, clusters, length, where, collect)) {
         case ChainEnd::Complete:
+        case ChainEnd::Cut:
+            if (length > collect && clusters != nullptr)
+                finding(path + " is longer than the " + std::to_string(MAX_FOLDER_ENTRIES) +
+                        " entries FAT allows; the rest of it is not read.");
             return true;
         case ChainEnd::Loop:
             finding("the cluster chain of " + path + " loops back to cluster " +
@@ -187,13 +193,15 @@ private:
                 checkFile(path, entry);
                 return true;
             };
-            bool stray = false;
+            FolderTail tail;
             const bool read = folder.clusters.empty()
-                                  ? reader_.visitRootRegion(visit, &stray)
-                                  : reader_.visitClusters(folder.clusters, visit, &stray);
+                                  ? reader_.visitRootRegion(visit, &tail)
+                                  : reader_.visitClusters(folder.clusters, visit, &tail);
             if (!read) finding(folder.path + " cannot be read.");
             if (read && folder.root) checkLabelAgainstBootSector();
-            if (stray) finding(folder.path + " holds entries behind its end marker.");
+            if (tail.orphanedSlots)
+                finding(folder.path + " holds long-name slots that belong to no entry.");
+            if (tail.stray) finding(folder.path + " holds entries behind its end marker.");
             if (folders > MAX_FOLDERS) return;
         }
     }

@@ -5,9 +5,10 @@
 
 #include <string>
 
-// Walks `folder` (the files as they go onto the card) and gives false with a
-// sentence in `reason` for the first name that holds a control character or
-// one of " * / : < > ? \ |, or that differs from another name of its folder
-// only in case (FAT keeps one of the two). Paths in `reason` are relative to
-// `folder`.
+// Walks `folder` (the boot folder; names starting with a dot stay behind, as
+// in the copy) and gives false with a sentence in `reason` for the first name
+// that holds a control character or one of " * / : < > ? \ |, is not UTF-8,
+// holds a character beyond U+FFFF, ends with a dot or a space, or differs
+// from another name of its folder only in case (FAT keeps one of the two).
+// Paths in `reason` are relative to `folder`.
 bool payloadNamesFitFat(const std::string& folder, std::string& reason);
