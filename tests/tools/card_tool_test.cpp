@@ -799,6 +799,9 @@ TEST_F(CardImage, DamageThatStopsTheBootIsFoundInBoundedTime) {
          "Volume 0: boot/grub is marked as a volume label; readers do not see it as a folder."},
         {"grub with every attribute bit but two", {{grubEntry + 11, "\xFA"}},
          "boot/grub/stage2 is missing on the boot volume."},
+        // A long-name slot (order 1, last) that no short entry follows.
+        {"orphaned long-name slot", {{dataRoot + 32, "\x41" "a" + std::string(9, '\0') + "\x0F"}},
+         "Volume 1: the root folder holds long-name slots that belong to no entry."},
         {"data root entry with a bad chain", {{dataRoot + 32,
                                               "FILE    BIN\x20" + std::string(14, '\0') +
                                                   le(65000, 2) + le(100, 4)}},
@@ -828,6 +831,9 @@ TEST_F(CardImage, DamageToAFat32VolumeIsFoundInBoundedTime) {
     const VolumeLayout boot = volumeAt(image, TEST_BOOT_START);
     const uint64_t fsInfo = boot.base + 512;
     const std::string badSummary = "  Volume 0: its free-cluster summary does not carry its signatures.\n";
+    std::string longChain;
+    for (uint32_t cluster = 3; cluster <= 5001; ++cluster) longChain += le(cluster, 4);
+    longChain += le(0x0FFFFFFF, 4);
     const struct {
         const char* what;
         std::vector<Patch> patches;
@@ -839,6 +845,10 @@ TEST_F(CardImage, DamageToAFat32VolumeIsFoundInBoundedTime) {
           "  Volume 0: the cluster chain of the root folder loops back to cluster 2.\n",
           "  Volume 0: FAT copy 1 differs from the first in 1 sectors.\n",
           "  Volume 0: its boot sector differs from its copy.\n"}},
+        // 5,000 clusters of 512 bytes: 80,000 entries.
+        {"a root folder longer than FAT allows", {{boot.fatEntry(0, 2), longChain}, {boot.fatEntry(1, 2), longChain}},
+         {"  Volume 0: the root folder is longer than the 65536 entries FAT allows; the rest of it "
+          "is not read.\n"}},
         {"free-cluster summary's lead signature", {{fsInfo, "RRaB"}}, {badSummary}},
         {"free-cluster summary's structure signature", {{fsInfo + 484, "rrAA"}}, {badSummary}},
     };
@@ -865,6 +875,10 @@ TEST_F(CardImage, InspectComparesTheCardWithThePayload) {
     ASSERT_TRUE(writeWholeFile(dir.file("files/boot/\xD1\x84\xD0\xB0\xD0\xB9\xD0\xBB.txt"), "file"));
     ASSERT_TRUE(writeWholeFile(dir.file("files/boot/caf\xC3\xA9.txt"), "coffee"));
     ASSERT_TRUE(writeWholeFile(dir.file("files/boot/S\xC3\x98N.TXT"), "son"));
+    std::string deep = "files/boot";
+    for (int depth = 0; depth < 40; ++depth) deep += "/d";
+    std::filesystem::create_directories(dir.file(deep));
+    ASSERT_TRUE(writeWholeFile(dir.file(deep + "/deepest"), "deep"));
     std::vector<std::string> arguments = testCardImageArguments(image);
     arguments.insert(arguments.end(),
                      {"--files", dir.file("files/boot"), "--firmware", firmware, "--force"});
@@ -883,6 +897,7 @@ TEST_F(CardImage, InspectComparesTheCardWithThePayload) {
 
     ASSERT_TRUE(writeWholeFile(dir.file("files/boot/grub/stage2"), std::string(3000, 'S')));
     ASSERT_TRUE(writeWholeFile(dir.file("files/boot/grub/new.lst"), "new"));
+    ASSERT_TRUE(writeWholeFile(dir.file(deep + "/deepest"), "DEEP"));
     ASSERT_TRUE(writeWholeFile(dir.file("extra"), "extra"));
     ASSERT_EQ(runCommand(mtools("mcopy", image, shellQuoted(dir.file("extra")) + " ::/boot/extra")), 0);
     std::string changed = readWholeFile(firmware);
@@ -892,6 +907,7 @@ TEST_F(CardImage, InspectComparesTheCardWithThePayload) {
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.out.find("Findings:\n"
                            "  boot/bzImage differs from the payload.\n"
+                           "  " + deep.substr(6) + "/deepest differs from the payload.\n"
                            "  boot/grub/new.lst is in the payload but not on the card.\n"
                            "  boot/grub/stage2 differs from the payload.\n"
                            "  boot/extra is on the card but not in the payload.\n"),
