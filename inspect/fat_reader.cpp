@@ -386,7 +386,7 @@ bool FatReader::visitRootRegion(const EntryVisitor& visit, FolderTail* tail) {
     return read;
 }
 
-bool FatReader::readFolder(uint32_t cluster, std::vector<FatEntry>& entries) {
+bool FatReader::readFolder(uint32_t cluster, std::vector<FatEntry>& entries, ClusterMarks* seen) {
     if (!problem_.empty()) return false;
     const EntryVisitor collect = [&entries](const FatEntry& entry) {
         if (!entry.label && entry.dots == 0) entries.push_back(entry);
@@ -395,11 +395,14 @@ bool FatReader::readFolder(uint32_t cluster, std::vector<FatEntry>& entries) {
     if (cluster == 0 && boot_.fatType == 16) return visitRootRegion(collect);
     std::vector<uint32_t> clusters;
     uint32_t length = 0, where = 0;
-    scratch_.assign(fatEntryCount(), false);
+    if (seen == nullptr) {
+        scratch_.assign(fatEntryCount(), false);
+        seen = &scratch_;
+    }
     // The entries past FAT's limit are not read, nor the chain that holds them.
     const uint32_t limit = folderClusterLimit();
     const ChainEnd end =
-        chain(cluster == 0 ? boot_.rootCluster : cluster, scratch_, &clusters, length, where, limit,
+        chain(cluster == 0 ? boot_.rootCluster : cluster, *seen, &clusters, length, where, limit,
               limit);
     if (end != ChainEnd::Complete && end != ChainEnd::Cut) return false;
     return visitClusters(clusters, collect);

@@ -109,8 +109,10 @@ public:
     bool visitRootRegion(const EntryVisitor& visit, FolderTail* tail = nullptr);
     // The entries of the root folder (cluster 0) or of the folder starting at
     // `cluster`, at most MAX_FOLDER_ENTRIES of them. False when a sector
-    // cannot be read or the folder's chain is damaged.
-    bool readFolder(uint32_t cluster, std::vector<FatEntry>& entries);
+    // cannot be read or the folder's chain is damaged. With `seen` (sized
+    // fatEntryCount()), a cluster read for an earlier folder counts as damage
+    // too, so that a walk reads each cluster once.
+    bool readFolder(uint32_t cluster, std::vector<FatEntry>& entries, ClusterMarks* seen = nullptr);
     // Looks up a path of '/'-separated names from the root.
     FatLookup find(const std::string& path, FatEntry& entry);
     // Reads sector `index` (0 to sectors per cluster - 1) of `cluster`.

@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <set>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -32,17 +31,17 @@ struct Item {
 
 using Items = std::map<std::string, Item>;
 
-// The card's \boot, below the folder itself, as deep as it goes: each folder
+// The card's \boot, below the folder itself, as deep as it goes: each cluster
 // is read once, so a folder entry that points back up ends the descent.
 bool listCard(FatReader& reader, uint32_t cluster, const std::string& path, Items& items) {
     std::vector<std::pair<uint32_t, std::string>> pending{{cluster, path}};
-    std::set<uint32_t> read;
+    ClusterMarks read(reader.fatEntryCount(), false);
     bool complete = true;
     while (!pending.empty()) {
         const auto [folder, folderPath] = pending.back();
         pending.pop_back();
         std::vector<FatEntry> entries;
-        if (!read.insert(folder).second || !reader.readFolder(folder, entries)) {
+        if (!reader.readFolder(folder, entries, &read)) {
             complete = false;
             continue;
         }
