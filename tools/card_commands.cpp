@@ -290,6 +290,11 @@ bool checkSources(CardOptions& options, bool intoImage, std::ostream& err) {
             << std::endl;
         return false;
     }
+    if (intoImage && !payloadNamesNumberable(options.filesDir, reason)) {
+        err << "The boot folder " << options.filesDir << " cannot go into an image: " << reason
+            << std::endl;
+        return false;
+    }
     if (intoImage && !haveMcopy()) {
         err << "Copying files into an image needs mcopy; install mtools." << std::endl;
         return false;

@@ -506,6 +506,13 @@ TEST_F(CardImage, FaultyRunsAreRefusedOrReportedAndLeaveNothingBehind) {
          "cp -r ../files/boot p && echo x > p/grub/a. && "
          "$T6 image out.img $CARD --files p --firmware ../t6-board.fw",
          1, "cannot go onto the card: grub/a. ends with a dot or a space", "p\n", noFirmwareLine},
+        // mcopy numbers the short names of names that begin alike, in a time
+        // that grows far faster than their count: refused up front.
+        {"701 long names that begin alike in one folder",
+         "cp -r ../files/boot p && (cd p/grub && for i in $(seq 701); do : > long_name_$i.txt; "
+         "done) && $T6 image out.img $CARD --files p --firmware ../t6-board.fw",
+         1, "cannot go into an image: more than 700 names in grub need a long name and begin alike",
+         "p\n", noFirmwareLine},
         // mcopy stores it as y.txt: the build reads its files back and fails.
         {"name mcopy changes",
          "cp -r ../files/boot p && echo x > 'p/\xC3\xBF.txt' && "
