@@ -309,6 +309,7 @@ bool holdsPayload(const InstallTarget& target, const CardOptions& options,
     platform::Handle handle = platform::INVALID_HANDLE_VALUE;
     uint64_t diskSectors = 0;
     if (!openForReading(target, handle, diskSectors)) {
+        waitIfInterrupted();  // an interrupt removes an image being built
         err << "Could not open " << target.name() << " to compare it with the payload." << std::endl;
         return false;
     }
@@ -317,6 +318,7 @@ bool holdsPayload(const InstallTarget& target, const CardOptions& options,
                               runFiles};
     const std::vector<std::string> differences = comparePayloadOnCard(handle, diskSectors, payload);
     closeForReading(handle);
+    if (!differences.empty()) waitIfInterrupted();
     for (const std::string& difference : differences) err << difference << std::endl;
     return differences.empty();
 }
