@@ -135,9 +135,13 @@ bool sameKind(const Item& card, const Item& local) {
     return card.folder || fs::file_size(local.local, error) == card.card.size;
 }
 
+std::string nameOf(const std::string& path) {
+    return path.substr(path.rfind('/') + 1);
+}
+
 std::string notStoredAsGiven(const Item& local, const Item& card) {
     return local.path + " could not be stored under its own name (the card holds " +
-           card.path.substr(card.path.rfind('/') + 1) + ").";
+           nameOf(card.path) + ").";
 }
 
 }  // namespace
@@ -175,7 +179,7 @@ void comparePayload(FatReader& reader, const CardPayload& payload, std::vector<s
                 findings.push_back(notStoredAsGiven(item, renamed->second));
                 extra.erase(renamed);
             }
-        } else if (found->second.path != item.path) {
+        } else if (nameOf(found->second.path) != nameOf(item.path)) {
             findings.push_back(notStoredAsGiven(item, found->second));
         } else if (found->second.folder != item.folder) {
             findings.push_back(item.path + (item.folder ? " is a folder in the payload but a file "
