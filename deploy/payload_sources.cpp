@@ -37,7 +37,8 @@ uint64_t entriesFor(const QString& name) {
 
 // The folder's copy and everything below it. `firmwareBytes` >= 0: the
 // firmware goes into this folder as bzImage.
-uint64_t folderClusters(const QString& folder, uint32_t clusterBytes, qint64 firmwareBytes) {
+uint64_t folderClusters(const QString& folder, uint32_t clusterBytes, qint64 firmwareBytes,
+                        const QStringList& leftOut) {
     uint64_t entries = 2;  // "." and ".."
     uint64_t clusters = 0;
     bool firmwareReplaces = false;
@@ -45,14 +46,16 @@ uint64_t folderClusters(const QString& folder, uint32_t clusterBytes, qint64 fir
         QDir(folder).entryInfoList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot);
     for (const QFileInfo& entry : listing) {
         const QString name = entry.fileName();
-        if (name.startsWith(QLatin1Char('.')) || entry.isHidden()) continue;
+        if (name.startsWith(QLatin1Char('.')) || entry.isHidden() ||
+            leftOut.contains(entry.canonicalFilePath()))
+            continue;
         entries += entriesFor(name);
         // A link is refused by the copier; it is not followed here either.
         if (entry.isSymbolicLink()) continue;
         if (firmwareBytes >= 0 && name.compare(QLatin1String(FIRMWARE_NAME), Qt::CaseInsensitive) == 0) {
             firmwareReplaces = true;
         } else if (entry.isDir() && !entry.isShortcut()) {
-            clusters += folderClusters(entry.filePath(), clusterBytes, -1);
+            clusters += folderClusters(entry.filePath(), clusterBytes, -1, leftOut);
         } else {
             clusters += clustersFor(uint64_t(entry.size()), clusterBytes);
         }
@@ -96,5 +99,6 @@ bool checkSources(const PayloadSources& sources) {
 }
 
 uint64_t payloadClusters(const PayloadSources& sources, uint32_t clusterBytes) {
-    return folderClusters(sources.bootFolder, clusterBytes, QFileInfo(sources.firmware).size());
+    return folderClusters(sources.bootFolder, clusterBytes, QFileInfo(sources.firmware).size(),
+                          sources.leftOut);
 }

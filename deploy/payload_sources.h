@@ -4,6 +4,7 @@
 // copies take on a FAT volume, each reckoned before the card is touched.
 
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 
@@ -13,6 +14,9 @@ struct PayloadSources {
     // Where a relative source is looked for when the working folder does not
     // hold it (the program's own folder); empty: nowhere else.
     QString programFolder;
+    // Files inside the boot folder that are not copied (a run's own image,
+    // lock or log), as canonical paths (QFileInfo::canonicalFilePath).
+    QStringList leftOut = {};
 };
 
 // The wizard's sources, "files/boot" and "firmware/t6-board.fw", looked for
@@ -31,5 +35,6 @@ bool checkSources(const PayloadSources& sources);
 // copied file rounded up to whole clusters, each folder's entries (its long
 // names counted in full) rounded up to whole clusters, the firmware as
 // \boot\bzImage in place of any bzImage of the folder. The copier's rules
-// hold: names beginning with a dot and hidden entries are left out.
+// hold: names beginning with a dot and hidden entries are left out, and so
+// is everything in `leftOut`.
 uint64_t payloadClusters(const PayloadSources& sources, uint32_t clusterBytes);

@@ -219,3 +219,23 @@ CardInspection inspectCard(platform::Handle handle, uint64_t diskSectors, const 
                            const CardPayload* payload) {
     return Inspector(handle, diskSectors, images, payload).run();
 }
+
+std::vector<std::string> comparePayloadOnCard(platform::Handle handle, uint64_t diskSectors,
+                                              const CardPayload& payload) {
+    std::vector<std::string> findings;
+    uint8_t sector[SECTOR_BYTES];
+    const PartitionEntryFields boot = readSector(handle, 0, sector)
+                                          ? readPartitionEntry(sector, 0)
+                                          : PartitionEntryFields{};
+    if (boot.count == 0 || boot.first >= diskSectors || !readSector(handle, boot.first, sector)) {
+        findings.push_back("The boot volume cannot be found to compare it with the payload.");
+        return findings;
+    }
+    ReadBudget budget;
+    budget.left = READS_PER_DISK_SECTOR * diskSectors + SPARE_READS;
+    const uint32_t available =
+        static_cast<uint32_t>(std::min<uint64_t>(boot.count, diskSectors - boot.first));
+    FatReader reader(handle, boot.first, available, parseFatBootSector(sector), &budget);
+    comparePayload(reader, payload, findings);
+    return findings;
+}

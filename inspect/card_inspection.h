@@ -24,8 +24,16 @@ extern const char* const REQUIRED_BOOT_FILES[3];
 struct CardPayload {
     std::string bootFolder;
     std::string firmware;
+    // Files inside the boot folder that are not copied (the image itself,
+    // its lock): not looked for on the card.
+    std::vector<std::string> leftOut = {};
 };
 
 // With a payload, the card's \boot is also compared with it file by file.
 CardInspection inspectCard(platform::Handle handle, uint64_t diskSectors, const BootImages& images,
                            const CardPayload* payload = nullptr);
+
+// Only the comparison of the boot volume's \boot with `payload`: one sentence
+// per difference, empty when the card holds the payload as given.
+std::vector<std::string> comparePayloadOnCard(platform::Handle handle, uint64_t diskSectors,
+                                              const CardPayload& payload);

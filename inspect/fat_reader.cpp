@@ -1,6 +1,7 @@
 #include "inspect/fat_reader.h"
 
 #include "disk/raw_disk.h"
+#include "disk/sector_io.h"
 #include "fat/fat_layout.h"
 
 #include <algorithm>
@@ -114,6 +115,8 @@ public:
     bool take(const uint8_t* raw) {
         const uint8_t attributes = raw[ENTRY_ATTRIBUTES];
         if (raw[0] == ENTRY_DELETED) {
+            // Slots whose short entry is gone are orphans, not a deleted name.
+            orphaned_ = orphaned_ || pieces_ != 0;
             pieces_ = 0;
             return true;
         }
@@ -153,6 +156,10 @@ public:
         return visit_(entry);
     }
 
+    // Slots no entry took up: before a deleted entry, or still waiting for
+    // their entry where the folder ends.
+    bool orphanedSlots() const { return orphaned_ || pieces_ != 0; }
+
 private:
     void takeLongNamePiece(const uint8_t* raw) {
         // A slot's cluster field is always 0; old readers depend on it.
@@ -189,7 +196,7 @@ private:
     int fatType_;
     const EntryVisitor& visit_;
     uint32_t pieces_ = 0, expected_ = 0;
-    bool badLongNameSlot_ = false;
+    bool badLongNameSlot_ = false, orphaned_ = false;
     uint8_t checksum_ = 0;
     std::vector<uint16_t> units_;
     std::string longName_;
@@ -197,7 +204,8 @@ private:
 
 FatReader::FatReader(platform::Handle handle, uint32_t partitionStart, uint32_t availableSectors,
                      const FatBootSector& boot, ReadBudget* budget)
-    : handle_(handle), budget_(budget), partitionStart_(partitionStart), boot_(boot) {
+    : handle_(handle), budget_(budget), partitionStart_(partitionStart), boot_(boot),
+      run_(size_t(RUN_SECTORS) * SECTOR_BYTES) {
     if (!boot.layout) {
         problem_ = "its boot sector does not describe a FAT volume";
         return;
@@ -261,14 +269,20 @@ bool FatReader::isBadCluster(uint32_t value) const {
     return value == (boot_.fatType == 32 ? FAT32_BAD : FAT16_BAD);
 }
 
+uint32_t FatReader::folderClusterLimit() const {
+    const uint32_t bytes = MAX_FOLDER_ENTRIES * DIRECTORY_ENTRY_BYTES;
+    return (bytes + clusterBytes() - 1) / clusterBytes();
+}
+
 ChainEnd FatReader::chain(uint32_t first, ClusterMarks& marks, std::vector<uint32_t>* clusters,
-                          uint32_t& length, uint32_t& where) {
+                          uint32_t& length, uint32_t& where, uint32_t collect, uint32_t follow) {
     length = 0;
     uint32_t cluster = first;
     // Every step marks a cluster not marked before, so a chain ends within
     // clusterCount() steps whatever the FAT says.
     for (;;) {
         where = cluster;
+        if (length >= follow) return ChainEnd::Cut;
         if (cluster < 2 || cluster - 2 >= clusterCount_) return ChainEnd::OutOfRange;
         if (marks[cluster]) {
             // Ours when it lies on the way from `first`: a loop.
@@ -282,7 +296,7 @@ ChainEnd FatReader::chain(uint32_t first, ClusterMarks& marks, std::vector<uint3
         }
         marks[cluster] = true;
         ++length;
-        if (clusters != nullptr) clusters->push_back(cluster);
+        if (clusters != nullptr && length <= collect) clusters->push_back(cluster);
         uint32_t next = 0;
         if (!fatEntry(0, cluster, next)) return ChainEnd::Unreadable;
         if (isEndOfChain(next)) return ChainEnd::Complete;
@@ -302,54 +316,77 @@ bool FatReader::readFile(const FatEntry& entry, const Consumer& consume) {
     const ChainEnd end = chain(entry.cluster, scratch_, &clusters, length, where);
     const uint64_t needed = (uint64_t(entry.size) + clusterBytes() - 1) / clusterBytes();
     if (end != ChainEnd::Complete || length != needed) return false;
-    uint8_t sector[SECTOR_BYTES];
     uint32_t left = entry.size;
-    for (uint32_t cluster : clusters) {
-        for (uint32_t i = 0; i < boot_.sectorsPerCluster && left > 0; ++i) {
-            if (!readClusterSector(cluster, i, sector)) return false;
+    bool read = true;
+    forEachRun(clusters, [&](uint32_t first, uint32_t count) {
+        // Only the sectors that hold the file's bytes.
+        count = std::min<uint32_t>(count, (left + SECTOR_BYTES - 1) / SECTOR_BYTES);
+        if (!readRelative(first, count, run_.data())) return read = false;
+        for (uint32_t offset = 0; left > 0 && offset < count * SECTOR_BYTES; offset += SECTOR_BYTES) {
             const uint32_t piece = std::min(left, SECTOR_BYTES);
-            if (!consume(sector, piece)) return true;
+            if (!consume(run_.data() + offset, piece)) return false;
             left -= piece;
         }
+        return left > 0;
+    });
+    return read;
+}
+
+bool FatReader::forEachRun(const std::vector<uint32_t>& clusters,
+                           const std::function<bool(uint32_t, uint32_t)>& read) const {
+    const uint32_t perCluster = boot_.sectorsPerCluster;
+    const std::size_t most = std::max<uint32_t>(1, RUN_SECTORS / perCluster);
+    for (std::size_t i = 0; i < clusters.size();) {
+        std::size_t end = i + 1;
+        while (end < clusters.size() && end - i < most && clusters[end] == clusters[end - 1] + 1) ++end;
+        const uint32_t first = dataStart_ + (clusters[i] - 2) * perCluster;
+        if (!read(first, static_cast<uint32_t>(end - i) * perCluster)) return false;
+        i = end;
     }
     return true;
 }
 
 bool FatReader::visitSectors(uint32_t first, uint32_t count, EntryDecoder& decoder, bool& ended,
-                             bool* stray) {
-    uint8_t sector[SECTOR_BYTES];
-    for (uint32_t i = 0; i < count && (!ended || stray != nullptr); ++i) {
-        if (!readRelative(first + i, sector)) return false;
-        for (uint32_t offset = 0; offset < SECTOR_BYTES; offset += DIRECTORY_ENTRY_BYTES) {
+                             FolderTail* tail) {
+    for (uint32_t done = 0; done < count && (!ended || tail != nullptr);) {
+        const uint32_t sectors = std::min(count - done, RUN_SECTORS);
+        if (!readRelative(first + done, sectors, run_.data())) return false;
+        done += sectors;
+        for (uint32_t offset = 0; offset < sectors * SECTOR_BYTES; offset += DIRECTORY_ENTRY_BYTES) {
+            const uint8_t* raw = run_.data() + offset;
             if (ended) {
-                if (stray == nullptr) break;
-                *stray = *stray || sector[offset] != ENTRY_END;
+                if (tail == nullptr) break;
+                tail->stray = tail->stray || raw[0] != ENTRY_END;
                 continue;
             }
-            ended = sector[offset] == ENTRY_END || !decoder.take(sector + offset);
+            ended = raw[0] == ENTRY_END || !decoder.take(raw);
         }
     }
     return true;
 }
 
 bool FatReader::visitClusters(const std::vector<uint32_t>& clusters, const EntryVisitor& visit,
-                              bool* stray) {
+                              FolderTail* tail) {
     EntryDecoder decoder(boot_.fatType, visit);
     bool ended = false;
-    for (std::size_t i = 0; i < clusters.size() && (!ended || stray != nullptr); ++i) {
-        const uint32_t first = dataStart_ + (clusters[i] - 2) * boot_.sectorsPerCluster;
-        if (!visitSectors(first, boot_.sectorsPerCluster, decoder, ended, stray)) return false;
-    }
-    return true;
+    bool read = true;
+    forEachRun(clusters, [&](uint32_t first, uint32_t count) {
+        read = visitSectors(first, count, decoder, ended, tail);
+        return read && (!ended || tail != nullptr);
+    });
+    if (tail != nullptr) tail->orphanedSlots = decoder.orphanedSlots();
+    return read;
 }
 
-bool FatReader::visitRootRegion(const EntryVisitor& visit, bool* stray) {
+bool FatReader::visitRootRegion(const EntryVisitor& visit, FolderTail* tail) {
     EntryDecoder decoder(boot_.fatType, visit);
     bool ended = false;
-    return visitSectors(rootStart_, rootSectors_, decoder, ended, stray);
+    const bool read = visitSectors(rootStart_, rootSectors_, decoder, ended, tail);
+    if (tail != nullptr) tail->orphanedSlots = decoder.orphanedSlots();
+    return read;
 }
 
-bool FatReader::readFolder(uint32_t cluster, std::vector<FatEntry>& entries) {
+bool FatReader::readFolder(uint32_t cluster, std::vector<FatEntry>& entries, ClusterMarks* seen) {
     if (!problem_.empty()) return false;
     const EntryVisitor collect = [&entries](const FatEntry& entry) {
         if (!entry.label && entry.dots == 0) entries.push_back(entry);
@@ -358,10 +395,16 @@ bool FatReader::readFolder(uint32_t cluster, std::vector<FatEntry>& entries) {
     if (cluster == 0 && boot_.fatType == 16) return visitRootRegion(collect);
     std::vector<uint32_t> clusters;
     uint32_t length = 0, where = 0;
-    scratch_.assign(fatEntryCount(), false);
-    if (chain(cluster == 0 ? boot_.rootCluster : cluster, scratch_, &clusters, length, where) !=
-        ChainEnd::Complete)
-        return false;
+    if (seen == nullptr) {
+        scratch_.assign(fatEntryCount(), false);
+        seen = &scratch_;
+    }
+    // The entries past FAT's limit are not read, nor the chain that holds them.
+    const uint32_t limit = folderClusterLimit();
+    const ChainEnd end =
+        chain(cluster == 0 ? boot_.rootCluster : cluster, *seen, &clusters, length, where, limit,
+              limit);
+    if (end != ChainEnd::Complete && end != ChainEnd::Cut) return false;
     return visitClusters(clusters, collect);
 }
 
@@ -397,4 +440,9 @@ bool FatReader::readClusterSector(uint32_t cluster, uint32_t index, uint8_t* buf
 bool FatReader::readRelative(uint32_t sector, uint8_t* buffer) {
     if (budget_ != nullptr && !budget_->take()) return false;
     return readSector(handle_, partitionStart_ + sector, buffer);
+}
+
+bool FatReader::readRelative(uint32_t sector, uint32_t count, uint8_t* buffer) {
+    if (budget_ != nullptr && !budget_->take(count)) return false;
+    return !readSectors(handle_, partitionStart_ + sector, count, buffer);
 }

@@ -28,7 +28,19 @@ struct FatEntry {
 enum class FatLookup { File, Folder, Missing, Unreadable };
 
 // How a cluster chain ended.
-enum class ChainEnd { Complete, Loop, CrossLink, OutOfRange, Free, Bad, Unreadable };
+// Cut: the walk stopped at the number of clusters it was allowed to follow.
+enum class ChainEnd { Complete, Cut, Loop, CrossLink, OutOfRange, Free, Bad, Unreadable };
+
+// FAT numbers a folder's entries in 16 bits: readers stop at this many.
+constexpr uint32_t MAX_FOLDER_ENTRIES = 65536;
+
+// What follows a folder's entries: anything but empty entries behind its end
+// marker, and long-name slots that no entry takes up (before a deleted entry,
+// the end marker or the end of the folder).
+struct FolderTail {
+    bool stray = false;
+    bool orphanedSlots = false;
+};
 
 // One bit per cluster: which clusters a walk has met already.
 using ClusterMarks = std::vector<bool>;
@@ -38,9 +50,9 @@ using ClusterMarks = std::vector<bool>;
 struct ReadBudget {
     uint64_t left = 0;
     bool exhausted = false;
-    bool take() {
-        if (left == 0) return !(exhausted = true);
-        --left;
+    bool take(uint64_t sectors = 1) {
+        if (left < sectors) return !(exhausted = true);
+        left -= sectors;
         return true;
     }
 };
@@ -70,8 +82,13 @@ public:
     // given; `length` receives the number of clusters. The walk stops at a
     // cluster marked already: Loop when this chain met it before, CrossLink
     // when an earlier chain did. `where` receives the offending cluster or value.
+    // Only the first `collect` clusters are appended; after `follow` clusters
+    // the walk ends as Cut.
     ChainEnd chain(uint32_t first, ClusterMarks& marks, std::vector<uint32_t>* clusters,
-                   uint32_t& length, uint32_t& where);
+                   uint32_t& length, uint32_t& where, uint32_t collect = UINT32_MAX,
+                   uint32_t follow = UINT32_MAX);
+    // The clusters that hold MAX_FOLDER_ENTRIES entries.
+    uint32_t folderClusterLimit() const;
 
     // Reads a file's bytes through its chain, in pieces of at most one sector,
     // handing them to `consume` (which may stop the read by returning false).
@@ -83,23 +100,26 @@ public:
     // Calls `visit` for each entry in the given folder clusters (or the FAT16
     // root region), "." and ".." and volume labels left out, until the end
     // marker or until `visit` returns false. False when a sector cannot be read.
-    // With `stray`, the rest of the folder is read too and `stray` tells
-    // whether anything but empty entries follows the end marker (which
-    // readers treat differently).
+    // With `tail`, the rest of the folder is read too and `tail` tells what
+    // follows the entries (which readers treat differently). Clusters that
+    // follow each other on the volume are read in one request.
     using EntryVisitor = std::function<bool(const FatEntry&)>;
     bool visitClusters(const std::vector<uint32_t>& clusters, const EntryVisitor& visit,
-                       bool* stray = nullptr);
-    bool visitRootRegion(const EntryVisitor& visit, bool* stray = nullptr);
+                       FolderTail* tail = nullptr);
+    bool visitRootRegion(const EntryVisitor& visit, FolderTail* tail = nullptr);
     // The entries of the root folder (cluster 0) or of the folder starting at
-    // `cluster`. False when a sector cannot be read or the folder's chain is
-    // damaged.
-    bool readFolder(uint32_t cluster, std::vector<FatEntry>& entries);
+    // `cluster`, at most MAX_FOLDER_ENTRIES of them. False when a sector
+    // cannot be read or the folder's chain is damaged. With `seen` (sized
+    // fatEntryCount()), a cluster read for an earlier folder counts as damage
+    // too, so that a walk reads each cluster once.
+    bool readFolder(uint32_t cluster, std::vector<FatEntry>& entries, ClusterMarks* seen = nullptr);
     // Looks up a path of '/'-separated names from the root.
     FatLookup find(const std::string& path, FatEntry& entry);
     // Reads sector `index` (0 to sectors per cluster - 1) of `cluster`.
     bool readClusterSector(uint32_t cluster, uint32_t index, uint8_t* buffer);
-    // Reads sector `sector` of the volume.
+    // Reads sector `sector` of the volume, or `count` sectors from it.
     bool readRelative(uint32_t sector, uint8_t* buffer);
+    bool readRelative(uint32_t sector, uint32_t count, uint8_t* buffer);
 
     const FatBootSector& boot() const { return boot_; }
     uint32_t fatStart() const { return boot_.reservedSectors; }
@@ -109,7 +129,11 @@ public:
 private:
     class EntryDecoder;
     bool visitSectors(uint32_t first, uint32_t count, EntryDecoder& decoder, bool& ended,
-                      bool* stray);
+                      FolderTail* tail);
+    // Calls `read` for each run of neighbouring clusters of `clusters`, as
+    // its first sector and sector count, until it returns false.
+    bool forEachRun(const std::vector<uint32_t>& clusters,
+                    const std::function<bool(uint32_t, uint32_t)>& read) const;
 
     platform::Handle handle_;
     ReadBudget* budget_;
@@ -123,4 +147,5 @@ private:
     uint32_t cachedFatSector_ = 0xFFFFFFFF;
     uint8_t cache_[512] = {};
     ClusterMarks scratch_;  // for chains followed outside a whole-volume walk
+    std::vector<uint8_t> run_;  // the sectors of one run of clusters
 };

@@ -1,6 +1,7 @@
 #include "inspect/fat_volume_check.h"
 
 #include "disk/raw_disk.h"
+#include "disk/sector_io.h"
 #include "fat/fat_geometry.h"
 #include "fat/fat_layout.h"
 
@@ -105,11 +106,17 @@ private:
     }
 
     // Follows and claims a chain; false (with a finding) unless it ends well.
+    // A folder's clusters past FAT's entry limit are claimed but not collected.
     bool claim(const std::string& path, uint32_t first, std::vector<uint32_t>* clusters,
                uint32_t& length) {
         uint32_t where = 0;
-        switch (reader_.chain(first, marks_, clusters, length, where)) {
+        const uint32_t collect = clusters != nullptr ? reader_.folderClusterLimit() : 0;
+        switch (reader_.chain(first, marks_, clusters, length, where, collect)) {
         case ChainEnd::Complete:
+        case ChainEnd::Cut:
+            if (length > collect && clusters != nullptr)
+                finding(path + " is longer than the " + std::to_string(MAX_FOLDER_ENTRIES) +
+                        " entries FAT allows; the rest of it is not read.");
             return true;
         case ChainEnd::Loop:
             finding("the cluster chain of " + path + " loops back to cluster " +
@@ -187,13 +194,15 @@ private:
                 checkFile(path, entry);
                 return true;
             };
-            bool stray = false;
+            FolderTail tail;
             const bool read = folder.clusters.empty()
-                                  ? reader_.visitRootRegion(visit, &stray)
-                                  : reader_.visitClusters(folder.clusters, visit, &stray);
+                                  ? reader_.visitRootRegion(visit, &tail)
+                                  : reader_.visitClusters(folder.clusters, visit, &tail);
             if (!read) finding(folder.path + " cannot be read.");
             if (read && folder.root) checkLabelAgainstBootSector();
-            if (stray) finding(folder.path + " holds entries behind its end marker.");
+            if (tail.orphanedSlots)
+                finding(folder.path + " holds long-name slots that belong to no entry.");
+            if (tail.stray) finding(folder.path + " holds entries behind its end marker.");
             if (folders > MAX_FOLDERS) return;
         }
     }
@@ -254,23 +263,36 @@ private:
         const uint32_t copies = std::min(boot.fatCount, CARD_FAT_COPIES);
         std::vector<uint32_t> differing(copies, 0);
         uint64_t lost = 0, free = 0;
-        uint8_t first[SECTOR_BYTES], other[SECTOR_BYTES];
-        for (uint32_t s = 0; s < boot.fatSectors; ++s) {
-            if (!reader_.readRelative(reader_.fatStart() + s, first)) {
+        // Read in runs: a FAT32 FAT of a large card has millions of sectors.
+        std::vector<uint8_t> first(size_t(RUN_SECTORS) * SECTOR_BYTES), other(first.size());
+        for (uint32_t start = 0; start < boot.fatSectors; start += RUN_SECTORS) {
+            const uint32_t count = std::min(RUN_SECTORS, boot.fatSectors - start);
+            if (!reader_.readRelative(reader_.fatStart() + start, count, first.data())) {
+                // The sector that failed, one by one.
+                uint32_t s = start;
+                while (s + 1 < start + count &&
+                       reader_.readRelative(reader_.fatStart() + s, first.data()))
+                    ++s;
                 finding("sector " + std::to_string(s) + " of its FAT cannot be read.");
                 return;
             }
             for (uint32_t copy = 1; copy < copies; ++copy) {
-                if (!reader_.readRelative(reader_.fatStart() + copy * boot.fatSectors + s, other) ||
-                    std::memcmp(first, other, SECTOR_BYTES) != 0)
-                    ++differing[copy];
+                const bool read = reader_.readRelative(
+                    reader_.fatStart() + copy * boot.fatSectors + start, count, other.data());
+                for (uint32_t s = 0; s < count; ++s)
+                    if (!read || std::memcmp(first.data() + s * SECTOR_BYTES,
+                                             other.data() + s * SECTOR_BYTES, SECTOR_BYTES) != 0)
+                        ++differing[copy];
             }
-            for (uint32_t i = 0; i < entriesPerSector; ++i) {
-                const uint64_t cluster = uint64_t(s) * entriesPerSector + i;
-                if (cluster < 2 || cluster >= lastEntry) continue;
-                const uint32_t value = loadFatEntry(boot.fatType, first, i);
-                if (value == 0) ++free;
-                if (value != 0 && !reader_.isBadCluster(value) && !marks_[cluster]) ++lost;
+            for (uint32_t s = 0; s < count; ++s) {
+                const uint8_t* sector = first.data() + s * SECTOR_BYTES;
+                for (uint32_t i = 0; i < entriesPerSector; ++i) {
+                    const uint64_t cluster = uint64_t(start + s) * entriesPerSector + i;
+                    if (cluster < 2 || cluster >= lastEntry) continue;
+                    const uint32_t value = loadFatEntry(boot.fatType, sector, i);
+                    if (value == 0) ++free;
+                    if (value != 0 && !reader_.isBadCluster(value) && !marks_[cluster]) ++lost;
+                }
             }
         }
         for (uint32_t copy = 1; copy < copies; ++copy)

@@ -14,8 +14,7 @@ namespace {
 
 constexpr char CARD_BOOT_FOLDER[] = "boot";
 constexpr char CARD_FIRMWARE_NAME[] = "bzImage";
-// Deeper or larger than any boot folder; a damaged card is not followed further.
-constexpr int MAX_DEPTH = 32;
+// Larger than any boot folder; a damaged card is not followed further.
 constexpr std::size_t MAX_CARD_ENTRIES = 65536;
 
 std::string key(std::string path) {
@@ -32,22 +31,39 @@ struct Item {
 
 using Items = std::map<std::string, Item>;
 
-// The card's \boot, below the folder itself.
-bool listCard(FatReader& reader, uint32_t cluster, const std::string& path, int depth, Items& items) {
-    std::vector<FatEntry> entries;
-    if (depth > MAX_DEPTH || !reader.readFolder(cluster, entries)) return false;
+// The card's \boot, below the folder itself, as deep as it goes: each cluster
+// is read once, so a folder entry that points back up ends the descent.
+bool listCard(FatReader& reader, uint32_t cluster, const std::string& path, Items& items) {
+    std::vector<std::pair<uint32_t, std::string>> pending{{cluster, path}};
+    ClusterMarks read(reader.fatEntryCount(), false);
     bool complete = true;
-    for (const FatEntry& entry : entries) {
-        if (items.size() >= MAX_CARD_ENTRIES) return false;
-        Item item{path + "/" + entry.name, entry.folder, entry, {}};
-        items[key(item.path)] = item;
-        if (entry.folder && entry.cluster != 0)
-            complete = listCard(reader, entry.cluster, item.path, depth + 1, items) && complete;
+    while (!pending.empty()) {
+        const auto [folder, folderPath] = pending.back();
+        pending.pop_back();
+        std::vector<FatEntry> entries;
+        if (!reader.readFolder(folder, entries, &read)) {
+            complete = false;
+            continue;
+        }
+        for (const FatEntry& entry : entries) {
+            if (items.size() >= MAX_CARD_ENTRIES) return false;
+            Item item{folderPath + "/" + entry.name, entry.folder, entry, {}};
+            items[key(item.path)] = item;
+            if (entry.folder && entry.cluster != 0) pending.emplace_back(entry.cluster, item.path);
+        }
     }
     return complete;
 }
 
-bool listPayload(const std::string& folder, Items& items, std::vector<std::string>& findings) {
+bool leftOut(const fs::path& path, const std::vector<std::string>& paths) {
+    std::error_code error;
+    for (const std::string& other : paths)
+        if (fs::equivalent(path, other, error)) return true;
+    return false;
+}
+
+bool listPayload(const std::string& folder, const std::vector<std::string>& skipped, Items& items,
+                 std::vector<std::string>& findings) {
     std::error_code error;
     fs::recursive_directory_iterator it(folder, error), end;
     if (error) {
@@ -60,7 +76,7 @@ bool listPayload(const std::string& folder, Items& items, std::vector<std::strin
             return false;
         }
         const fs::path name = it->path().filename();
-        if (name.string().compare(0, 1, ".") == 0) {
+        if (name.string().compare(0, 1, ".") == 0 || leftOut(it->path(), skipped)) {
             it.disable_recursion_pending();
             continue;
         }
@@ -106,6 +122,28 @@ void compareFile(FatReader& reader, const Item& card, const fs::path& local,
         findings.push_back(card.path + " differs from the payload.");
 }
 
+std::string parentOf(const std::string& path) {
+    return path.substr(0, path.rfind('/'));
+}
+
+// A card entry that may stand for a payload entry the card could not name as
+// given: in the same folder, of the same kind and, for a file, of its size.
+bool sameKind(const Item& card, const Item& local) {
+    if (key(parentOf(card.path)) != key(parentOf(local.path)) || card.folder != local.folder)
+        return false;
+    std::error_code error;
+    return card.folder || fs::file_size(local.local, error) == card.card.size;
+}
+
+std::string nameOf(const std::string& path) {
+    return path.substr(path.rfind('/') + 1);
+}
+
+std::string notStoredAsGiven(const Item& local, const Item& card) {
+    return local.path + " could not be stored under its own name (the card holds " +
+           nameOf(card.path) + ").";
+}
+
 }  // namespace
 
 void comparePayload(FatReader& reader, const CardPayload& payload, std::vector<std::string>& findings) {
@@ -115,19 +153,34 @@ void comparePayload(FatReader& reader, const CardPayload& payload, std::vector<s
         return;
     }
     Items card, local;
-    if (!listCard(reader, boot.cluster, CARD_BOOT_FOLDER, 0, card))
+    if (!listCard(reader, boot.cluster, CARD_BOOT_FOLDER, card))
         findings.push_back("The card's boot folder cannot be read whole; it is compared as far as "
                            "it can be read.");
-    if (!listPayload(payload.bootFolder, local, findings)) return;
+    if (!listPayload(payload.bootFolder, payload.leftOut, local, findings)) return;
     // The firmware takes the place of bzImage in \boot.
     const std::string firmwareKey = key(std::string(CARD_BOOT_FOLDER) + "/" + CARD_FIRMWARE_NAME);
     local[firmwareKey] = Item{std::string(CARD_BOOT_FOLDER) + "/" + CARD_FIRMWARE_NAME, false, {},
                               fs::path(payload.firmware)};
 
+    // What the card holds beyond the payload: some of it may be a payload
+    // name that the card keeps as another.
+    Items extra;
+    for (const auto& [name, item] : card)
+        if (local.count(name) == 0) extra[name] = item;
     for (const auto& [name, item] : local) {
         const auto found = card.find(name);
         if (found == card.end()) {
-            findings.push_back(item.path + " is in the payload but not on the card.");
+            const auto renamed = std::find_if(extra.begin(), extra.end(), [&](const auto& other) {
+                return sameKind(other.second, item);
+            });
+            if (renamed == extra.end()) {
+                findings.push_back(item.path + " is in the payload but not on the card.");
+            } else {
+                findings.push_back(notStoredAsGiven(item, renamed->second));
+                extra.erase(renamed);
+            }
+        } else if (nameOf(found->second.path) != nameOf(item.path)) {
+            findings.push_back(notStoredAsGiven(item, found->second));
         } else if (found->second.folder != item.folder) {
             findings.push_back(item.path + (item.folder ? " is a folder in the payload but a file "
                                                           "on the card."
@@ -137,7 +190,6 @@ void comparePayload(FatReader& reader, const CardPayload& payload, std::vector<s
             compareFile(reader, found->second, item.local, findings);
         }
     }
-    for (const auto& [name, item] : card)
-        if (local.count(name) == 0)
-            findings.push_back(item.path + " is on the card but not in the payload.");
+    for (const auto& [name, item] : extra)
+        findings.push_back(item.path + " is on the card but not in the payload.");
 }

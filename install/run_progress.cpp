@@ -43,9 +43,9 @@ bool RunProgress::started() const {
     return !text_.empty();
 }
 
-std::string RunProgress::howFar() const {
+std::string RunProgress::howFar(const std::string& card) const {
     std::lock_guard<std::mutex> lock(mutex_);
     if (text_.empty()) return ", before anything was written to it";
-    return ", at \"" + text_ + "\" (" + std::to_string(value_) +
-           "%); the card is incomplete and must be rebuilt";
+    return ", at \"" + text_ + "\" (" + std::to_string(value_) + "%); " + card +
+           " is incomplete and must be rebuilt";
 }

@@ -26,8 +26,8 @@ public:
     bool started() const;
     // How far the run got, for the end of a sentence: ", at "Formatting data
     // partition..." (22%); the card is incomplete and must be rebuilt", or
-    // ", before anything was written to it".
-    std::string howFar() const;
+    // ", before anything was written to it". `card` names what was written.
+    std::string howFar(const std::string& card = "the card") const;
     // The run is being given back after an interrupt: from its next report on
     // it waits for the process to end, and writes nothing more to the card.
     void halt();

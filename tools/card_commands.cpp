@@ -27,7 +27,10 @@
 #include "tools/interrupt_cleanup.h"
 #include "inspect/partition_entry_check.h"
 #include "tools/os_services.h"
+#include "tools/payload_names.h"
 #include "util/debug.h"
+
+#include <QFileInfo>
 
 #include <cstring>
 #include <filesystem>
@@ -42,7 +45,8 @@ namespace {
 // A single stage run on its own shows the whole bar.
 constexpr int STAGE_FIRST = 0, STAGE_LAST = 100;
 
-using DiskStage = std::function<bool(const HeldDrive&, StageReport&)>;
+// A stage sets `refused` when it wrote nothing and has said why in one sentence.
+using DiskStage = std::function<bool(const HeldDrive&, StageReport&, bool& refused)>;
 
 // The drives the wizard offers, with the same probe; the row text as the
 // wizard shows it untranslated.
@@ -107,7 +111,7 @@ int runDiskStage(CardOptions options, std::ostream& out, std::ostream& err, cons
     ConsoleReport console(out);
     RunProgress report(console);
     forgetDriveFault();
-    bool done = false;
+    bool done = false, refused = false;
     {
         HeldDrive drive(*target);
         // A volume that stays mounted would write its cached state over the
@@ -124,9 +128,10 @@ int runDiskStage(CardOptions options, std::ostream& out, std::ostream& err, cons
                          err);
             return EXIT_FAILED;
         }
-        done = stage(drive, report) && !report.failed();
+        done = stage(drive, report, refused) && !report.failed();
         done = drive.release() && done;
     }
+    if (!done && refused) return EXIT_FAILED;
     if (!done) {
         if (const auto* image = dynamic_cast<const ImageTarget*>(target.get()))
             explainImageWriteError(*image, target->name(), err);
@@ -138,7 +143,7 @@ int runDiskStage(CardOptions options, std::ostream& out, std::ostream& err, cons
 
 int partitionCommand(const CardOptions& options, std::ostream& out, std::ostream& err) {
     return runDiskStage(options, out, err, "The partition table could not be written",
-                        [](const HeldDrive& drive, StageReport& report) {
+                        [](const HeldDrive& drive, StageReport& report, bool&) {
                             report.show(STAGE_FIRST, "Partitioning drive...");
                             if (!writePartitionTable(drive.handle(), drive.diskSectors(),
                                                      drive.heads(), drive.sectorsPerTrack(),
@@ -152,10 +157,17 @@ int partitionCommand(const CardOptions& options, std::ostream& out, std::ostream
 }
 
 // The formatter writes wherever the entry points; refuse before it does.
-bool partitionEntryUsable(const HeldDrive& card, uint32_t index, std::ostream& err) {
+// `refused`: the card itself is sound, the sentence said is the whole story;
+// a sector that cannot be read leaves the drive's fault to be told as well.
+bool partitionEntryUsable(const HeldDrive& card, const std::string& name, uint32_t index,
+                          bool& refused, std::ostream& err) {
     uint8_t mbr[SECTOR_BYTES];
     std::string reason;
-    if (!readSector(card.handle(), 0, mbr)) {
+    refused = true;
+    if (card.diskSectors() == 0) {
+        reason = name + " has 0 sectors; a partition table needs at least 1.";
+    } else if (!readSector(card.handle(), 0, mbr)) {
+        refused = false;
         reason = "Sector 0 cannot be read.";
     } else if (checkPartitionEntry(mbr, index, card.diskSectors(),
                                    STAGE15_FIRST_LBA + grubBootImages().stage15Sectors, reason)) {
@@ -167,8 +179,10 @@ bool partitionEntryUsable(const HeldDrive& card, uint32_t index, std::ostream& e
 
 int formatCommand(const CardOptions& options, std::ostream& out, std::ostream& err) {
     return runDiskStage(options, out, err, "The partition could not be formatted",
-                        [&options, &err](const HeldDrive& drive, StageReport& report) {
-                            if (!partitionEntryUsable(drive, options.partitionIndex, err))
+                        [&options, &err](const HeldDrive& drive, StageReport& report,
+                                         bool& refused) {
+                            if (!partitionEntryUsable(drive, options.target,
+                                                      options.partitionIndex, refused, err))
                                 return false;
                             report.show(STAGE_FIRST, "Formatting partition...");
                             if (!formatPartition(drive.handle(), drive.diskSectors(), drive.heads(),
@@ -195,8 +209,9 @@ bool roomForBootLoader(const HeldDrive& card, std::ostream& err) {
 
 int bootloaderCommand(const CardOptions& options, std::ostream& out, std::ostream& err) {
     return runDiskStage(options, out, err, "The boot loader could not be written",
-                        [&err](const HeldDrive& drive, StageReport& report) {
-                            if (!roomForBootLoader(drive, err)) return false;
+                        [&err](const HeldDrive& drive, StageReport& report, bool& refused) {
+                            refused = !roomForBootLoader(drive, err);
+                            if (refused) return false;
                             // The installation's span: the stage's steps are
                             // fractions of it that only fit a span of its size.
                             const StageSpan span = INSTALLATION_SPANS.bootloader;
@@ -236,12 +251,18 @@ bool payloadHoldsBootFiles(const CardOptions& options, std::ostream& err) {
 }
 
 // The payload as the installation takes it: a relative source that is not
-// below the working folder is looked for below t6-card's own folder.
-PayloadSources cardSources(const CardOptions& options) {
+// below the working folder is looked for below t6-card's own folder. The
+// run's own files are never part of it.
+PayloadSources cardSources(const CardOptions& options,
+                           const std::vector<std::string>& runFiles = {}) {
     PayloadSources sources{QString::fromStdString(options.filesDir),
                            QString::fromStdString(options.firmwareFile),
-                           QString::fromStdString(programFolder())};
+                           QString::fromStdString(programFolder()), {}};
     locateSources(sources);
+    for (const std::string& file : runFiles) {
+        const QString canonical = QFileInfo(QString::fromStdString(file)).canonicalFilePath();
+        if (!canonical.isEmpty()) sources.leftOut.append(canonical);
+    }
     return sources;
 }
 
@@ -262,6 +283,18 @@ bool checkSources(CardOptions& options, bool intoImage, std::ostream& err) {
         return false;
     }
     if (!payloadHoldsBootFiles(options, err)) return false;
+    // mcopy meets such a name with a question on the terminal, or changes it.
+    std::string reason;
+    if (!payloadNamesFitFat(options.filesDir, reason)) {
+        err << "The boot folder " << options.filesDir << " cannot go onto the card: " << reason
+            << std::endl;
+        return false;
+    }
+    if (intoImage && !payloadNamesNumberable(options.filesDir, reason)) {
+        err << "The boot folder " << options.filesDir << " cannot go into an image: " << reason
+            << std::endl;
+        return false;
+    }
     if (intoImage && !haveMcopy()) {
         err << "Copying files into an image needs mcopy; install mtools." << std::endl;
         return false;
@@ -269,20 +302,41 @@ bool checkSources(CardOptions& options, bool intoImage, std::ostream& err) {
     return true;
 }
 
+// The boot files read back from the finished image: a name mcopy changed on
+// its way in, or a file that did not arrive whole, fails the run.
+bool holdsPayload(const InstallTarget& target, const CardOptions& options,
+                  const std::vector<std::string>& runFiles, std::ostream& err) {
+    platform::Handle handle = platform::INVALID_HANDLE_VALUE;
+    uint64_t diskSectors = 0;
+    if (!openForReading(target, handle, diskSectors)) {
+        waitIfInterrupted();  // an interrupt removes an image being built
+        err << "Could not open " << target.name() << " to compare it with the payload." << std::endl;
+        return false;
+    }
+    const PayloadSources sources = cardSources(options);
+    const CardPayload payload{sources.bootFolder.toStdString(), sources.firmware.toStdString(),
+                              runFiles};
+    const std::vector<std::string> differences = comparePayloadOnCard(handle, diskSectors, payload);
+    closeForReading(handle);
+    if (!differences.empty()) waitIfInterrupted();
+    for (const std::string& difference : differences) err << difference << std::endl;
+    return differences.empty();
+}
+
 // The installation on an existing image file; the boot files go in when
 // given. `name` is the image as the user named it; `runFiles` are the files
 // of this run, which never go onto the card.
 bool installIntoImage(const CardOptions& options, const std::string& name,
-                      const std::vector<std::string>& runFiles, ConsoleReport& report,
+                      const std::vector<std::string>& runFiles, StageReport& report,
                       std::ostream& err) {
     const ImageTarget target(options.target, options.heads, options.sectorsPerTrack);
     std::unique_ptr<ImageDeployer> deployer;
     if (!options.filesDir.empty())
-        deployer = std::make_unique<ImageDeployer>(options.target, name, cardSources(options), err,
-                                                   runFiles);
+        deployer = std::make_unique<ImageDeployer>(options.target, name,
+                                                   cardSources(options, runFiles), err, runFiles);
     runInstallation(report, target, deployer.get());
     if (report.failed()) explainImageWriteError(target, name, err);
-    return !report.failed();
+    return !report.failed() && (!deployer || holdsPayload(target, options, runFiles, err));
 }
 
 int imageCommand(CardOptions options, std::ostream& out, std::ostream& err) {
@@ -320,7 +374,10 @@ int installCommand(CardOptions options, std::ostream& out, std::ostream& err) {
         ImageLock lock;
         if (!takeImageForWriting(lock, options.target, err) || !checkSources(options, true, err))
             return EXIT_FAILED;
-        ConsoleReport report(out);
+        ConsoleReport console(out);
+        RunProgress report(console);
+        // An interrupt says how far the image got: it is the user's, not ours to remove.
+        const InterruptImageRun underWay(report, options.target);
         if (installIntoImage(options, options.target,
                              {options.target, ImageLock::pathFor(options.target)}, report, err))
             return EXIT_OK;
@@ -354,7 +411,9 @@ int inspectCommand(CardOptions options, std::ostream& out, std::ostream& err) {
         err << "Could not open " << target->name() << " for reading." << std::endl;
         return EXIT_FAILED;
     }
-    const CardPayload payload{options.filesDir, options.firmwareFile};
+    // The image and its lock stay out of the payload, as image leaves them out.
+    const CardPayload payload{options.filesDir, options.firmwareFile,
+                              {options.target, ImageLock::pathFor(options.target)}};
     const CardInspection inspection = inspectCard(handle, diskSectors, grubBootImages(),
                                                   options.filesDir.empty() ? nullptr : &payload);
     closeForReading(handle);

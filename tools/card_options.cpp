@@ -131,6 +131,10 @@ bool applyOption(const std::string& name, const std::string& value, CardOptions&
                                "from 512 to 65536.");
         options.clusterBytes = static_cast<uint32_t>(number);
     } else if (name == "--label") {
+        // Readers take a label that is empty or begins with a space for no label.
+        if (value.empty() || value.front() == ' ')
+            return fail(error, "--label takes a label that is not empty and does not begin with "
+                               "a space.");
         if (!validLabel(value))
             return fail(error, "--label takes at most 11 printable ASCII characters other than "
                                "\" * + , . / : ; < = > ? [ \\ ] |, which FAT forbids in a label.");
@@ -258,6 +262,8 @@ bool parseCardOptions(const std::vector<std::string>& arguments, CardOptions& op
         return fail(error, arguments[0] + " takes exactly one image file or drive.");
     }
     if (wanted == 1) {
+        if (operands[0].empty())
+            return fail(error, arguments[0] + " takes an image file or drive, not an empty name.");
         options.target = operands[0];
         if (isDevicePath(operands[0]))
             options.devicePath = operands[0];

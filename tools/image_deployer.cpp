@@ -6,7 +6,6 @@
 #include "disk/raw_disk.h"
 #include "platform/little_endian.h"
 #include "tools/interrupt_cleanup.h"
-#include "tools/payload_names.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -92,12 +91,15 @@ bool ImageDeployer::findVolume(int, const PartitionPlace&) {
 }
 
 bool ImageDeployer::openVolume() {
-    staging_ = std::make_unique<QTemporaryDir>();
-    if (!staging_->isValid()) {
+    // Made and registered as one step: an interrupt in between would leave it.
+    stagingCleanup_ = makeInterruptPath([this] {
+        staging_ = std::make_unique<QTemporaryDir>();
+        return staging_->isValid() ? staging_->path().toStdString() : std::string();
+    });
+    if (!stagingCleanup_) {
         err_ << "No temporary folder for the boot files could be made." << std::endl;
         return false;
     }
-    stagingCleanup_ = std::make_unique<InterruptPath>(staging_->path().toStdString());
     return true;
 }
 
@@ -106,13 +108,8 @@ bool ImageDeployer::copyBootFolder() {
     std::vector<fs::path> leftOut;
     for (const std::string& path : runFiles_) leftOut.push_back(absolute(path));
     if (!stagePayload(sources().bootFolder.toStdString(), staged.toStdString(), leftOut)) {
+        waitIfInterrupted();  // the staging folder went with an interrupt, not the boot folder
         err_ << "The boot folder " << sources().bootFolder.toStdString() << " could not be copied." << std::endl;
-        return false;
-    }
-    std::string reason;
-    if (!payloadNamesFitFat(staged.toStdString(), reason)) {
-        err_ << "The boot folder " << sources().bootFolder.toStdString() << " cannot go onto the card: " << reason
-             << std::endl;
         return false;
     }
     bootFolderCopied_ = mcopy({QStringLiteral("-s"), staged, QStringLiteral("::/")},
@@ -124,6 +121,7 @@ bool ImageDeployer::copyFirmware() {
     if (!bootFolderCopied_) return false;
     const QString staged = staging_->path() + QStringLiteral("/bzImage");
     if (!copyDirectory(sources().firmware, staged, pacer())) {
+        waitIfInterrupted();
         err_ << "The firmware " << sources().firmware.toStdString() << " could not be copied."
              << std::endl;
         return false;

@@ -1,6 +1,24 @@
 #include "tools/image_lock.h"
 
+#include <QFile>
 #include <QString>
+
+namespace {
+
+// QLockFile keeps the system's reason to itself: the same file opened (and,
+// where this made it, removed again) tells it.
+std::string whyNotCreated(const QString& path) {
+    QFile probe(path);
+    const bool existed = probe.exists();
+    if (probe.open(existed ? QIODevice::ReadWrite : QIODevice::ReadWrite | QIODevice::NewOnly)) {
+        probe.close();
+        if (!existed) probe.remove();
+        return "the system gave no reason";
+    }
+    return probe.errorString().toStdString();
+}
+
+}  // namespace
 
 std::string ImageLock::pathFor(const std::string& imagePath) {
     return imagePath + ".lock";
@@ -15,7 +33,8 @@ bool ImageLock::take(const std::string& imagePath, std::ostream& err) {
         err << (heldByAnother_
                     ? "Another run is writing " + imagePath + " (" + lockPath + " is held); "
                       "it is left alone."
-                    : "The lock file " + lockPath + " cannot be created.")
+                    : "The lock file " + lockPath + " cannot be created: " +
+                          whyNotCreated(QString::fromStdString(lockPath)) + ".")
             << std::endl;
         lock_.reset();
         return false;

@@ -7,8 +7,11 @@
 // registered paths, say so on standard error and end the process with 128 +
 // the signal number.
 
+#include "install/run_progress.h"
+
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 class InterruptCleanup {
@@ -25,12 +28,31 @@ public:
 class InterruptPath {
 public:
     explicit InterruptPath(const std::string& path, std::function<void()> release = {});
+    // Registered already, under the registry's lock.
+    struct Locked {};
+    InterruptPath(const std::string& path, Locked);
     ~InterruptPath();
     InterruptPath(const InterruptPath&) = delete;
     InterruptPath& operator=(const InterruptPath&) = delete;
 
 private:
     std::string path_;
+};
+
+// A folder made by `make` (which gives its path, or an empty one), registered
+// as soon as it exists: an interrupt that comes while it is being made waits
+// for it and removes it.
+std::unique_ptr<InterruptPath> makeInterruptPath(const std::function<std::string()>& make);
+
+// A run on an image file, for as long as the object lives: an interrupt ends
+// with how far it got, "Interrupted at "<stage>" (N%); the image c.img is
+// incomplete and must be rebuilt.", or that nothing was written yet.
+class InterruptImageRun {
+public:
+    InterruptImageRun(RunProgress& progress, const std::string& imageName);
+    ~InterruptImageRun();
+    InterruptImageRun(const InterruptImageRun&) = delete;
+    InterruptImageRun& operator=(const InterruptImageRun&) = delete;
 };
 
 // A running child process of this run, for as long as the object lives.

@@ -123,6 +123,10 @@ TEST(CardOptions, BadUsageIsRefusedWithASentence) {
         {"format", "card.img", "--partition", "0", "--label", "v1.2"},
         {"format", "card.img", "--partition", "0", "--label", "tab\there"},
         {"format", "card.img", "--partition", "0", "--label", "a*?"},
+        {"format", "card.img", "--partition", "0", "--label", ""},
+        {"format", "card.img", "--partition", "0", "--label", " boot"},
+        {"format", "card.img", "--partition", "0", "--label", "   "},
+        {"image", "", "--sectors", "100"},
         {"partition", "2"},                                            // unconfirmed drive
         {"partition", "2", "--yes-destroy-drive", "3"},                // another drive confirmed
         {"bootloader", "\\\\.\\PhysicalDrive2", "--yes-destroy-drive", "20"},

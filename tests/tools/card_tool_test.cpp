@@ -8,6 +8,7 @@
 
 #include <QtGlobal>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -359,6 +360,14 @@ TEST(CardOutput, ASecondRunIsRefusedAndAnInterruptedRunLeavesNothingBehind) {
         "2>third.err; echo $? > third.status\n"
         "kill -TERM $first; wait $first; echo $? > first.status\n"
         "state=$(ps -o stat= -p \"$(cat mcopy.pid)\"); case \"$state\" in ''|Z*) ;; *) echo running > mcopy.state;; esac\n"
+        "rm -f mcopy.pid\n"
+        // An install on an image caught in its copy: the image is the user's and stays.
+        "truncate -s 512483328 in.img\n"
+        "PATH=\"$PWD/bin:$PATH\" TMPDIR=\"$PWD/tmp\" " + tool +
+        " install in.img --geometry 16/63 --files boot --firmware fw >/dev/null 2>fourth.err &\n"
+        "fourth=$!\n"
+        "for i in $(seq 400); do [ -s mcopy.pid ] && break; sleep 0.05; done\n"
+        "kill -TERM $fourth; wait $fourth; echo $? > fourth.status\n"
         "rm -f mcopy.pid\n";
     ASSERT_EQ(runCommand(script), 0);
     for (const char* run : {"second", "third"}) {
@@ -370,10 +379,17 @@ TEST(CardOutput, ASecondRunIsRefusedAndAnInterruptedRunLeavesNothingBehind) {
     EXPECT_EQ(readWholeFile(dir.file("first.status")), "143\n");
     EXPECT_NE(readWholeFile(dir.file("first.err")).find("has been removed"), std::string::npos);
     EXPECT_EQ(readWholeFile(dir.file("mcopy.state")), "");
-    // No image, no temporary, no lock, no staging folder.
+    EXPECT_EQ(readWholeFile(dir.file("fourth.status")), "143\n");
+    const std::string fourth = readWholeFile(dir.file("fourth.err"));
+    EXPECT_TRUE(std::regex_search(fourth, std::regex("\nInterrupted at \"Copying files...\" "
+                                                     "\\([0-9]+%\\); the image in.img is "
+                                                     "incomplete and must be rebuilt.\n$")))
+        << fourth;
+    EXPECT_EQ(fourth.find("boot folder"), std::string::npos) << fourth;
+    // No image, no temporary, no lock, no staging folder; the installed image stays.
     EXPECT_EQ(listing(dir.path()),
-              "bin\nboot\nfirst.err\nfirst.status\nfw\nsecond.err\nsecond.status\nthird.err\n"
-              "third.status\ntmp\n");
+              "bin\nboot\nfirst.err\nfirst.status\nfourth.err\nfourth.status\nfw\nin.img\n"
+              "second.err\nsecond.status\nthird.err\nthird.status\ntmp\n");
     EXPECT_EQ(listing(dir.file("tmp")), "");
 }
 
@@ -524,6 +540,19 @@ TEST_F(CardImage, FaultyRunsAreRefusedOrReportedAndLeaveNothingBehind) {
         {"label outside ASCII",
          "$T6 format ../card.img --partition 0 --label 'caf\xC3\xA9' --geometry 16/63", 2,
          "--label takes at most 11 printable ASCII characters", "", nullptr},
+        {"label of spaces only",
+         "$T6 format ../card.img --partition 0 --label '   ' --geometry 16/63", 2,
+         "--label takes a label that is not empty and does not begin with a space.", "", nullptr},
+        {"image named by an empty string", "$T6 image '' $CARD", 2,
+         "image takes an image file or drive, not an empty name.", "", nullptr},
+        {"format on a file shorter than a sector",
+         "head -c 511 /dev/zero > s.img && $T6 format s.img --partition 0 --label x", 1,
+         "s.img has 0 sectors; a partition table needs at least 1. Nothing was written.\n",
+         "s.img\n",
+         [](const std::string& folder, const std::string& output) {
+             EXPECT_EQ(readWholeFile(folder + "/s.img"), std::string(511, '\0'));
+             EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 1) << output;
+         }},
         {"empty firmware", ": > fw && $T6 image out.img $CARD --files ../files/boot --firmware fw", 1,
          "The firmware file fw is empty", "fw\n", nullptr},
         {"empty boot folder", "mkdir p && $T6 image out.img $CARD --files p --firmware ../t6-board.fw",
@@ -543,7 +572,42 @@ TEST_F(CardImage, FaultyRunsAreRefusedOrReportedAndLeaveNothingBehind) {
                         &listing);
              EXPECT_NE(listing.find("stage2"), std::string::npos) << listing;
              EXPECT_EQ(listing.find("out.img"), std::string::npos) << listing;
+             // inspect leaves the image out of the payload as image does.
+             std::string inspected;
+             EXPECT_EQ(runCommand("cd " + shellQuoted(folder) + " && " +
+                                      shellQuoted(ZEL_T6_CARD) +
+                                      " inspect p/out.img --files p --firmware ../t6-board.fw",
+                                  &inspected),
+                       0)
+                 << inspected;
          }},
+        // The image inside the payload is not counted in its room either.
+        {"install on an image inside its own payload",
+         "cp -r ../files/boot p && truncate -s 512483328 p/in.img && "
+         "$T6 install p/in.img --geometry 16/63 --files p --firmware ../t6-board.fw",
+         0, "Finished successfully", "p\n", nullptr},
+        {"name beyond U+FFFF",
+         "cp -r ../files/boot p && echo x > 'p/\xF0\x9F\x98\x80.txt' && "
+         "$T6 image out.img $CARD --files p --firmware ../t6-board.fw",
+         1, "cannot go onto the card: \xF0\x9F\x98\x80.txt holds a character beyond U+FFFF",
+         "p\n", noFirmwareLine},
+        {"name ending with a dot",
+         "cp -r ../files/boot p && echo x > p/grub/a. && "
+         "$T6 image out.img $CARD --files p --firmware ../t6-board.fw",
+         1, "cannot go onto the card: grub/a. ends with a dot or a space", "p\n", noFirmwareLine},
+        // mcopy numbers the short names of names that begin alike, in a time
+        // that grows far faster than their count: refused up front.
+        {"701 long names that begin alike in one folder",
+         "cp -r ../files/boot p && (cd p/grub && for i in $(seq 701); do : > long_name_$i.txt; "
+         "done) && $T6 image out.img $CARD --files p --firmware ../t6-board.fw",
+         1, "cannot go into an image: more than 700 names in grub need a long name and begin alike",
+         "p\n", noFirmwareLine},
+        // mcopy stores it as y.txt: the build reads its files back and fails.
+        {"name mcopy changes",
+         "cp -r ../files/boot p && echo x > 'p/\xC3\xBF.txt' && "
+         "$T6 image out.img $CARD --files p --firmware ../t6-board.fw",
+         1, "boot/\xC3\xBF.txt could not be stored under its own name (the card holds y.txt).\n",
+         "p\n", nullptr},
         {"names that differ only in case",
          clash + "$T6 image out.img $CARD --files p --firmware ../t6-board.fw", 1,
          "grub/Menu.lst differ only in case, which FAT does not tell apart.", "p\n",
@@ -831,6 +895,9 @@ TEST_F(CardImage, DamageThatStopsTheBootIsFoundInBoundedTime) {
          "Volume 0: boot/grub is marked as a volume label; readers do not see it as a folder."},
         {"grub with every attribute bit but two", {{grubEntry + 11, "\xFA"}},
          "boot/grub/stage2 is missing on the boot volume."},
+        // A long-name slot (order 1, last) that no short entry follows.
+        {"orphaned long-name slot", {{dataRoot + 32, "\x41" "a" + std::string(9, '\0') + "\x0F"}},
+         "Volume 1: the root folder holds long-name slots that belong to no entry."},
         {"data root entry with a bad chain", {{dataRoot + 32,
                                               "FILE    BIN\x20" + std::string(14, '\0') +
                                                   le(65000, 2) + le(100, 4)}},
@@ -860,6 +927,9 @@ TEST_F(CardImage, DamageToAFat32VolumeIsFoundInBoundedTime) {
     const VolumeLayout boot = volumeAt(image, TEST_BOOT_START);
     const uint64_t fsInfo = boot.base + 512;
     const std::string badSummary = "  Volume 0: its free-cluster summary does not carry its signatures.\n";
+    std::string longChain;
+    for (uint32_t cluster = 3; cluster <= 5001; ++cluster) longChain += le(cluster, 4);
+    longChain += le(0x0FFFFFFF, 4);
     const struct {
         const char* what;
         std::vector<Patch> patches;
@@ -871,6 +941,10 @@ TEST_F(CardImage, DamageToAFat32VolumeIsFoundInBoundedTime) {
           "  Volume 0: the cluster chain of the root folder loops back to cluster 2.\n",
           "  Volume 0: FAT copy 1 differs from the first in 1 sectors.\n",
           "  Volume 0: its boot sector differs from its copy.\n"}},
+        // 5,000 clusters of 512 bytes: 80,000 entries.
+        {"a root folder longer than FAT allows", {{boot.fatEntry(0, 2), longChain}, {boot.fatEntry(1, 2), longChain}},
+         {"  Volume 0: the root folder is longer than the 65536 entries FAT allows; the rest of it "
+          "is not read.\n"}},
         {"free-cluster summary's lead signature", {{fsInfo, "RRaB"}}, {badSummary}},
         {"free-cluster summary's structure signature", {{fsInfo + 484, "rrAA"}}, {badSummary}},
     };
@@ -897,6 +971,10 @@ TEST_F(CardImage, InspectComparesTheCardWithThePayload) {
     ASSERT_TRUE(writeWholeFile(dir.file("files/boot/\xD1\x84\xD0\xB0\xD0\xB9\xD0\xBB.txt"), "file"));
     ASSERT_TRUE(writeWholeFile(dir.file("files/boot/caf\xC3\xA9.txt"), "coffee"));
     ASSERT_TRUE(writeWholeFile(dir.file("files/boot/S\xC3\x98N.TXT"), "son"));
+    std::string deep = "files/boot";
+    for (int depth = 0; depth < 40; ++depth) deep += "/d";
+    std::filesystem::create_directories(dir.file(deep));
+    ASSERT_TRUE(writeWholeFile(dir.file(deep + "/deepest"), "deep"));
     std::vector<std::string> arguments = testCardImageArguments(image);
     arguments.insert(arguments.end(),
                      {"--files", dir.file("files/boot"), "--firmware", firmware, "--force"});
@@ -915,6 +993,7 @@ TEST_F(CardImage, InspectComparesTheCardWithThePayload) {
 
     ASSERT_TRUE(writeWholeFile(dir.file("files/boot/grub/stage2"), std::string(3000, 'S')));
     ASSERT_TRUE(writeWholeFile(dir.file("files/boot/grub/new.lst"), "new"));
+    ASSERT_TRUE(writeWholeFile(dir.file(deep + "/deepest"), "DEEP"));
     ASSERT_TRUE(writeWholeFile(dir.file("extra"), "extra"));
     ASSERT_EQ(runCommand(mtools("mcopy", image, shellQuoted(dir.file("extra")) + " ::/boot/extra")), 0);
     std::string changed = readWholeFile(firmware);
@@ -924,6 +1003,7 @@ TEST_F(CardImage, InspectComparesTheCardWithThePayload) {
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.out.find("Findings:\n"
                            "  boot/bzImage differs from the payload.\n"
+                           "  " + deep.substr(6) + "/deepest differs from the payload.\n"
                            "  boot/grub/new.lst is in the payload but not on the card.\n"
                            "  boot/grub/stage2 differs from the payload.\n"
                            "  boot/extra is on the card but not in the payload.\n"),
