@@ -12,9 +12,12 @@ struct MountedVolumeLeft {
     char refused = '\0';
     char third = '\0';
     bool unnamed = false;  // a volume without a letter refused, or was one too many
+    bool anotherRun = false;  // another run holds the drive: nothing was touched
 };
 
-// Checks what can be known before the card is touched (install/install_checks.h;
+// Takes the drive's run guard (install/drive_run_guard.h; held by another run:
+// the run ends there, nothing touched) for the whole run; checks what can be
+// known before the card is touched (install/install_checks.h;
 // a refusal ends the run there, nothing locked or written), locks the target
 // drive's volumes, opens the drive, partitions and formats
 // it, writes the boot loader, releases drive and volumes, has `deployer` put

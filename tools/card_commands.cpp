@@ -8,6 +8,7 @@
 #include "disk/raw_disk.h"
 #include "fat/format_partition.h"
 #include "install/bootloader_stage.h"
+#include "install/drive_run_guard.h"
 #include "install/failure_account.h"
 #include "install/held_drive.h"
 #include "install/installation.h"
@@ -108,6 +109,14 @@ int runDiskStage(CardOptions options, std::ostream& out, std::ostream& err, cons
     RunProgress report(console);
     forgetDriveFault();
     bool done = false;
+    // One run per drive, also between stage commands and installations.
+    const DriveRunGuard guard(target->driveNumber());
+    if (guard.heldElsewhere()) {
+        MountedVolumeLeft left;
+        left.anotherRun = true;
+        endFailedRun(*target, report, left, "", err);
+        return EXIT_FAILED;
+    }
     {
         HeldDrive drive(*target);
         // A volume that stays mounted would write its cached state over the

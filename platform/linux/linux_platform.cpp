@@ -80,6 +80,7 @@ LinuxPlatform::LinuxPlatform(LinuxRoots roots)
 LinuxPlatform::~LinuxPlatform() {
     for (auto& entry : devices_)
         if (entry.second.fd >= 0) ::close(entry.second.fd);
+    for (auto& entry : guards_) ::close(entry.second);
 }
 
 bool LinuxPlatform::fail(uint32_t error) {
@@ -238,6 +239,12 @@ bool LinuxPlatform::FlushFileBuffers(Handle handle) {
 
 bool LinuxPlatform::CloseHandle(Handle handle) {
     std::lock_guard<std::mutex> guard(mutex_);
+    auto held = guards_.find(handle);
+    if (held != guards_.end()) {
+        ::close(held->second);  // the flock goes with it
+        guards_.erase(held);
+        return true;
+    }
     OpenDevice* device = find(handle);
     if (device == nullptr) return fail(ERROR_INVALID_HANDLE);
     // The descriptor is gone even when close reports an error; the error

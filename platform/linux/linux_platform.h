@@ -7,6 +7,8 @@
 //   "\\.\X:"              -> the partition that drive letter X stands for
 //   "\\?\Volume{...}"     -> a partition with a letter, by a name made from
 //                          its device name (platform/volume_names.h)
+//   CreateMutexW "Global\ZelRecoveryDriveN" -> an flock on
+//                          /run/lock/zel-recovery-<device of drive N>.lock
 // Drive letters: see linux_volumes.h. In short, mounted partitions of sdX disks
 // get letters from 'D' on in mount order; after IOCTL_DISK_UPDATE_PROPERTIES
 // the drive's first partition gets one too; letters stay with their partition.
@@ -50,6 +52,7 @@ struct LinuxRoots {
     std::string sysfs = "/sys";
     std::string dev = "/dev";
     std::string mountinfo = "/proc/self/mountinfo";
+    std::string runLock = "/run/lock";  // the files of named guards
 };
 
 class LinuxPlatform final : public Platform {
@@ -73,6 +76,7 @@ public:
     bool FlushFileBuffers(Handle handle) override;
     bool CloseHandle(Handle handle) override;
     uint32_t GetLastError() override;
+    Handle CreateMutexW(const char16_t* name) override;
     uint32_t GetLogicalDrives() override;
     uint32_t QueryDosDeviceW(const char16_t* deviceName, char16_t* target,
                              uint32_t maxChars) override;
@@ -136,6 +140,7 @@ private:
     linuxos::VolumeTable volumes_;
     std::mutex mutex_;
     std::map<Handle, OpenDevice> devices_;
+    std::map<Handle, int> guards_;  // named guards: the descriptor holding the flock
     VolumeSearches searches_;
     Handle nextHandle_ = 4;
 };
