@@ -247,6 +247,8 @@ bool LinuxPlatform::CloseHandle(Handle handle) {
     }
     OpenDevice* device = find(handle);
     if (device == nullptr) return fail(ERROR_INVALID_HANDLE);
+    // Closing a locked volume's handle ends its lock, as an unlock does.
+    if (device->volume && device->locked) giveBackMounts(*device);
     // The descriptor is gone even when close reports an error; the error
     // still means written bytes may not have reached the device.
     const bool closed = device->fd < 0 || ::close(device->fd) == 0;
@@ -328,6 +330,7 @@ bool LinuxPlatform::transfer(Handle handle, linuxos::Transfer direction, void* r
     const bool reading = direction == Transfer::Read;
     if ((reading ? readInto : writeFrom) == nullptr) return fail(ERROR_INVALID_PARAMETER);
     if (!reading && device->writeProtected) return fail(ERROR_WRITE_PROTECT);
+    if (!reading) ++diskChanges_[device->name.disk];
     uint32_t done = 0;
     while (done < bytes) {
         const uint32_t piece = std::min(bytes - done, kBounceLimit);
