@@ -17,15 +17,19 @@
 
 #include <QCoreApplication>
 
+#include <optional>
+
 void runInstallation(StageReport& report, const InstallTarget& target, FileDeployer* deployer,
-                     MountedVolumeLeft* left) {
+                     MountedVolumeLeft* left, bool driveGuarded) {
     const InstallationSpans& spans = INSTALLATION_SPANS;
     PartitionPlace boot;
     // Held to the end of the run, the files' read-back included.
-    const DriveRunGuard guard(target.driveNumber());
-    if (guard.heldElsewhere() && left != nullptr) left->anotherRun = true;
+    std::optional<DriveRunGuard> guard;
+    if (!driveGuarded) guard.emplace(target.driveNumber());
+    const bool anotherRun = guard && guard->heldElsewhere();
+    if (anotherRun && left != nullptr) left->anotherRun = true;
     // A run that cannot succeed stops before anything of the card is touched.
-    const bool mayStart = !guard.heldElsewhere() && installationMayStart(target, deployer);
+    const bool mayStart = !anotherRun && installationMayStart(target, deployer);
     report.keepAlive();
     if (!mayStart) report.setFailed();
     if (mayStart) {

@@ -24,8 +24,10 @@ struct MountedVolumeLeft {
 // the boot files onto the new boot volume (no deployer: the card gets no
 // files) and shows the final status. Failure is left in report.failed(); a
 // volume left mounted goes into `left` as well when it is given.
+// `driveGuarded`: the caller took the guard itself, before checks of its own
+// that ask the drive.
 void runInstallation(StageReport& report, const InstallTarget& target, FileDeployer* deployer,
-                     MountedVolumeLeft* left = nullptr);
+                     MountedVolumeLeft* left = nullptr, bool driveGuarded = false);
 
 // What the install page runs; tests hand the page a stand-in.
 class Installation {
