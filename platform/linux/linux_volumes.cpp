@@ -200,9 +200,10 @@ void VolumeTable::removeStaleFolders(const std::string& disk) {
     std::vector<std::string> stale;
     while (const dirent* entry = ::readdir(folder)) {
         const std::string name = entry->d_name;
-        if (name.compare(0, std::strlen(kPrivatePrefix), kPrivatePrefix) != 0) continue;
-        const std::string partition =
-            name.substr(std::strlen(kPrivatePrefix), name.rfind('-') - std::strlen(kPrivatePrefix));
+        const size_t prefix = std::strlen(kPrivatePrefix);
+        const size_t dash = name.rfind('-');
+        if (name.compare(0, prefix, kPrivatePrefix) != 0 || dash < prefix) continue;
+        const std::string partition = name.substr(prefix, dash - prefix);
         const std::optional<BlockName> of = BlockName::parse(partition);
         if (of && of->disk == disk) stale.push_back(privateRoot_ + "/" + name);
     }
