@@ -14,6 +14,17 @@
 namespace {
 
 constexpr uint32_t FIRST_PARTITION_LBA = 256;
+// A GPT's header ("EFI PART" at its start) and its 128 entries of 128 bytes:
+// the primary copy in LBAs 1 to 33, the backup in the disk's last 33 sectors,
+// header last.
+constexpr char GPT_SIGNATURE[] = "EFI PART";
+constexpr uint32_t GPT_SECTORS = 33;
+
+bool holdsGptHeader(platform::Handle handle, uint32_t lba) {
+    uint8_t sector[SECTOR_BYTES];
+    return !readSectors(handle, lba, 1, sector) &&
+           std::memcmp(sector, GPT_SIGNATURE, sizeof GPT_SIGNATURE - 1) == 0;
+}
 
 uint32_t sizeInSectors(int32_t entry, uint32_t diskSectors, uint32_t start) {
     if (entry < 0) return (static_cast<uint32_t>(entry) & 0x7FFFFFFFu) * 2;
@@ -124,16 +135,27 @@ bool writePartitionTable(platform::Handle handle, uint32_t diskSectors, uint32_t
     for (int i = 0; i < entryCount; ++i)
         fillEntry(sector + MBR_ENTRY_TABLE_OFFSET + MBR_ENTRY_BYTES * i, entries[i], heads, sectorsPerTrack);
 
+    // A GPT the card held goes with both its copies: left behind, tools that
+    // look for a GPT find the backup and offer to restore it over the new
+    // table. A card without one gets no other writes than the first track.
+    const bool gpt = holdsGptHeader(handle, 1) || holdsGptHeader(handle, diskSectors - 1);
+    const uint32_t headSectors = gpt ? std::max(sectorsPerTrack, GPT_SECTORS + 1) : sectorsPerTrack;
+    // The disk is larger than the layout's first partition start: no overlap.
+    const uint32_t tailSectors = gpt ? GPT_SECTORS : 0;
+    const uint32_t tailLba = diskSectors - tailSectors;
+
     // Sector 0 and the rest of the first track in one request where they fit.
-    const uint32_t trackSectors = std::min(sectorsPerTrack, RUN_SECTORS);
+    const uint32_t trackSectors = std::min(headSectors, RUN_SECTORS);
     std::vector<uint8_t> track(size_t(trackSectors) * SECTOR_BYTES);
     std::memcpy(track.data(), sector, SECTOR_BYTES);
     if (writeSectors(handle, 0, trackSectors, track.data())) return false;
-    if (writeZeroSectors(handle, trackSectors, sectorsPerTrack - trackSectors)) return false;
+    if (writeZeroSectors(handle, trackSectors, headSectors - trackSectors)) return false;
+    if (writeZeroSectors(handle, tailLba, tailSectors)) return false;
 
     // Read back: a card that does not keep the table is no card to format.
     SectorFault fault = verifySectors(handle, 0, trackSectors, track.data());
-    if (!fault) fault = verifyZeroSectors(handle, trackSectors, sectorsPerTrack - trackSectors);
+    if (!fault) fault = verifyZeroSectors(handle, trackSectors, headSectors - trackSectors);
+    if (!fault) fault = verifyZeroSectors(handle, tailLba, tailSectors);
     if (fault) {
         printSectorFault(fault, true);
         return false;

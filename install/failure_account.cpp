@@ -84,6 +84,7 @@ FailureAccount accountForFailure(const InstallTarget& target, const RunProgress&
     platform::CauseDetails details;
     details.target = target.name();
     details.progress = progress.howFar();
+    if (left.anotherRun) return account(FailureCause::AnotherRun, details);
     if (left.refused != '\0') {
         details.place = volumePlace(left.refused);
         return account(FailureCause::VolumeBusy, details);

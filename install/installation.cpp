@@ -5,6 +5,7 @@
 #include "disk/raw_disk.h"
 #include "install/bootloader_stage.h"
 #include "install/deploy_stage.h"
+#include "install/drive_run_guard.h"
 #include "install/failure_account.h"
 #include "install/held_drive.h"
 #include "install/interrupted_run.h"
@@ -16,12 +17,19 @@
 
 #include <QCoreApplication>
 
+#include <optional>
+
 void runInstallation(StageReport& report, const InstallTarget& target, FileDeployer* deployer,
-                     MountedVolumeLeft* left) {
+                     MountedVolumeLeft* left, bool driveGuarded) {
     const InstallationSpans& spans = INSTALLATION_SPANS;
     PartitionPlace boot;
+    // Held to the end of the run, the files' read-back included.
+    std::optional<DriveRunGuard> guard;
+    if (!driveGuarded) guard.emplace(target.driveNumber());
+    const bool anotherRun = guard && guard->heldElsewhere();
+    if (anotherRun && left != nullptr) left->anotherRun = true;
     // A run that cannot succeed stops before anything of the card is touched.
-    const bool mayStart = installationMayStart(target, deployer);
+    const bool mayStart = !anotherRun && installationMayStart(target, deployer);
     report.keepAlive();
     if (!mayStart) report.setFailed();
     if (mayStart) {

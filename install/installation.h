@@ -12,17 +12,22 @@ struct MountedVolumeLeft {
     char refused = '\0';
     char third = '\0';
     bool unnamed = false;  // a volume without a letter refused, or was one too many
+    bool anotherRun = false;  // another run holds the drive: nothing was touched
 };
 
-// Checks what can be known before the card is touched (install/install_checks.h;
+// Takes the drive's run guard (install/drive_run_guard.h; held by another run:
+// the run ends there, nothing touched) for the whole run; checks what can be
+// known before the card is touched (install/install_checks.h;
 // a refusal ends the run there, nothing locked or written), locks the target
 // drive's volumes, opens the drive, partitions and formats
 // it, writes the boot loader, releases drive and volumes, has `deployer` put
 // the boot files onto the new boot volume (no deployer: the card gets no
 // files) and shows the final status. Failure is left in report.failed(); a
 // volume left mounted goes into `left` as well when it is given.
+// `driveGuarded`: the caller took the guard itself, before checks of its own
+// that ask the drive.
 void runInstallation(StageReport& report, const InstallTarget& target, FileDeployer* deployer,
-                     MountedVolumeLeft* left = nullptr);
+                     MountedVolumeLeft* left = nullptr, bool driveGuarded = false);
 
 // What the install page runs; tests hand the page a stand-in.
 class Installation {

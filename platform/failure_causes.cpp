@@ -63,6 +63,12 @@ const std::vector<FailureCauseRow>& failureCauses() {
          "the card is still there, with its medium, when probed again after the failure",
          "A sector of the card in {target} could not be written: the card is failing. Use "
          "another card."},
+        {FailureCause::AnotherRun, "another run",
+         {ERROR_ALREADY_EXISTS},
+         {},
+         "the flock of /run/lock/zel-recovery-sdX.lock is held by another process (the named "
+         "guard's own answer, not an errno of a call)",
+         "Another run is rebuilding {target}; it is left alone."},
     };
     return rows;
 }

@@ -19,6 +19,7 @@ enum class FailureCause {
     VolumeBusy,
     NoRights,
     SectorUnwritable,
+    AnotherRun,
 };
 
 struct FailureCauseRow {

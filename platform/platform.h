@@ -61,6 +61,7 @@ constexpr uint32_t ERROR_NOT_LOCKED = 158;
 constexpr uint32_t ERROR_INSUFFICIENT_BUFFER = 122;
 constexpr uint32_t ERROR_FILENAME_EXCED_RANGE = 206;
 constexpr uint32_t ERROR_FILE_TOO_LARGE = 223;
+constexpr uint32_t ERROR_ALREADY_EXISTS = 183;
 constexpr uint32_t ERROR_MORE_DATA = 234;
 
 // Record layouts (byte offsets inside the DeviceIoControl output buffers).
@@ -136,6 +137,13 @@ public:
     virtual bool CloseHandle(Handle handle) = 0;
     // The error of the last failed call on this thread.
     virtual uint32_t GetLastError() = 0;
+
+    // A guard named across the machine's processes ("Global\\Name"). The first
+    // create of a name holds it until that handle is closed or its process
+    // ends; a create while it is held fails with INVALID_HANDLE_VALUE and
+    // ERROR_ALREADY_EXISTS. A held guard is never taken over. CloseHandle
+    // gives it up.
+    virtual Handle CreateMutexW(const char16_t* name) = 0;
 
     // Bit i set: drive letter 'A' + i is in use.
     virtual uint32_t GetLogicalDrives() = 0;

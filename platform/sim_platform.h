@@ -120,7 +120,8 @@ public:
     void setRecordCalls(bool record) { recordCalls_ = record; }
     std::vector<std::string> debugLines() const;
     void clearDebugLines();
-    int openHandleCount() const;
+    int openHandleCount() const;  // files, drives and volumes
+    int guardCount() const { return static_cast<int>(guards_.size()); }
     bool driveLocked(int number) const;
     bool volumeLocked(char letter) const;
     uint64_t readCount() const { return reads_; }
@@ -146,6 +147,8 @@ public:
     bool FlushFileBuffers(Handle handle) override;
     bool CloseHandle(Handle handle) override;
     uint32_t GetLastError() override { return lastError_; }
+    // Guards are held per machine: every caller of this machine meets them.
+    Handle CreateMutexW(const char16_t* name) override;
     uint32_t GetLogicalDrives() override;
     uint32_t QueryDosDeviceW(const char16_t* deviceName, char16_t* target,
                              uint32_t maxChars) override;
@@ -196,6 +199,7 @@ private:
     uint64_t virtualNowMs_ = 0;
     uint64_t startMs_ = 0;
     std::map<Handle, std::unique_ptr<Open>> opens_;
+    std::map<Handle, std::u16string> guards_;  // named guards held, by handle
     SimFaults faults_;
     std::vector<SimCall> calls_;
     std::vector<std::string> debugLines_;

@@ -8,6 +8,7 @@
 #include "disk/raw_disk.h"
 #include "fat/format_partition.h"
 #include "install/bootloader_stage.h"
+#include "install/drive_run_guard.h"
 #include "install/failure_account.h"
 #include "install/held_drive.h"
 #include "install/installation.h"
@@ -37,6 +38,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <system_error>
 
@@ -97,6 +99,17 @@ bool takeImageForWriting(ImageLock& lock, const std::string& path, std::ostream&
     return false;
 }
 
+// One run per drive: the guard is taken before anything asks the drive, since
+// a run under way holds it exclusively and the checks would fail on that.
+// False, with the sentence, when another run holds it.
+bool guardDrive(const DriveRunGuard& guard, int driveNumber, std::ostream& err) {
+    if (!guard.heldElsewhere()) return true;
+    err << platform::causeSentence(platform::FailureCause::AnotherRun,
+                                   {InstallTarget(driveNumber).name(), "", ""})
+        << std::endl;
+    return false;
+}
+
 // Holds the target as the installation does, runs one stage on it and gives
 // the drive back.
 int runDiskStage(CardOptions options, std::ostream& out, std::ostream& err, const char* failure,
@@ -106,6 +119,10 @@ int runDiskStage(CardOptions options, std::ostream& out, std::ostream& err, cons
     ImageLock lock;
     if (!options.namesDrive() && !takeImageForWriting(lock, options.target, err))
         return EXIT_FAILED;
+    if (!resolveDevicePath(options, err)) return EXIT_FAILED;
+    std::optional<DriveRunGuard> guard;
+    if (options.driveNumber != NO_DRIVE) guard.emplace(options.driveNumber);
+    if (guard && !guardDrive(*guard, options.driveNumber, err)) return EXIT_FAILED;
     const std::unique_ptr<InstallTarget> target = checkedTarget(options, err);
     if (!target) return EXIT_FAILED;
     ConsoleReport console(out);
@@ -384,7 +401,9 @@ int installCommand(CardOptions options, std::ostream& out, std::ostream& err) {
         err << "The installation on " << options.target << " failed." << std::endl;
         return EXIT_FAILED;
     }
-    if (!checkSources(options, false, err)) return EXIT_FAILED;
+    if (!checkSources(options, false, err) || !resolveDevicePath(options, err)) return EXIT_FAILED;
+    const DriveRunGuard guard(options.driveNumber);
+    if (!guardDrive(guard, options.driveNumber, err)) return EXIT_FAILED;
     const std::unique_ptr<InstallTarget> target = checkedTarget(options, err);
     if (!target) return EXIT_FAILED;
     // The drive as it is now is the one the installation must still find.
@@ -395,7 +414,7 @@ int installCommand(CardOptions options, std::ostream& out, std::ostream& err) {
     forgetDriveFault();
     MountedVolumeDeployer deployer(cardSources(options));
     MountedVolumeLeft left;
-    runInstallation(report, *target, &deployer, &left);
+    runInstallation(report, *target, &deployer, &left, true);
     if (!report.failed()) return EXIT_OK;
     endFailedRun(*target, report, left, "The installation on " + target->name() + " failed.", err);
     return EXIT_FAILED;

@@ -97,11 +97,13 @@ bool LinuxPlatform::lock(OpenDevice& device) {
         // The exclusive open already keeps everybody else off the drive.
         if (!device.exclusive) return fail(ERROR_ACCESS_DENIED);
         device.locked = true;
+        volumes_.removeStaleFolders(device.name.disk);
         return true;
     }
     if (device.locked) return true;
     if (volumeLockedElsewhere(device.name, &device)) return fail(ERROR_ACCESS_DENIED);
-    if (volumes_.unmountAll(device.name) != 0) return fail(ERROR_ACCESS_DENIED);
+    if (device.taken.empty()) device.changesAtTake = diskChanges_[device.name.disk];
+    if (volumes_.unmountAll(device.name, &device.taken) != 0) return fail(ERROR_ACCESS_DENIED);
     device.locked = true;
     // The lock is our own bookkeeping; an open partition node would keep the
     // kernel from re-reading the drive's partition table while the lock-out lasts.
@@ -113,14 +115,29 @@ bool LinuxPlatform::lock(OpenDevice& device) {
 bool LinuxPlatform::unlock(OpenDevice& device) {
     if (!device.locked) return fail(linuxos::ERROR_NOT_LOCKED);
     device.locked = false;
+    giveBackMounts(device);
     return true;
+}
+
+void LinuxPlatform::giveBackMounts(OpenDevice& device) {
+    std::vector<linuxos::DiskMount> taken;
+    taken.swap(device.taken);
+    if (diskChanges_[device.name.disk] != device.changesAtTake) return;
+    for (const linuxos::DiskMount& mount : taken) {
+        if (const int error = volumes_.remount(mount)) {
+            const std::string line = "Mount of " + mount.source + " at " + mount.mountPoint +
+                                     " again failed: " + std::to_string(error) + "\n";
+            OutputDebugStringA(line.c_str());
+        }
+    }
 }
 
 bool LinuxPlatform::dismount(OpenDevice& device) {
     if (!device.volume) return fail(ERROR_INVALID_FUNCTION);
     if (!device.locked && volumeLockedElsewhere(device.name, &device))
         return fail(ERROR_ACCESS_DENIED);
-    if (volumes_.unmountAll(device.name) != 0) return fail(ERROR_ACCESS_DENIED);
+    if (device.taken.empty()) device.changesAtTake = diskChanges_[device.name.disk];
+    if (volumes_.unmountAll(device.name, &device.taken) != 0) return fail(ERROR_ACCESS_DENIED);
     return true;
 }
 
@@ -209,6 +226,7 @@ bool LinuxPlatform::updateProperties(OpenDevice& device) {
             std::this_thread::sleep_for(kRereadPause);
         }
     }
+    ++diskChanges_[device.name.disk];
     volumes_.diskReread(device.name.disk);
     return true;
 }

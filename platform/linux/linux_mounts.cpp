@@ -55,9 +55,13 @@ std::vector<DiskMount> readDiskMounts(const std::string& mountinfoPath, const st
         size_t separator = 6;
         while (separator < parts.size() && parts[separator] != "-") ++separator;
         if (parts.size() < 5 || separator + 2 >= parts.size()) continue;
-        std::optional<BlockName> device = deviceOf(unescapeMountField(parts[separator + 2]), devRoot);
+        const std::string source = unescapeMountField(parts[separator + 2]);
+        std::optional<BlockName> device = deviceOf(source, devRoot);
         if (!device) continue;
-        mounts.push_back({*device, unescapeMountField(parts[4])});
+        const std::string superOptions = separator + 3 < parts.size() ? parts[separator + 3] : "";
+        mounts.push_back({*device, unescapeMountField(parts[4]), source,
+                          unescapeMountField(parts[separator + 1]), parts[5],
+                          unescapeMountField(superOptions)});
     }
     return mounts;
 }

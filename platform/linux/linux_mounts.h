@@ -12,6 +12,13 @@ namespace linuxos {
 struct DiskMount {
     BlockName device;
     std::string mountPoint;
+    // What mounts it again as it was: the source as listed, the file system
+    // type, the mount's own options ("rw,nosuid,relatime") and the file
+    // system's ("rw,fmask=0022,utf8").
+    std::string source;
+    std::string type;
+    std::string options;
+    std::string superOptions;
 };
 
 // Mounts whose source is "/dev/sdXN" (or the same name under `devRoot`);

@@ -80,6 +80,7 @@ LinuxPlatform::LinuxPlatform(LinuxRoots roots)
 LinuxPlatform::~LinuxPlatform() {
     for (auto& entry : devices_)
         if (entry.second.fd >= 0) ::close(entry.second.fd);
+    for (auto& entry : guards_) ::close(entry.second);
 }
 
 bool LinuxPlatform::fail(uint32_t error) {
@@ -238,8 +239,16 @@ bool LinuxPlatform::FlushFileBuffers(Handle handle) {
 
 bool LinuxPlatform::CloseHandle(Handle handle) {
     std::lock_guard<std::mutex> guard(mutex_);
+    auto held = guards_.find(handle);
+    if (held != guards_.end()) {
+        ::close(held->second);  // the flock goes with it
+        guards_.erase(held);
+        return true;
+    }
     OpenDevice* device = find(handle);
     if (device == nullptr) return fail(ERROR_INVALID_HANDLE);
+    // Closing a locked volume's handle ends its lock, as an unlock does.
+    if (device->volume && device->locked) giveBackMounts(*device);
     // The descriptor is gone even when close reports an error; the error
     // still means written bytes may not have reached the device.
     const bool closed = device->fd < 0 || ::close(device->fd) == 0;
@@ -321,6 +330,7 @@ bool LinuxPlatform::transfer(Handle handle, linuxos::Transfer direction, void* r
     const bool reading = direction == Transfer::Read;
     if ((reading ? readInto : writeFrom) == nullptr) return fail(ERROR_INVALID_PARAMETER);
     if (!reading && device->writeProtected) return fail(ERROR_WRITE_PROTECT);
+    if (!reading) ++diskChanges_[device->name.disk];
     uint32_t done = 0;
     while (done < bytes) {
         const uint32_t piece = std::min(bytes - done, kBounceLimit);

@@ -7,6 +7,8 @@
 //   "\\.\X:"              -> the partition that drive letter X stands for
 //   "\\?\Volume{...}"     -> a partition with a letter, by a name made from
 //                          its device name (platform/volume_names.h)
+//   CreateMutexW "Global\ZelRecoveryDriveN" -> an flock on
+//                          /run/lock/zel-recovery-<device of drive N>.lock
 // Drive letters: see linux_volumes.h. In short, mounted partitions of sdX disks
 // get letters from 'D' on in mount order; after IOCTL_DISK_UPDATE_PROPERTIES
 // the drive's first partition gets one too; letters stay with their partition.
@@ -25,7 +27,10 @@
 // exclusive open is the drive lock. A volume lock takes the file system away
 // (umount2 without force): Linux has no lock that refuses while files are open,
 // but an unmount does, so a busy volume refuses the lock and stays mounted.
-// The dismount that follows finds nothing left to do. A locked volume handle
+// The dismount that follows finds nothing left to do. A run that gives its
+// locks back without having written the drive gets the user's mounts back:
+// each is mounted again where it was, as Windows mounts an untouched volume
+// again on its next access. A locked volume handle
 // closes its partition node (transfers through it are refused), so that the
 // kernel can re-read the drive's partition table while the lock-out lasts.
 
@@ -50,6 +55,7 @@ struct LinuxRoots {
     std::string sysfs = "/sys";
     std::string dev = "/dev";
     std::string mountinfo = "/proc/self/mountinfo";
+    std::string runLock = "/run/lock";  // the files of named guards
 };
 
 class LinuxPlatform final : public Platform {
@@ -73,6 +79,7 @@ public:
     bool FlushFileBuffers(Handle handle) override;
     bool CloseHandle(Handle handle) override;
     uint32_t GetLastError() override;
+    Handle CreateMutexW(const char16_t* name) override;
     uint32_t GetLogicalDrives() override;
     uint32_t QueryDosDeviceW(const char16_t* deviceName, char16_t* target,
                              uint32_t maxChars) override;
@@ -96,6 +103,10 @@ private:
         bool locked = false;
         bool writeProtected = false;  // opened for writing, served read-only
         uint64_t position = 0;
+        // A volume's mounts its lock or dismount took, and the drive's change
+        // count then: given back when it is unlocked with nothing written.
+        std::vector<linuxos::DiskMount> taken;
+        uint64_t changesAtTake = 0;
     };
 
     Handle open(const std::string& path, uint32_t access, uint32_t shareMode,
@@ -109,6 +120,9 @@ private:
     bool lock(OpenDevice& device);
     bool unlock(OpenDevice& device);
     bool dismount(OpenDevice& device);
+    // Mounts the volume's taken mounts again where the drive has not been
+    // written since they were taken.
+    void giveBackMounts(OpenDevice& device);
     bool geometry(OpenDevice& device, std::vector<uint8_t>* record);
     bool checkVerify(OpenDevice& device);
     bool isWritable(const OpenDevice& device);
@@ -136,6 +150,9 @@ private:
     linuxos::VolumeTable volumes_;
     std::mutex mutex_;
     std::map<Handle, OpenDevice> devices_;
+    // Writes and partition table re-reads per disk ("sdb"), counted.
+    std::map<std::string, uint64_t> diskChanges_;
+    std::map<Handle, int> guards_;  // named guards: the descriptor holding the flock
     VolumeSearches searches_;
     Handle nextHandle_ = 4;
 };

@@ -1,9 +1,13 @@
 #include "platform/linux/linux_volumes.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
@@ -15,6 +19,44 @@ constexpr char kFirstLetter = 'D';
 // ascii, which refuses every other name): any name a FAT volume can hold
 // (UTF-16 long names) can be copied. Short names keep the default code page.
 constexpr char kPrivateMountOptions[] = "utf8";
+// Private folders are named after the partition they mount, so that the next
+// run on the drive knows a killed run's leftovers for its own.
+constexpr char kPrivatePrefix[] = "zel-volume-";
+
+std::vector<std::string> splitOptions(const std::string& list) {
+    std::vector<std::string> options;
+    size_t start = 0;
+    while (start <= list.size()) {
+        const size_t comma = std::min(list.find(',', start), list.size());
+        if (comma > start) options.push_back(list.substr(start, comma - start));
+        start = comma + 1;
+    }
+    return options;
+}
+
+// The mount flags of a mount's own options; the file system's options (all
+// but "ro" and "rw", which are flags) go to the file system as its data.
+unsigned long mountFlags(const std::string& options, const std::string& superOptions,
+                         std::string* data) {
+    static const std::pair<const char*, unsigned long> kFlags[] = {
+        {"ro", MS_RDONLY},       {"nosuid", MS_NOSUID},         {"nodev", MS_NODEV},
+        {"noexec", MS_NOEXEC},   {"sync", MS_SYNCHRONOUS},      {"dirsync", MS_DIRSYNC},
+        {"noatime", MS_NOATIME}, {"nodiratime", MS_NODIRATIME}, {"relatime", MS_RELATIME},
+        {"strictatime", MS_STRICTATIME}, {"lazytime", MS_LAZYTIME},
+    };
+    unsigned long flags = 0;
+    for (const std::string& option : splitOptions(options))
+        for (const auto& known : kFlags)
+            if (option == known.first) flags |= known.second;
+    data->clear();
+    for (const std::string& option : splitOptions(superOptions)) {
+        if (option == "ro") flags |= MS_RDONLY;
+        if (option == "ro" || option == "rw") continue;
+        if (!data->empty()) *data += ',';
+        *data += option;
+    }
+    return flags;
+}
 
 }  // namespace
 
@@ -113,18 +155,65 @@ int VolumeTable::syncMounts(const BlockName& name) {
     return 0;
 }
 
-int VolumeTable::unmountAll(const BlockName& name) {
+int VolumeTable::unmountAll(const BlockName& name, std::vector<DiskMount>* taken) {
     refresh();
-    std::vector<std::string> points = mountPointsOf(name);
+    std::vector<DiskMount> mounts;
+    for (const DiskMount& mount : mounts_)
+        if (mount.device == name) mounts.push_back(mount);
     // Mounts stacked on the same point come off top first.
-    for (auto point = points.rbegin(); point != points.rend(); ++point) {
-        if (::umount2(point->c_str(), 0) != 0) {
+    for (auto mount = mounts.rbegin(); mount != mounts.rend(); ++mount) {
+        const std::string& point = mount->mountPoint;
+        if (::umount2(point.c_str(), 0) != 0) {
             // EINVAL: no longer a mount point; ENOENT: the folder went with it.
             if (errno != EINVAL && errno != ENOENT) return errno;
         }
-        forgetOwnMount(*point);
+        const bool own = ownMounts_.count(name.text()) != 0 && ownMounts_[name.text()] == point;
+        const std::string folder = point.substr(point.rfind('/') + 1);
+        if (own) {
+            forgetOwnMount(point);
+        } else if (point.compare(0, privateRoot_.size() + 1, privateRoot_ + "/") == 0 &&
+                   folder.compare(0, std::strlen(kPrivatePrefix), kPrivatePrefix) == 0) {
+            // A killed run's private mount: nobody's volume, gone with its folder.
+            ::rmdir(point.c_str());
+        } else if (taken != nullptr) {
+            taken->insert(taken->begin(), *mount);
+        }
     }
     return 0;
+}
+
+int VolumeTable::remount(const DiskMount& mount) {
+    // A desktop may have removed its folder once the volume went away.
+    ::mkdir(mount.mountPoint.c_str(), 0700);
+    std::string data;
+    const unsigned long flags = mountFlags(mount.options, mount.superOptions, &data);
+    if (::mount(mount.source.c_str(), mount.mountPoint.c_str(), mount.type.c_str(), flags,
+                data.c_str()) != 0)
+        return errno;
+    refresh();
+    return 0;
+}
+
+void VolumeTable::removeStaleFolders(const std::string& disk) {
+    DIR* folder = ::opendir(privateRoot_.c_str());
+    if (folder == nullptr) return;
+    std::vector<std::string> stale;
+    while (const dirent* entry = ::readdir(folder)) {
+        const std::string name = entry->d_name;
+        const size_t prefix = std::strlen(kPrivatePrefix);
+        const size_t dash = name.rfind('-');
+        if (name.compare(0, prefix, kPrivatePrefix) != 0 || dash < prefix) continue;
+        const std::string partition = name.substr(prefix, dash - prefix);
+        const std::optional<BlockName> of = BlockName::parse(partition);
+        if (of && of->disk == disk) stale.push_back(privateRoot_ + "/" + name);
+    }
+    ::closedir(folder);
+    for (const std::string& path : stale) {
+        bool own = false;
+        for (const auto& entry : ownMounts_) own = own || entry.second == path;
+        // rmdir takes only an empty folder that nothing is mounted on.
+        if (!own) ::rmdir(path.c_str());
+    }
 }
 
 std::string VolumeTable::root(const BlockName& name, int* error) {
@@ -136,7 +225,7 @@ std::string VolumeTable::root(const BlockName& name, int* error) {
         return point.back() == '/' ? point : point + "/";
     }
 
-    std::string pattern = "/tmp/zel-volume-XXXXXX";
+    std::string pattern = privateRoot_ + "/" + kPrivatePrefix + name.text() + "-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) {
         *error = errno;
         return std::string();

@@ -48,9 +48,18 @@ public:
 
     // Takes every mount of the partition away (umount2 without force). Returns
     // 0, or the errno of the mount that refused (EBUSY while files are open).
-    int unmountAll(const BlockName& name);
+    // The user's mounts taken go into `taken` (when given), in mount order; a
+    // private mount another run left behind is taken away with its folder.
+    int unmountAll(const BlockName& name, std::vector<DiskMount>* taken = nullptr);
+    // Mounts `mount` again where it was, with its source, type and options.
+    // Returns 0 or the errno of the mount.
+    int remount(const DiskMount& mount);
+    // Removes the empty private folders that runs killed before they could
+    // remove them left for the partitions of `disk`.
+    void removeStaleFolders(const std::string& disk);
     // The partition's files with a trailing '/': its first mount point, or a
-    // private mount (vfat) made now when nothing has it mounted. Empty with
+    // private mount (vfat, in /tmp/zel-volume-<partition>-XXXXXX) made now
+    // when nothing has it mounted. Empty with
     // `error` set when it cannot be mounted.
     std::string root(const BlockName& name, int* error);
     // Writes out the file systems mounted from the partition (syncfs on each
@@ -68,6 +77,7 @@ private:
     const Sysfs& sysfs_;
     std::string devRoot_;
     std::string mountinfoPath_;
+    std::string privateRoot_ = "/tmp";
     std::vector<DiskMount> mounts_;
     std::map<char, BlockName> letters_;
     std::set<std::string> rereadDisks_;

@@ -213,7 +213,29 @@ bool SimPlatform::DeviceIoControl(Handle handle, uint32_t code, const void* in, 
     return volumeIoctl(*open, code, out, outSize, bytesReturned);
 }
 
+Handle SimPlatform::CreateMutexW(const char16_t* name) {
+    if (name == nullptr || *name == 0) {
+        fail(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    for (const auto& held : guards_) {
+        if (held.second == name) {
+            fail(ERROR_ALREADY_EXISTS);
+            return INVALID_HANDLE_VALUE;
+        }
+    }
+    const Handle handle = nextHandle_++;
+    guards_[handle] = name;
+    lastError_ = ERROR_SUCCESS;
+    return handle;
+}
+
 bool SimPlatform::CloseHandle(Handle handle) {
+    // Guards are kept out of the call log, which records file and device work.
+    if (guards_.erase(handle) != 0) {
+        lastError_ = ERROR_SUCCESS;
+        return true;
+    }
     SimCall call;
     call.name = "CloseHandle";
     call.handle = handle;

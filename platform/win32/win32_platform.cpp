@@ -115,6 +115,21 @@ bool Win32Platform::CloseHandle(Handle handle) { return ::CloseHandle(native(han
 
 uint32_t Win32Platform::GetLastError() { return ::GetLastError(); }
 
+// The guard is the mutex object's existence, not its ownership: it lasts
+// while a handle to the name is open and goes with the last one, also when
+// its process ends (CreateMutexW's remarks). Whether or not the creator owns
+// it does not matter, so any thread may close it. A name held by another
+// process's object whose rights keep us out is refused with
+// ERROR_ACCESS_DENIED, which is taken as held as well.
+Handle Win32Platform::CreateMutexW(const char16_t* name) {
+    HANDLE mutex = ::CreateMutexW(nullptr, FALSE, reinterpret_cast<const wchar_t*>(name));
+    const DWORD error = ::GetLastError();
+    if (mutex != nullptr && error != ERROR_ALREADY_EXISTS) return reinterpret_cast<Handle>(mutex);
+    if (mutex != nullptr) ::CloseHandle(mutex);
+    ::SetLastError(mutex != nullptr || error == ERROR_ACCESS_DENIED ? ERROR_ALREADY_EXISTS : error);
+    return kInvalidHandle;
+}
+
 uint32_t Win32Platform::GetLogicalDrives() { return ::GetLogicalDrives(); }
 
 uint32_t Win32Platform::QueryDosDeviceW(const char16_t* deviceName, char16_t* target,

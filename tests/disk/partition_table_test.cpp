@@ -114,17 +114,45 @@ TEST(PartitionTable, CardLayoutOnSixteenHeadGeometryRoundsDown) {
     }
 }
 
-TEST(PartitionTable, ClearsRestOfFirstTrackOnly) {
-    SimCard card(1ull << 30, 255, 63);
-    std::vector<char> junk(300 * 512, '\x5A');
-    {
-        std::fstream out(card.image, std::ios::binary | std::ios::in | std::ios::out);
-        out.write(junk.data(), static_cast<std::streamsize>(junk.size()));
+// The writer clears the rest of the first track and, where the card held a
+// GPT (either header found), both its copies; every other sector keeps its
+// bytes, and a card without a GPT gets no write beyond the first track.
+TEST(PartitionTable, ClearsTheFirstTrackAndAnOldGptOnly) {
+    struct Case {
+        const char* name;
+        uint32_t sectorsPerTrack;
+        bool primaryHeader, backupHeader;
+    };
+    const Case cases[] = {
+        {"no GPT", 63, false, false},
+        {"GPT", 63, true, true},
+        {"backup header only", 63, false, true},
+        {"primary header only, track shorter than the GPT", 16, true, false},
+    };
+    const uint64_t sectors = 1ull << 21;
+    const auto filled = [](uint64_t count) { return std::vector<uint8_t>(count * 512, 0x5A); };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimCard card(sectors * 512, 255, c.sectorsPerTrack);
+        {
+            std::fstream out(card.image, std::ios::binary | std::ios::in | std::ios::out);
+            const std::vector<uint8_t> junk = filled(300);
+            out.write(reinterpret_cast<const char*>(junk.data()), 300 * 512);
+            out.seekp(static_cast<std::streamoff>((sectors - 40) * 512));
+            out.write(reinterpret_cast<const char*>(junk.data()), 40 * 512);
+            if (c.primaryHeader) out.seekp(512).write("EFI PART", 8);
+            if (c.backupHeader) out.seekp(static_cast<std::streamoff>((sectors - 1) * 512)).write("EFI PART", 8);
+        }
+        ASSERT_TRUE(partition(card, CARD_LAYOUT));
+        const bool gpt = c.primaryHeader || c.backupHeader;
+        const uint32_t head = gpt ? std::max<uint32_t>(c.sectorsPerTrack, 34) : c.sectorsPerTrack;
+        EXPECT_EQ(readImage(card.image, 512, (head - 1) * 512), std::vector<uint8_t>((head - 1) * 512, 0));
+        EXPECT_EQ(readImage(card.image, head * 512, (256 - head) * 512), filled(256 - head));
+        EXPECT_EQ(readImage(card.image, (sectors - 40) * 512, 7 * 512), filled(7));
+        EXPECT_EQ(readImage(card.image, (sectors - 33) * 512, 33 * 512),
+                  gpt ? std::vector<uint8_t>(33 * 512, 0) : filled(33));
+        EXPECT_EQ(card.sim.writeCount(), gpt ? 2u : 1u);
     }
-    ASSERT_TRUE(partition(card, CARD_LAYOUT));
-    EXPECT_EQ(readImage(card.image, 512, 62 * 512), std::vector<uint8_t>(62 * 512, 0));
-    // Sectors from the track's end up to the partition keep their contents.
-    EXPECT_EQ(readImage(card.image, 63 * 512, 193 * 512), std::vector<uint8_t>(193 * 512, 0x5A));
 }
 
 TEST(PartitionTable, UnusualGeometriesAndLists) {

@@ -475,6 +475,7 @@ public:
     }
     bool FlushFileBuffers(platform::Handle h) override { return sim_.FlushFileBuffers(h); }
     bool CloseHandle(platform::Handle h) override { return sim_.CloseHandle(h); }
+    platform::Handle CreateMutexW(const char16_t* n) override { return sim_.CreateMutexW(n); }
     uint32_t GetLogicalDrives() override { return sim_.GetLogicalDrives(); }
     uint32_t QueryDosDeviceW(const char16_t* d, char16_t* t, uint32_t m) override
     {

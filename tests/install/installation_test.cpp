@@ -1,6 +1,7 @@
 #include "install/installation.h"
 
 #include "bootloader/boot_sectors.h"
+#include "install/failure_account.h"
 #include "install/interrupted_run.h"
 #include "install/held_drive.h"
 #include "platform/sim_platform.h"
@@ -128,6 +129,7 @@ protected:
 
     void expectNothingHeld() const {
         EXPECT_EQ(sim.openHandleCount(), 0);
+        EXPECT_EQ(sim.guardCount(), 0);
         EXPECT_FALSE(sim.driveLocked(CARD));
         EXPECT_FALSE(sim.volumeLocked('C'));
         EXPECT_FALSE(sim.volumeLocked('E'));
@@ -176,6 +178,40 @@ TEST_F(InstallationTest, SuccessfulRunRebuildsTheCard) {
     EXPECT_LT(driveFlush, firstCall([drive](const platform::SimCall& c) {
                   return c.name == "CloseHandle" && c.handle == drive;
               }));
+}
+
+// Runs started while the first copies its files (it has given the drive and
+// the volumes back by then): the one on the same drive is refused before it
+// touches anything, one on another drive goes on beside it, and the first
+// still ends with a good card.
+TEST_F(InstallationTest, ASecondRunOnTheDriveIsRefusedAndOneOnAnotherDriveGoesOn) {
+    platform::SimDrive other;
+    other.imagePath = temp.file("other.img");
+    ASSERT_TRUE(makeSparseFile(other.imagePath, 600000000));
+    sim.addDrive(2, other);
+    RecordingReport sameReport, otherReport;
+    RunProgress same(sameReport), beside(otherReport);
+    MountedVolumeLeft left;
+    size_t callsOfSame = 0;
+    report.onChange = [&](const std::string& shown) {
+        if (shown != "Copying files..." || !sameReport.history.empty()) return;
+        const size_t before = sim.calls().size();
+        runInstallation(same, InstallTarget(CARD), nullptr, &left);
+        callsOfSame = sim.calls().size() - before;
+        runInstallation(beside, InstallTarget(2), nullptr);
+    };
+    run();
+    EXPECT_FALSE(report.failed());
+    EXPECT_EQ(report.history, successHistory());
+    EXPECT_EQ(readWholeFile(onCard("boot/bzImage")), "FIRMWARE IMAGE");
+    EXPECT_TRUE(same.failed());
+    EXPECT_TRUE(left.anotherRun);
+    EXPECT_EQ(callsOfSame, 0u);
+    EXPECT_EQ(accountForFailure(InstallTarget(CARD), same, left).sentence,
+              "Another run is rebuilding drive 1; it is left alone.");
+    EXPECT_FALSE(beside.failed());
+    EXPECT_EQ(otherReport.history.back(), (Shown{100, "Finished successfully"}));
+    expectNothingHeld();
 }
 
 TEST_F(InstallationTest, FailedFlushFailsTheRun) {

@@ -124,3 +124,22 @@ TEST_P(BackendConformance, LetterWithoutVolumeHasNoRootAndNoDevice) {
     char16_t target[256] = {};
     EXPECT_EQ(os.QueryDosDeviceW(name, target, 256), 0u);
 }
+
+// A named guard is held by one handle at a time, whoever asks (this process
+// included), until that handle is closed; other names go on beside it.
+TEST_P(BackendConformance, NamedGuardIsHeldOnceUntilClosed) {
+    Platform& os = rig->os();
+    const char16_t* first = u"Global\\ZelRecoveryDrive7";
+    const char16_t* second = u"Global\\ZelRecoveryDrive8";
+    const Handle held = os.CreateMutexW(first);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE) << os.GetLastError();
+    EXPECT_EQ(os.CreateMutexW(first), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(os.GetLastError(), ERROR_ALREADY_EXISTS);
+    const Handle beside = os.CreateMutexW(second);
+    EXPECT_NE(beside, INVALID_HANDLE_VALUE) << os.GetLastError();
+    EXPECT_TRUE(os.CloseHandle(held));
+    const Handle again = os.CreateMutexW(first);
+    EXPECT_NE(again, INVALID_HANDLE_VALUE) << os.GetLastError();
+    EXPECT_TRUE(os.CloseHandle(again));
+    EXPECT_TRUE(os.CloseHandle(beside));
+}

@@ -18,7 +18,8 @@ public:
     }
 
     platform::LinuxRoots roots() const {
-        return platform::LinuxRoots{dir_.file("sys"), dir_.file("dev"), mountinfo()};
+        return platform::LinuxRoots{dir_.file("sys"), dir_.file("dev"), mountinfo(),
+                                    dir_.file("run-lock")};
     }
     std::string mountinfo() const { return dir_.file("mountinfo"); }
     std::string devPath(const std::string& name) const { return dir_.file("dev/" + name); }

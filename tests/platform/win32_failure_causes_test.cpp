@@ -35,6 +35,7 @@ TEST(Win32FailureCauses, TheSystemsCodesNameTheirCauses) {
         {ERROR_CRC, FailureCause::SectorUnwritable},
         {ERROR_SECTOR_NOT_FOUND, FailureCause::SectorUnwritable},
         {ERROR_IO_DEVICE, FailureCause::SectorUnwritable},
+        {ERROR_ALREADY_EXISTS, FailureCause::AnotherRun},
     };
     size_t tableCodes = 0;
     for (const platform::FailureCauseRow& row : platform::failureCauses())

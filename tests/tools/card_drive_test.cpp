@@ -172,7 +172,7 @@ TEST_F(CardDrives, AFailedOpenOrABusyVolumeWritesNothingAndReleasesTheVolumes) {
     // Not the folder of the drive's image, which would not fit the boot volume.
     std::filesystem::create_directories(dir.file("payload"));
     writeBootFiles(dir.file("payload"));
-    enum Fault { DRIVE_LOCK_REFUSED, BUSY_VOLUME, THIRD_VOLUME };
+    enum Fault { DRIVE_LOCK_REFUSED, BUSY_VOLUME, ANOTHER_RUN, THIRD_VOLUME };
     struct Case {
         Fault fault;
         std::string err;
@@ -189,6 +189,8 @@ TEST_F(CardDrives, AFailedOpenOrABusyVolumeWritesNothingAndReleasesTheVolumes) {
              "try again.\n",
          {"LOCK_VOLUME for \\\\.\\F: failed: 5\n",
           "LOCK_VOLUME for \\\\.\\F: after a dismount failed: 5\n"}},
+        // Another run holds the drive: nothing of it is asked, not even its volumes.
+        {ANOTHER_RUN, "Another run is rebuilding drive 2; it is left alone.\n", {}},
         // Nor is it with a third volume, which is never held.
         {THIRD_VOLUME,
          "The card has a third volume, at " + dir.path() +
@@ -201,6 +203,9 @@ TEST_F(CardDrives, AFailedOpenOrABusyVolumeWritesNothingAndReleasesTheVolumes) {
         sim.faults().refuseVolumeLock.clear();
         if (c.fault == BUSY_VOLUME) sim.faults().refuseVolumeLock.insert('F');
         if (c.fault == THIRD_VOLUME) sim.addVolume('H', volume);
+        const platform::Handle otherRun = c.fault == ANOTHER_RUN
+                                              ? sim.CreateMutexW(u"Global\\ZelRecoveryDrive2")
+                                              : platform::INVALID_HANDLE_VALUE;
         // A stage command, and the whole installation with the same sentences.
         for (const bool install : {false, true}) {
             sim.clearCalls();
@@ -223,10 +228,13 @@ TEST_F(CardDrives, AFailedOpenOrABusyVolumeWritesNothingAndReleasesTheVolumes) {
             for (const platform::SimCall& call : sim.calls())
                 driveOpened = driveOpened || (call.name == "CreateFileA" && call.shareMode == 0);
             EXPECT_EQ(driveOpened, c.fault == DRIVE_LOCK_REFUSED);
+            EXPECT_EQ(called("DeviceIoControl", platform::FSCTL_LOCK_VOLUME), c.fault != ANOTHER_RUN);
             EXPECT_FALSE(sim.volumeLocked('F'));
             EXPECT_FALSE(sim.volumeLocked('G'));
             EXPECT_EQ(sim.openHandleCount(), 0);
+            EXPECT_EQ(sim.guardCount(), c.fault == ANOTHER_RUN ? 1 : 0);
         }
+        if (otherRun != platform::INVALID_HANDLE_VALUE) sim.CloseHandle(otherRun);
     }
 }
 
