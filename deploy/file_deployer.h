@@ -19,7 +19,7 @@ public:
     // before anything of the card is touched.
     PayloadSources& sources() { return sources_; }
     const PayloadSources& sources() const { return sources_; }
-    // Kept alive through the copies, the flush and the comparison.
+    // Kept alive through the copies and the flush.
     void setPump(EventPump& pump) { pump_ = &pump; }
 
     // Finds the boot volume of the card in drive `driveNumber`, which lies

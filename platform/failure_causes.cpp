@@ -63,6 +63,14 @@ const std::vector<FailureCauseRow>& failureCauses() {
          "the card is still there, with its medium, when probed again after the failure",
          "A sector of the card in {target} could not be written: the card is failing. Use "
          "another card."},
+        // Found by reading the card back, not by an error code.
+        {FailureCause::NotAsWritten, "not as written",
+         {},
+         {},
+         "the card's sectors, read back with O_DIRECT after the boot volume was flushed, differ "
+         "from the payload",
+         "The card in {target} does not hold what was written: {finding}. The card is faulty; "
+         "use another."},
     };
     return rows;
 }
@@ -88,6 +96,7 @@ std::string causeSentence(FailureCause cause, const CauseDetails& details) {
         {"{target}", &details.target},
         {"{place}", &details.place},
         {"{progress}", &details.progress},
+        {"{finding}", &details.finding},
     };
     for (const auto& field : fields) {
         const std::string key = field.first;

@@ -19,6 +19,7 @@ enum class FailureCause {
     VolumeBusy,
     NoRights,
     SectorUnwritable,
+    NotAsWritten,
 };
 
 struct FailureCauseRow {
@@ -31,7 +32,8 @@ struct FailureCauseRow {
     // What the Linux backend reads to tell this cause, for the reader.
     const char* linuxFacts;
     // Placeholders: {target} ("drive 2"), {place} (a volume's mount point or
-    // letter), {progress} (how far the run got).
+    // letter), {progress} (how far the run got), {finding} (what reading the card
+    // back found; the row has no codes).
     const char* sentence;
 };
 
@@ -46,6 +48,7 @@ struct CauseDetails {
     std::string target;
     std::string place;
     std::string progress;
+    std::string finding;
 };
 std::string causeSentence(FailureCause cause, const CauseDetails& details);
 

@@ -72,8 +72,9 @@ std::unique_ptr<InstallTarget> checkedTarget(CardOptions& options, std::ostream&
 // The last line of a failed run on a drive: the sentence of its cause, or
 // `otherwise` where no cause of the table fits (a third volume has its own).
 void endFailedRun(const InstallTarget& target, const RunProgress& progress,
-                  const MountedVolumeLeft& left, const std::string& otherwise, std::ostream& err) {
-    const FailureAccount account = accountForFailure(target, progress, left);
+                  const MountedVolumeLeft& left, const std::string& otherwise, std::ostream& err,
+                  const RunOutcome& outcome = RunOutcome()) {
+    const FailureAccount account = accountForRun(target, progress, left, outcome);
     if (!account.sentence.empty())
         err << account.sentence << std::endl;
     else
@@ -338,9 +339,10 @@ int installCommand(CardOptions options, std::ostream& out, std::ostream& err) {
     forgetDriveFault();
     MountedVolumeDeployer deployer(cardSources(options));
     MountedVolumeLeft left;
-    runInstallation(report, *target, &deployer, &left);
+    const RunOutcome outcome = runInstallation(report, *target, &deployer, &left);
     if (!report.failed()) return EXIT_OK;
-    endFailedRun(*target, report, left, "The installation on " + target->name() + " failed.", err);
+    endFailedRun(*target, report, left, "The installation on " + target->name() + " failed.", err,
+                 outcome);
     return EXIT_FAILED;
 }
 
