@@ -36,6 +36,9 @@ public:
     // Ends the file access, whether openVolume succeeded or not. False, with a
     // debug line, when the copied files could not be made to reach the card.
     virtual bool closeVolume() = 0;
+    // Whether the installation reads the payload back from the card's own
+    // sectors once the volume is closed (install/card_readback.h).
+    virtual bool readBackFromCard() const { return true; }
 
 protected:
     EventPump& pump() const { return *pump_; }

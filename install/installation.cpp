@@ -70,7 +70,7 @@ RunOutcome runInstallation(StageReport& report, const InstallTarget& target, Fil
 
     // The copies were compared with nothing yet: the card itself is read
     // back, a slow card's reads kept off the display.
-    if (!report.failed() && deployer != nullptr) {
+    if (!report.failed() && deployer != nullptr && deployer->readBackFromCard()) {
         const PayloadSources sources = deployer->sources();
         std::string finding;
         const ReadBack read = report.waitFor([&target, &sources, &finding] {

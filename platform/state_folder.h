@@ -3,6 +3,8 @@
 // the logs of its runs. One implementation per OS.
 
 #include <filesystem>
+#include <string>
+#include <vector>
 
 namespace platform {
 
@@ -16,5 +18,16 @@ std::filesystem::path userStateFolder();
 // to, where the program runs as root on that user's behalf; nothing
 // otherwise. Failures are ignored: the file stays usable to the program.
 void handOverToUser(const std::filesystem::path& path);
+
+// Where data installed for the program `name` is looked for after its own
+// folders, in order: on Linux $XDG_DATA_HOME/name (by default, or where that
+// is not an absolute path, ~/.local/share/name; run as root on a user's
+// behalf, that user's) and then /usr/share/name; none on Windows, where the
+// data lies beside the program.
+struct DataFolder {
+    std::string described;  // as a manual names it: "$XDG_DATA_HOME/name (by default ...)"
+    std::filesystem::path path;
+};
+std::vector<DataFolder> installedDataFolders(const std::string& name);
 
 }  // namespace platform

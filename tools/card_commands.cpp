@@ -206,42 +206,12 @@ int bootloaderCommand(const CardOptions& options, std::ostream& out, std::ostrea
                         });
 }
 
-// Where the deployment puts the payload on the card: the boot folder becomes
-// boot/, the firmware boot/bzImage.
-constexpr char CARD_BOOT_FOLDER[] = "boot/";
-constexpr char CARD_FIRMWARE[] = "boot/bzImage";
-
-// The boot files the card's check requires, asked of the payload: a card
-// built without one of them, or with it empty, would fail its own inspect.
-bool payloadHoldsBootFiles(const CardOptions& options, std::ostream& err) {
-    for (const char* required : REQUIRED_BOOT_FILES) {
-        const std::string cardPath = required;
-        const bool firmware = cardPath == CARD_FIRMWARE;
-        const std::string inFolder = cardPath.substr(std::strlen(CARD_BOOT_FOLDER));
-        const std::string source =
-            firmware ? options.firmwareFile
-                     : (std::filesystem::path(options.filesDir) / inFolder).string();
-        std::error_code error;
-        if (std::filesystem::is_regular_file(source, error) &&
-            std::filesystem::file_size(source, error) > 0 && !error)
-            continue;
-        if (firmware)
-            err << "The firmware file " << source << " is empty; the card would not boot."
-                << std::endl;
-        else
-            err << "The boot folder " << options.filesDir << " holds no " << inFolder
-                << " with content; the card would not boot without it." << std::endl;
-        return false;
-    }
-    return true;
-}
-
 // The payload as the installation takes it: a relative source that is not
 // below the working folder is looked for below t6-card's own folder.
 PayloadSources cardSources(const CardOptions& options) {
     PayloadSources sources{QString::fromStdString(options.filesDir),
                            QString::fromStdString(options.firmwareFile),
-                           QString::fromStdString(programFolder())};
+                           QStringList{QString::fromStdString(programFolder())}};
     locateSources(sources);
     return sources;
 }
@@ -262,7 +232,11 @@ bool checkSources(CardOptions& options, bool intoImage, std::ostream& err) {
         err << "The firmware file " << options.firmwareFile << " does not exist." << std::endl;
         return false;
     }
-    if (!payloadHoldsBootFiles(options, err)) return false;
+    std::string reason;
+    if (!payloadHoldsBootFiles(sources, reason)) {
+        err << reason << std::endl;
+        return false;
+    }
     if (intoImage && !haveMcopy()) {
         err << "Copying files into an image needs mcopy; install mtools." << std::endl;
         return false;

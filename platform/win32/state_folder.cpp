@@ -13,6 +13,8 @@ std::filesystem::path userStateFolder() {
     return std::filesystem::path(local);
 }
 
+std::vector<DataFolder> installedDataFolders(const std::string&) { return {}; }
+
 void handOverToUser(const std::filesystem::path&) {}
 
 }  // namespace platform

@@ -1,5 +1,7 @@
 #include "install/installation.h"
 
+#include "deploy/payload_sources.h"
+
 #include "bootloader/boot_sectors.h"
 #include "install/interrupted_run.h"
 #include "install/held_drive.h"
@@ -331,6 +333,19 @@ TEST_F(InstallationTest, BootVolumeMissing) {
     EXPECT_EQ(sim.debugLines(), Lines{"Boot volume of disk 1 did not appear\n"});
 }
 
+// " in A, B or C": the working folder `work`, then every other folder the
+// wizard looks for its payload in on this platform (no program folder here).
+std::string lookedIn(const std::string& work) {
+    QStringList places{QDir(QString::fromStdString(work)).absolutePath()};
+    for (const PayloadFolder& folder : wizardPayloadFolders(QString()))
+        if (folder.described != "the working folder" && !folder.path.isEmpty()) places << folder.path;
+    std::string text = " in ";
+    for (int i = 0; i < places.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == places.size() ? " or " : ", ") +
+                QDir::toNativeSeparators(places[i]).toStdString();
+    return text;
+}
+
 // What can be known before the card is touched stops the run there: nothing
 // is locked, opened for writing or written, and the page goes from nothing
 // to the error text.
@@ -348,9 +363,13 @@ TEST_F(InstallationTest, WhatCanBeKnownBeforehandStopsTheRunWithTheCardUntouched
          "Writing to drive 1 needs administrator (root) rights. Start the program as "
          "administrator (or with sudo) and try again.\n"},
         {"boot folder missing", [this] { fs::remove_all(temp.file("work/files/boot")); },
-         "Boot folder files" + sep + "boot not found\n"},
+         "Boot folder files" + sep + "boot not found" + lookedIn(temp.file("work")) + "\n"},
         {"firmware missing", [this] { fs::remove(temp.file("work/firmware/t6-board.fw")); },
-         "Firmware firmware" + sep + "t6-board.fw is not a readable file\n"},
+         "Firmware firmware" + sep + "t6-board.fw not found" + lookedIn(temp.file("work")) + "\n"},
+        {"no stage 2 in the boot folder",
+         [this] { writeWholeFile(temp.file("work/files/boot/grub/stage2"), ""); },
+         "The boot folder " + QDir::toNativeSeparators(QDir(QString::fromStdString(temp.file("work/files/boot"))).absolutePath()).toStdString() +
+             " holds no grub/stage2 with content; the card would not boot.\n"},
         {"firmware empty", [this] { writeWholeFile(temp.file("work/firmware/t6-board.fw"), ""); },
          "Firmware firmware" + sep + "t6-board.fw is empty\n"},
         {"another product in the reader", [this] { sim.drive(CARD).product = "CF Reader 2"; },
