@@ -377,8 +377,7 @@ int runCard(const std::vector<std::string>& arguments, std::ostream& out, std::o
     CardOptions options;
     std::string error;
     if (!parseCardOptions(arguments, options, error)) {
-        err << error << '\n' << cardUsage();
-        err.flush();
+        err << error << '\n' << CARD_USAGE_HINT << std::endl;
         return EXIT_USAGE;
     }
     return runCardCommand(options, out, err);

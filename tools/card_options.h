@@ -44,6 +44,8 @@ bool parseCardOptions(const std::vector<std::string>& arguments, CardOptions& op
 
 // The usage summary printed with --help and after a usage error.
 const char* cardUsage();
+// What follows the one sentence of a usage error, instead of the whole usage.
+constexpr char CARD_USAGE_HINT[] = "Try 't6-card --help' for more information.";
 
 // A drive argument: "N" or "\\.\PhysicalDriveN"; -1 when `text` is neither.
 int parseDriveArgument(const std::string& text);

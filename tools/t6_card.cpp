@@ -14,7 +14,7 @@ int main(int argc, char** argv) {
     std::string logFile, error;
     CardOptions options;
     if (!takeLogOption(arguments, logFile, error) || !parseCardOptions(arguments, options, error)) {
-        std::cerr << error << '\n' << cardUsage() << std::flush;
+        std::cerr << error << '\n' << CARD_USAGE_HINT << std::endl;
         return EXIT_USAGE;
     }
     if (!commandKeepsLog(options.command)) return runCardCommand(options, std::cout, std::cerr);
