@@ -2,6 +2,7 @@
 
 #include "disk/partition_table.h"
 #include "disk/raw_disk.h"
+#include "disk/read_ahead.h"
 #include "fat/boot_sector_fields.h"
 #include "inspect/fat_reader.h"
 #include "inspect/payload_check.h"
@@ -74,7 +75,15 @@ ReadBack readPayloadBack(const InstallTarget& target, const PayloadSources& sour
         return ReadBack::Unreadable;
     }
     const uint64_t diskSectors = loadLe64(geometry + platform::GEOMETRY_EX_DISK_SIZE) / SECTOR_BYTES;
-    const ReadBack result = compareWithCard(handle, diskSectors, sources, finding);
+    ReadBack result = ReadBack::Same;
+    {
+        // The FAT reader asks for a sector at a time; the card is asked for
+        // runs of them.
+        ReadAhead ahead(os, handle, diskSectors * SECTOR_BYTES);
+        platform::Platform* const before = platform::setOs(&ahead);
+        result = compareWithCard(handle, diskSectors, sources, finding);
+        platform::setOs(before);
+    }
     os.CloseHandle(handle);
     if (result == ReadBack::Differs)
         debugPrint("Read back from the card: %s\n", finding.c_str());
