@@ -19,7 +19,7 @@ public:
     // before anything of the card is touched.
     PayloadSources& sources() { return sources_; }
     const PayloadSources& sources() const { return sources_; }
-    // Kept alive through the copies, the flush and the comparison.
+    // Kept alive through the copies and the flush.
     void setPump(EventPump& pump) { pump_ = &pump; }
 
     // Finds the boot volume of the card in drive `driveNumber`, which lies
@@ -36,6 +36,9 @@ public:
     // Ends the file access, whether openVolume succeeded or not. False, with a
     // debug line, when the copied files could not be made to reach the card.
     virtual bool closeVolume() = 0;
+    // Whether the installation reads the payload back from the card's own
+    // sectors once the volume is closed (install/card_readback.h).
+    virtual bool readBackFromCard() const { return true; }
 
 protected:
     EventPump& pump() const { return *pump_; }

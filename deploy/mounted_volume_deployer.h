@@ -21,6 +21,4 @@ public:
 private:
     BootVolume volume_;
     QString root_;
-    bool bootFolderCopied_ = false;
-    bool firmwareCopied_ = false;
 };

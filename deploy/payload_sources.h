@@ -7,29 +7,53 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 struct PayloadSources {
     QString bootFolder;
     QString firmware;
-    // Where a relative source is looked for when the working folder does not
-    // hold it (the program's own folder); empty: nowhere else.
-    QString programFolder;
+    // Where a relative source is looked for, in order, when the working
+    // folder does not hold it; empty: nowhere else.
+    QStringList folders;
     // Files inside the boot folder that are not copied (a run's own image,
     // lock or log), as canonical paths (QFileInfo::canonicalFilePath).
     QStringList leftOut = {};
 };
 
+// A folder the wizard looks for its payload in: as its help names it, and
+// where it is on this machine (empty where the environment names none).
+struct PayloadFolder {
+    QString described;
+    QString path;
+};
+
+// The one list of the wizard's payload folders, in the order they are
+// searched: the working folder, the program's folder (`programFolder`), then
+// the folders where the platform installs the program's data.
+std::vector<PayloadFolder> wizardPayloadFolders(const QString& programFolder);
+
 // The wizard's sources, "files/boot" and "firmware/t6-board.fw", looked for
-// in the working folder and then in `programFolder`.
+// in wizardPayloadFolders(programFolder).
 PayloadSources wizardSources(const QString& programFolder);
 
-// A relative source that the working folder does not hold but the program's
-// folder does becomes that path; every other source stays as it is.
+// A relative source that the working folder does not hold becomes its path
+// in the first of `sources.folders` that holds it; every other source stays
+// as it is.
 void locateSources(PayloadSources& sources);
 
 // The boot folder is a folder and the firmware a regular, readable, non-empty
-// file. False, with one debug line naming the source, when not.
+// file, and between them they hold every required boot file with content
+// (payloadHoldsBootFiles). False, with one debug line, when not; a source not
+// found names every folder it was looked for in.
 bool checkSources(const PayloadSources& sources);
+
+// Each of REQUIRED_BOOT_FILES (deploy/boot_files.h) as the payload gives it
+// is a file with content. False with the sentence in `reason` for the first
+// that is not: "The boot folder <absolute path> holds no grub/stage2 with
+// content; the card would not boot." or "The firmware file <absolute path> is
+// empty; the card would not boot."
+bool payloadHoldsBootFiles(const PayloadSources& sources, std::string& reason);
 
 // Clusters of `clusterBytes` bytes that the copies take on a FAT volume: each
 // copied file rounded up to whole clusters, each folder's entries (its long

@@ -15,9 +15,6 @@
 #include <memory>
 #include <string>
 
-const char* const REQUIRED_BOOT_FILES[3] = {"boot/grub/stage2", "boot/grub/menu.lst",
-                                            "boot/bzImage"};
-
 namespace {
 
 constexpr uint32_t CARD_PARTITIONS = 2;

@@ -16,8 +16,8 @@ struct CardInspection {
     bool ok() const { return findings.empty(); }
 };
 
-// Files the boot chain needs on the boot volume.
-extern const char* const REQUIRED_BOOT_FILES[3];
+// REQUIRED_BOOT_FILES: the files the boot chain needs on the boot volume.
+#include "deploy/boot_files.h"
 
 // What the deployment copies: the boot folder (becomes \boot) and the
 // firmware (becomes \boot\bzImage).

@@ -110,6 +110,16 @@ FailureAccount accountForFailure(const InstallTarget& target, const RunProgress&
     return account(cause, details);
 }
 
+FailureAccount accountForRun(const InstallTarget& target, const RunProgress& progress,
+                             const MountedVolumeLeft& left, const RunOutcome& outcome) {
+    if (outcome.notAsWritten.empty()) return accountForFailure(target, progress, left);
+    holdIfCardRequestsStopped();
+    platform::CauseDetails details;
+    details.target = target.name();
+    details.finding = outcome.notAsWritten;
+    return account(FailureCause::NotAsWritten, details);
+}
+
 FailureAccount accountForRefusedOpen(const InstallTarget& target, uint32_t error) {
     platform::CauseDetails details;
     details.target = target.name();

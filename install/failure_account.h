@@ -24,6 +24,11 @@ std::string volumePlace(char letter);
 FailureAccount accountForFailure(const InstallTarget& target, const RunProgress& progress,
                                  const MountedVolumeLeft& left);
 
+// After a failed run with its outcome: a card that did not read back as
+// written is that cause; any other failure is accounted as above.
+FailureAccount accountForRun(const InstallTarget& target, const RunProgress& progress,
+                             const MountedVolumeLeft& left, const RunOutcome& outcome);
+
 // Before a run: the drive could not be opened, with `error`. Only the causes
 // a drive that was never written can have (no card, no rights).
 FailureAccount accountForRefusedOpen(const InstallTarget& target, uint32_t error);

@@ -4,6 +4,7 @@
 #include "disk/drive_fault.h"
 #include "disk/raw_disk.h"
 #include "install/bootloader_stage.h"
+#include "install/card_readback.h"
 #include "install/deploy_stage.h"
 #include "install/drive_run_guard.h"
 #include "install/failure_account.h"
@@ -19,8 +20,9 @@
 
 #include <optional>
 
-void runInstallation(StageReport& report, const InstallTarget& target, FileDeployer* deployer,
-                     MountedVolumeLeft* left, bool driveGuarded) {
+RunOutcome runInstallation(StageReport& report, const InstallTarget& target, FileDeployer* deployer,
+                           MountedVolumeLeft* left, bool driveGuarded) {
+    RunOutcome outcome;
     const InstallationSpans& spans = INSTALLATION_SPANS;
     PartitionPlace boot;
     // Held to the end of the run, the files' read-back included.
@@ -74,12 +76,26 @@ void runInstallation(StageReport& report, const InstallTarget& target, FileDeplo
         deployFiles(report, *deployer, target.driveNumber(), boot, spans.deploy.first,
                     spans.deploy.last);
 
+    // The copies were compared with nothing yet: the card itself is read
+    // back, a slow card's reads kept off the display.
+    if (!report.failed() && deployer != nullptr && deployer->readBackFromCard()) {
+        const PayloadSources sources = deployer->sources();
+        std::string finding;
+        const ReadBack read = report.waitFor([&target, &sources, &finding] {
+            return readPayloadBack(target, sources, finding) == ReadBack::Same;
+        }) ? ReadBack::Same : (finding.empty() ? ReadBack::Unreadable : ReadBack::Differs);
+        outcome.verifiedFromCard = read == ReadBack::Same;
+        if (read == ReadBack::Differs) outcome.notAsWritten = finding;
+        if (read != ReadBack::Same) report.setFailed();
+    }
+
     if (report.failed()) {
         report.resetProgress();
         report.showText("Finished - an error occurred");
     } else {
         report.show(spans.finished, "Finished successfully");
     }
+    return outcome;
 }
 
 void CardInstallation::run(StageReport& report, int driveNumber, const DriveDescription& listed,
@@ -98,9 +114,10 @@ void CardInstallation::run(StageReport& report, int driveNumber, const DriveDesc
     endRunOnInterrupt();
     forgetDriveFault();
     MountedVolumeLeft left;
-    runInstallation(progress, target, &deployer, &left);
+    const RunOutcome outcome = runInstallation(progress, target, &deployer, &left);
+    setVerifiedFromCard(outcome.verifiedFromCard);
     if (!progress.failed()) return;
     // The page's texts stay fixed; the cause goes to the debug channel.
-    const FailureAccount account = accountForFailure(target, progress, left);
+    const FailureAccount account = accountForRun(target, progress, left, outcome);
     if (!account.sentence.empty()) debugPrint("%s\n", account.sentence.c_str());
 }

@@ -6,6 +6,8 @@
 #include "install/install_target.h"
 #include "install/stage_report.h"
 
+#include <string>
+
 // The card volume that stopped a run before the drive was opened, still
 // mounted: the first that refused its lock, or else a third volume.
 struct MountedVolumeLeft {
@@ -15,6 +17,13 @@ struct MountedVolumeLeft {
     bool anotherRun = false;  // another run holds the drive: nothing was touched
 };
 
+// What a run found beyond its failure: whether the card was read back and
+// held the payload, or what it held instead.
+struct RunOutcome {
+    bool verifiedFromCard = false;
+    std::string notAsWritten;  // the first difference read back; empty: none found
+};
+
 // Takes the drive's run guard (install/drive_run_guard.h; held by another run:
 // the run ends there, nothing touched) for the whole run; checks what can be
 // known before the card is touched (install/install_checks.h;
@@ -22,12 +31,13 @@ struct MountedVolumeLeft {
 // drive's volumes, opens the drive, partitions and formats
 // it, writes the boot loader, releases drive and volumes, has `deployer` put
 // the boot files onto the new boot volume (no deployer: the card gets no
-// files) and shows the final status. Failure is left in report.failed(); a
-// volume left mounted goes into `left` as well when it is given.
-// `driveGuarded`: the caller took the guard itself, before checks of its own
-// that ask the drive.
-void runInstallation(StageReport& report, const InstallTarget& target, FileDeployer* deployer,
-                     MountedVolumeLeft* left = nullptr, bool driveGuarded = false);
+// files), reads the payload back from the card's own sectors
+// (install/card_readback.h; a difference fails the run) and shows the final
+// status. Failure is left in report.failed(); a volume left mounted goes into
+// `left` as well when it is given. `driveGuarded`: the caller took the guard
+// itself, before checks of its own that ask the drive.
+RunOutcome runInstallation(StageReport& report, const InstallTarget& target, FileDeployer* deployer,
+                           MountedVolumeLeft* left = nullptr, bool driveGuarded = false);
 
 // What the install page runs; tests hand the page a stand-in.
 class Installation {
@@ -38,6 +48,14 @@ public:
     // DRIVE_PATH_CHARS characters).
     virtual void run(StageReport& report, int driveNumber, const DriveDescription& listed,
                      char* drivePath) = 0;
+    // After a run: the card was read back and holds every boot file.
+    bool verifiedFromCard() const { return verifiedFromCard_; }
+
+protected:
+    void setVerifiedFromCard(bool verified) { verifiedFromCard_ = verified; }
+
+private:
+    bool verifiedFromCard_ = false;
 };
 
 // The wizard's installation: a drive of the backend in force, with the boot

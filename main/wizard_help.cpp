@@ -1,12 +1,31 @@
 #include "main/wizard_help.h"
 
+#include "deploy/payload_sources.h"
 #include "main/version.h"
 
 #include <cstring>
 #include <iostream>
+#include <string>
 
-const char* wizardHelp() {
-    return "Usage: zel_recovery_wizard [--help | --version]\n"
+namespace {
+
+// Where the payload is looked for, from the list the wizard searches.
+std::string payloadHelp() {
+    std::string text =
+        "Payload:\n"
+        "  The folder files/boot and the file firmware/t6-board.fw are looked for in\n"
+        "  these folders, in this order; the first that holds each is used:\n";
+    for (const PayloadFolder& folder : wizardPayloadFolders(QString()))
+        text += "    " + folder.described.toStdString() + "\n";
+    return text +
+           "  files/boot must hold grub/stage2 and grub/menu.lst with content. files/boot\n"
+           "  becomes \\boot on the card, t6-board.fw becomes \\boot\\bzImage.\n";
+}
+
+}  // namespace
+
+std::string wizardHelp() {
+    return std::string("Usage: zel_recovery_wizard [--help | --version]\n"
            "Rebuilds the Compact Flash boot card of a Velmor T6 System Processor: the\n"
            "technician picks the card among the removable drives with media and confirms;\n"
            "the wizard writes a new partition table (a FAT16 boot partition of about\n"
@@ -21,10 +40,7 @@ const char* wizardHelp() {
            "  --help     print this help and exit\n"
            "  --version  print the version and exit\n"
            "\n"
-           "Payload:\n"
-           "  The folder files/boot and the file firmware/t6-board.fw are taken from the\n"
-           "  working directory, the folder the wizard is started from. files/boot becomes\n"
-           "  \\boot on the card, t6-board.fw becomes \\boot\\bzImage.\n"
+           ) + payloadHelp() +
            "\n"
            "Log:\n"
            "  Every run writes its debug lines, each with its UTC time, to a new file\n"

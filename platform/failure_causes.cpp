@@ -69,6 +69,14 @@ const std::vector<FailureCauseRow>& failureCauses() {
          "the flock of /run/lock/zel-recovery-sdX.lock is held by another process (the named "
          "guard's own answer, not an errno of a call)",
          "Another run is rebuilding {target}; it is left alone."},
+        // Found by reading the card back, not by an error code.
+        {FailureCause::NotAsWritten, "not as written",
+         {},
+         {},
+         "the card's sectors, read back with O_DIRECT after the boot volume was flushed, differ "
+         "from the payload",
+         "The card in {target} does not hold what was written: {finding}. The card is faulty; "
+         "use another."},
     };
     return rows;
 }
@@ -94,6 +102,7 @@ std::string causeSentence(FailureCause cause, const CauseDetails& details) {
         {"{target}", &details.target},
         {"{place}", &details.place},
         {"{progress}", &details.progress},
+        {"{finding}", &details.finding},
     };
     for (const auto& field : fields) {
         const std::string key = field.first;

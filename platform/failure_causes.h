@@ -20,6 +20,7 @@ enum class FailureCause {
     NoRights,
     SectorUnwritable,
     AnotherRun,
+    NotAsWritten,
 };
 
 struct FailureCauseRow {
@@ -32,7 +33,8 @@ struct FailureCauseRow {
     // What the Linux backend reads to tell this cause, for the reader.
     const char* linuxFacts;
     // Placeholders: {target} ("drive 2"), {place} (a volume's mount point or
-    // letter), {progress} (how far the run got).
+    // letter), {progress} (how far the run got), {finding} (what reading the card
+    // back found; the row has no codes).
     const char* sentence;
 };
 
@@ -47,6 +49,7 @@ struct CauseDetails {
     std::string target;
     std::string place;
     std::string progress;
+    std::string finding;
 };
 std::string causeSentence(FailureCause cause, const CauseDetails& details);
 

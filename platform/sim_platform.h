@@ -37,6 +37,11 @@ struct SimDrive {
     // Another program holds the drive for this long after the machine starts:
     // opens with share mode 0 and the drive lock fail with ERROR_SHARING_VIOLATION.
     uint32_t busyForMs = 0;
+    // A card that loses writes: a write to one of the `dropsWritesSectors`
+    // sectors from `dropsWritesFrom` on is acknowledged in full and not
+    // stored (0 sectors: none is dropped).
+    uint64_t dropsWritesFrom = 0;
+    uint64_t dropsWritesSectors = 0;
     std::string vendor;             // NUL-terminated in the descriptor; may be padded
     std::string product;
     bool reportVendor = true;       // false: VendorIdOffset 0
@@ -185,9 +190,12 @@ private:
     bool transfer(Handle handle, void* read, const void* write, uint32_t bytes,
                   uint32_t* transferred);
     // Moves `amount` bytes at byte `position` of the image, sector by sector
-    // where the card wraps or garbles; the bytes moved.
-    size_t moveBytes(std::FILE* file, uint64_t position, void* read, const void* write,
-                     size_t amount);
+    // where the card wraps, garbles or drops; the bytes moved.
+    size_t moveBytes(const SimDrive& drive, std::FILE* file, uint64_t position, void* read,
+                     const void* write, size_t amount);
+    // A flushed volume's files go onto its drive's sectors, as a file system
+    // writes them (platform/sim/sim_fat_store.h). False when they cannot.
+    bool storeVolumeFiles(uint64_t volumeId);
     void record(const SimCall& call);
 
     std::map<int, SimDrive> drives_;

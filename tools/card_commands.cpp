@@ -78,8 +78,9 @@ std::unique_ptr<InstallTarget> checkedTarget(CardOptions& options, std::ostream&
 // The last line of a failed run on a drive: the sentence of its cause, or
 // `otherwise` where no cause of the table fits (a third volume has its own).
 void endFailedRun(const InstallTarget& target, const RunProgress& progress,
-                  const MountedVolumeLeft& left, const std::string& otherwise, std::ostream& err) {
-    const FailureAccount account = accountForFailure(target, progress, left);
+                  const MountedVolumeLeft& left, const std::string& otherwise, std::ostream& err,
+                  const RunOutcome& outcome = RunOutcome()) {
+    const FailureAccount account = accountForRun(target, progress, left, outcome);
     if (!account.sentence.empty())
         err << account.sentence << std::endl;
     else
@@ -105,7 +106,7 @@ bool takeImageForWriting(ImageLock& lock, const std::string& path, std::ostream&
 bool guardDrive(const DriveRunGuard& guard, int driveNumber, std::ostream& err) {
     if (!guard.heldElsewhere()) return true;
     err << platform::causeSentence(platform::FailureCause::AnotherRun,
-                                   {InstallTarget(driveNumber).name(), "", ""})
+                                   {InstallTarget(driveNumber).name(), "", "", ""})
         << std::endl;
     return false;
 }
@@ -237,36 +238,6 @@ int bootloaderCommand(const CardOptions& options, std::ostream& out, std::ostrea
                         });
 }
 
-// Where the deployment puts the payload on the card: the boot folder becomes
-// boot/, the firmware boot/bzImage.
-constexpr char CARD_BOOT_FOLDER[] = "boot/";
-constexpr char CARD_FIRMWARE[] = "boot/bzImage";
-
-// The boot files the card's check requires, asked of the payload: a card
-// built without one of them, or with it empty, would fail its own inspect.
-bool payloadHoldsBootFiles(const CardOptions& options, std::ostream& err) {
-    for (const char* required : REQUIRED_BOOT_FILES) {
-        const std::string cardPath = required;
-        const bool firmware = cardPath == CARD_FIRMWARE;
-        const std::string inFolder = cardPath.substr(std::strlen(CARD_BOOT_FOLDER));
-        const std::string source =
-            firmware ? options.firmwareFile
-                     : (std::filesystem::path(options.filesDir) / inFolder).string();
-        std::error_code error;
-        if (std::filesystem::is_regular_file(source, error) &&
-            std::filesystem::file_size(source, error) > 0 && !error)
-            continue;
-        if (firmware)
-            err << "The firmware file " << source << " is empty; the card would not boot."
-                << std::endl;
-        else
-            err << "The boot folder " << options.filesDir << " holds no " << inFolder
-                << " with content; the card would not boot without it." << std::endl;
-        return false;
-    }
-    return true;
-}
-
 // The payload as the installation takes it: a relative source that is not
 // below the working folder is looked for below t6-card's own folder. The
 // run's own files are never part of it.
@@ -274,7 +245,7 @@ PayloadSources cardSources(const CardOptions& options,
                            const std::vector<std::string>& runFiles = {}) {
     PayloadSources sources{QString::fromStdString(options.filesDir),
                            QString::fromStdString(options.firmwareFile),
-                           QString::fromStdString(programFolder()), {}};
+                           QStringList{QString::fromStdString(programFolder())}};
     locateSources(sources);
     for (const std::string& file : runFiles) {
         const QString canonical = QFileInfo(QString::fromStdString(file)).canonicalFilePath();
@@ -299,9 +270,12 @@ bool checkSources(CardOptions& options, bool intoImage, std::ostream& err) {
         err << "The firmware file " << options.firmwareFile << " does not exist." << std::endl;
         return false;
     }
-    if (!payloadHoldsBootFiles(options, err)) return false;
-    // mcopy meets such a name with a question on the terminal, or changes it.
     std::string reason;
+    if (!payloadHoldsBootFiles(sources, reason)) {
+        err << reason << std::endl;
+        return false;
+    }
+    // mcopy meets such a name with a question on the terminal, or changes it.
     if (!payloadNamesFitFat(options.filesDir, reason)) {
         err << "The boot folder " << options.filesDir << " cannot go onto the card: " << reason
             << std::endl;
@@ -414,9 +388,10 @@ int installCommand(CardOptions options, std::ostream& out, std::ostream& err) {
     forgetDriveFault();
     MountedVolumeDeployer deployer(cardSources(options));
     MountedVolumeLeft left;
-    runInstallation(report, *target, &deployer, &left, true);
+    const RunOutcome outcome = runInstallation(report, *target, &deployer, &left, true);
     if (!report.failed()) return EXIT_OK;
-    endFailedRun(*target, report, left, "The installation on " + target->name() + " failed.", err);
+    endFailedRun(*target, report, left, "The installation on " + target->name() + " failed.", err,
+                 outcome);
     return EXIT_FAILED;
 }
 

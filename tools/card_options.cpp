@@ -298,5 +298,5 @@ const char* cardUsage() {
 }
 
 std::string cardUsageError(const std::string& sentence) {
-    return sentence + "\nTry 't6-card --help' for more information.\n";
+    return sentence + "\n" + CARD_USAGE_HINT + "\n";
 }

@@ -44,6 +44,8 @@ bool parseCardOptions(const std::vector<std::string>& arguments, CardOptions& op
 
 // The usage summary printed with --help.
 const char* cardUsage();
+// What follows the one sentence of a usage error, instead of the whole usage.
+constexpr char CARD_USAGE_HINT[] = "Try 't6-card --help' for more information.";
 
 // What a usage error prints: its one sentence and where to read more.
 std::string cardUsageError(const std::string& sentence);

@@ -32,6 +32,10 @@ public:
     bool copyBootFolder() override;
     bool copyFirmware() override;
     bool closeVolume() override;
+    // The run's own files (the image, its lock, its build file) may lie
+    // inside the payload and are left out of the copy, which the whole
+    // payload read back would count as missing.
+    bool readBackFromCard() const override { return false; }
 
 private:
     bool mcopy(const QStringList& arguments, const std::string& what);

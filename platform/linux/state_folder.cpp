@@ -19,4 +19,23 @@ std::filesystem::path userStateFolder() {
     return std::filesystem::path(home) / ".local" / "state";
 }
 
+std::vector<DataFolder> installedDataFolders(const std::string& name) {
+    std::vector<DataFolder> folders;
+    const std::string described =
+        "$XDG_DATA_HOME/" + name + " (by default ~/.local/share/" + name + ")";
+    const char* data = std::getenv("XDG_DATA_HOME");
+    InvokingUser user;
+    const char* home = std::getenv("HOME");
+    if (data != nullptr && data[0] == '/')
+        folders.push_back({described, std::filesystem::path(data) / name});
+    else if (invokingUser(user))
+        folders.push_back({described, std::filesystem::path(user.home) / ".local" / "share" / name});
+    else if (home != nullptr && home[0] != '\0')
+        folders.push_back({described, std::filesystem::path(home) / ".local" / "share" / name});
+    else
+        folders.push_back({described, std::filesystem::path()});
+    folders.push_back({"/usr/share/" + name, std::filesystem::path("/usr/share") / name});
+    return folders;
+}
+
 }  // namespace platform

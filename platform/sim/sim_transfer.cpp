@@ -2,6 +2,7 @@
 // faults of a failing or counterfeit card.
 #include "platform/sim_platform.h"
 
+#include "platform/sim/sim_fat_store.h"
 #include "platform/sim/sim_image.h"
 #include "platform/sim/sim_open.h"
 
@@ -79,12 +80,13 @@ bool SimPlatform::transfer(Handle handle, void* read, const void* write, uint32_
 
     size_t moved = 0;
     if (amount > 0) {
-        if (faults_.wrapSectors == 0 && faults_.garbleWriteAtLba.empty()) {
+        if (faults_.wrapSectors == 0 && faults_.garbleWriteAtLba.empty() &&
+            drive.dropsWritesSectors == 0) {
             if (!sim::seekTo(open->file, open->position)) return fail(ERROR_SEEK);
             moved = read != nullptr ? std::fread(read, 1, amount, open->file)
                                     : std::fwrite(write, 1, amount, open->file);
         } else {
-            moved = moveBytes(open->file, open->position, read, write, amount);
+            moved = moveBytes(drive, open->file, open->position, read, write, amount);
         }
         // A full file system under the image fails the write as a full disk
         // does on Windows; other failures as a bad sector.
@@ -105,19 +107,23 @@ bool SimPlatform::transfer(Handle handle, void* read, const void* write, uint32_
     return true;
 }
 
-size_t SimPlatform::moveBytes(std::FILE* file, uint64_t position, void* read, const void* write,
-                              size_t amount) {
+size_t SimPlatform::moveBytes(const SimDrive& drive, std::FILE* file, uint64_t position,
+                              void* read, const void* write, size_t amount) {
     constexpr uint64_t SECTOR = 512;
     size_t moved = 0;
     while (moved < amount) {
         const uint64_t at = position + moved;
         uint64_t lba = at / SECTOR;
         const bool garbled = write != nullptr && faults_.garbleWriteAtLba.count(lba) != 0;
+        const bool dropped = write != nullptr && lba >= drive.dropsWritesFrom &&
+                             lba - drive.dropsWritesFrom < drive.dropsWritesSectors;
         if (faults_.wrapSectors > 0) lba %= faults_.wrapSectors;
         const size_t part = static_cast<size_t>(std::min<uint64_t>(amount - moved, SECTOR - at % SECTOR));
         if (!sim::seekTo(file, lba * SECTOR + at % SECTOR)) return moved;
         size_t done = 0;
-        if (read != nullptr) {
+        if (dropped) {
+            done = part;
+        } else if (read != nullptr) {
             done = std::fread(static_cast<uint8_t*>(read) + moved, 1, part, file);
         } else {
             uint8_t bytes[SECTOR];
@@ -130,6 +136,35 @@ size_t SimPlatform::moveBytes(std::FILE* file, uint64_t position, void* read, co
         if (done != part) break;
     }
     return moved;
+}
+
+bool SimPlatform::storeVolumeFiles(uint64_t volumeId) {
+    const sim::VolumeEntry* entry = volumes_.byId(volumeId);
+    if (entry == nullptr || entry->volume.directory.empty()) return true;
+    const auto found = drives_.find(entry->volume.driveNumber);
+    if (found == drives_.end() || found->second.imagePath.empty()) return true;
+    const SimDrive& drive = found->second;
+    uint64_t start = 0, sectors = 0;
+    volumeExtent(*entry, start, sectors);
+    std::FILE* file = std::fopen(drive.imagePath.c_str(), "r+b");
+    if (file == nullptr) return false;
+    constexpr uint64_t SECTOR = 512;
+    const uint64_t size = sim::fileSize(drive.imagePath);
+    // The OS writes through the card's own faults, but requests of its own
+    // are not the logic's: they are neither counted nor refused.
+    sim::SectorAccess access;
+    access.read = [&](uint64_t lba, uint32_t count, uint8_t* bytes) {
+        const size_t amount = size_t(count) * SECTOR;
+        return (lba + count) * SECTOR <= size &&
+               moveBytes(drive, file, lba * SECTOR, bytes, nullptr, amount) == amount;
+    };
+    access.write = [&](uint64_t lba, uint32_t count, const uint8_t* bytes) {
+        const size_t amount = size_t(count) * SECTOR;
+        return (lba + count) * SECTOR <= size && !drive.writeProtected &&
+               moveBytes(drive, file, lba * SECTOR, nullptr, bytes, amount) == amount;
+    };
+    const bool stored = sim::storeFolderInFat(entry->volume.directory, start, sectors, access);
+    return std::fclose(file) == 0 && stored;
 }
 
 bool SimPlatform::ReadFile(Handle handle, void* buffer, uint32_t bytes, uint32_t* transferred) {
@@ -152,6 +187,7 @@ bool SimPlatform::FlushFileBuffers(Handle handle) {
     // A drive's image must have taken every byte; a volume's files are
     // written straight through.
     if (open->file != nullptr && std::fflush(open->file) != 0) return fail(ERROR_WRITE_FAULT);
+    if (open->drive < 0 && !storeVolumeFiles(open->volumeId)) return fail(ERROR_WRITE_FAULT);
     ++flushes_;
     lastError_ = ERROR_SUCCESS;
     return true;

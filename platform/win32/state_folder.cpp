@@ -13,4 +13,6 @@ std::filesystem::path userStateFolder() {
     return std::filesystem::path(local);
 }
 
+std::vector<DataFolder> installedDataFolders(const std::string&) { return {}; }
+
 }  // namespace platform

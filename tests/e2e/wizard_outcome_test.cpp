@@ -4,6 +4,7 @@
 // the card is left held.
 #include "wizard_session.h"
 
+#include "deploy/payload_sources.h"
 #include "main/run_log.h"
 #include "support/temp_dir.h"
 #include "demo/pause_meter.h"
@@ -38,6 +39,8 @@ enum Fault {
     DRIVE_CHANGED,
     PAYLOAD_TOO_BIG,
     WRITE_PROTECTED,
+    DROPS_WRITES,
+    STAGE2_EMPTY,
 };
 
 Payload smallPayload() {
@@ -80,10 +83,17 @@ void inject(WizardSession& session, Fault fault) {
         break;
     case BOOT_FOLDER_MISSING: fs::remove_all(session.workFolder() + "/files/boot"); break;
     case FIRMWARE_MISSING: fs::remove(session.workFolder() + "/firmware/t6-board.fw"); break;
+    case STAGE2_EMPTY: writeWholeFile(session.workFolder() + "/files/boot/grub/stage2", ""); break;
     case DRIVE_FLUSH_FAILS: faults.failDriveFlush = true; break;
     // Another card in the reader since the list was made.
     case DRIVE_CHANGED: session.sim.drive(CARD_DRIVE).product = "CF Reader 2"; break;
     case WRITE_PROTECTED: session.sim.drive(CARD_DRIVE).writeProtected = true; break;
+    // Past the boot volume's FATs and folders, inside a 4 MB file of the payload.
+    case DROPS_WRITES:
+        session.sim.drive(CARD_DRIVE).dropsWritesFrom = 2000;
+        session.sim.drive(CARD_DRIVE).dropsWritesSectors = 1000;
+        writeWholeFile(session.workFolder() + "/files/boot/filler", std::string(4 << 20, 'f'));
+        break;
     case PAYLOAD_TOO_BIG:
         makeSparseFile(session.workFolder() + "/files/boot/big", 300000000);
         break;
@@ -169,11 +179,28 @@ void WizardOutcomeTest::runEndsOnItsOutcomePage_data() {
         << failedAfter(indexOfText(good, "Copying files...") + 1)
         << QStringList{"Boot volume of disk 1 did not appear\n"};
     const QString sep = QDir::separator();
+    // Every folder looked in, in order: the working folder, the program's, the platform's.
+    // The working folder is the session's, made for each row.
+    QStringList places;
+    const std::vector<PayloadFolder> folders = wizardPayloadFolders(QCoreApplication::applicationDirPath());
+    for (size_t i = 1; i < folders.size(); ++i)
+        if (!folders[i].path.isEmpty()) places << QDir(folders[i].path).absolutePath();
+    const auto lookedIn = [places](const QString& work) {
+        const QStringList all = QStringList{work} + places;
+        QString text = " in ";
+        for (int i = 0; i < all.size(); ++i)
+            text += (i == 0 ? "" : i + 1 == all.size() ? " or " : ", ") + QDir::toNativeSeparators(all[i]);
+        return text;
+    };
     QTest::newRow("files/boot missing") << int(BOOT_FOLDER_MISSING) << int(INSTALL_ERROR_PAGE_ID)
-        << failedAfter(0) << QStringList{"Boot folder files" + sep + "boot not found\n"};
+        << failedAfter(0) << QStringList{"Boot folder files" + sep + "boot not found" + lookedIn("%work") + "\n"};
     QTest::newRow("firmware missing") << int(FIRMWARE_MISSING) << int(INSTALL_ERROR_PAGE_ID)
         << failedAfter(0)
-        << QStringList{"Firmware firmware" + sep + "t6-board.fw is not a readable file\n"};
+        << QStringList{"Firmware firmware" + sep + "t6-board.fw not found" + lookedIn("%work") + "\n"};
+    QTest::newRow("no stage 2 in files/boot") << int(STAGE2_EMPTY) << int(INSTALL_ERROR_PAGE_ID)
+        << failedAfter(0)
+        << QStringList{"The boot folder %work" + sep + "files" + sep + "boot holds no grub/stage2 "
+                       "with content; the card would not boot.\n"};
     QTest::newRow("drive changed") << int(DRIVE_CHANGED) << int(INSTALL_ERROR_PAGE_ID)
         << failedAfter(0)
         << QStringList{"Drive 1 is no longer the listed Kestrel  CF Reader of 4000000000 bytes\n"};
@@ -188,6 +215,11 @@ void WizardOutcomeTest::runEndsOnItsOutcomePage_data() {
     QTest::newRow("drive flush fails") << int(DRIVE_FLUSH_FAILS) << int(INSTALL_ERROR_PAGE_ID)
         << failedAfter(indexOfText(good, "Finished writing bootloader") + 1)
         << QStringList{"Failed to flush disk: 29\n", FAILING_CARD};
+    QTest::newRow("card drops writes") << int(DROPS_WRITES) << int(INSTALL_ERROR_PAGE_ID)
+        << failedAfter(indexOfText(good, "Finished copying files") + 1)
+        << QStringList{"Read back from the card: boot/filler differs from the payload\n",
+                       "The card in drive 1 does not hold what was written: boot/filler differs "
+                       "from the payload. The card is faulty; use another.\n"};
 }
 
 void WizardOutcomeTest::runEndsOnItsOutcomePage() {
@@ -208,6 +240,9 @@ void WizardOutcomeTest::runEndsOnItsOutcomePage() {
 
     // %1: where the card's volume is mounted.
     debug.replaceInStrings("%1", QString::fromStdString(session.volumeFolder()));
+    // %work: the session's working folder.
+    debug.replaceInStrings("%work", QDir::toNativeSeparators(
+                                        QDir(QString::fromStdString(session.workFolder())).absolutePath()));
     // The support log: the version, the OS and the chosen drive first, then
     // every debug line with its time.
     const QStringList logged = fileLines(log);
@@ -245,12 +280,13 @@ void WizardOutcomeTest::runEndsOnItsOutcomePage() {
     QVERIFY(!offered(wizard, QWizard::NextButton));
     QVERIFY(!offered(wizard, QWizard::CommitButton));
 
+    // A card read back different has its files deployed, and still fails.
     const bool deployed = fs::exists(session.volumeFolder() + "/boot/bzImage");
-    QCOMPARE(deployed, success);
+    QCOMPARE(deployed, success || fault == DROPS_WRITES);
     // Refused before the card was touched: not a sector written.
     if (fault == OPEN_REFUSED || fault == VOLUME_LOCK_REFUSED || fault == BOOT_FOLDER_MISSING ||
         fault == FIRMWARE_MISSING || fault == DRIVE_CHANGED || fault == PAYLOAD_TOO_BIG ||
-        fault == WRITE_PROTECTED)
+        fault == WRITE_PROTECTED || fault == STAGE2_EMPTY)
         QCOMPARE(session.sim.writeCount(), uint64_t(0));
 }
 
