@@ -16,7 +16,7 @@ bool MountedVolumeDeployer::findVolume(int driveNumber, const PartitionPlace& bo
 bool MountedVolumeDeployer::openVolume() {
     // The OS mounts the volume again on the first use of its files below.
     dismountBootVolume(volume_);
-    return bootVolumeRoot(volume_.letter, root_);
+    return bootVolumeRoot(volume_, root_);
 }
 
 bool MountedVolumeDeployer::copyBootFolder() {
@@ -32,9 +32,9 @@ bool MountedVolumeDeployer::copyFirmware() {
 bool MountedVolumeDeployer::closeVolume() {
     // The copies must be on the card before success is reported, and before
     // a mount of the backend's own goes away. A flush may take seconds.
-    const char letter = volume_.letter;
+    const std::u16string path = volume_.path;
     const bool flushed =
-        root_.isEmpty() || pump().waitFor([letter] { return flushBootVolume(letter); });
+        root_.isEmpty() || pump().waitFor([path] { return flushBootVolume(path); });
     // What was flushed is compared with its sources before the files go out
     // of reach; the boot folder's own bzImage gave way to the firmware.
     const PayloadSources& from = sources();

@@ -447,7 +447,22 @@ bool LinuxPlatform::volumeLockedElsewhere(const BlockName& name, const OpenDevic
 std::string LinuxPlatform::volumeRoot(char letter) {
     std::lock_guard<std::mutex> guard(mutex_);
     volumes_.refresh();
-    std::optional<BlockName> name = volumes_.volumeOf(upper(letter));
+    return rootOf(volumes_.volumeOf(upper(letter)));
+}
+
+std::string LinuxPlatform::volumeNameRoot(const char16_t* volumeName) {
+    std::string text;
+    for (const char16_t* unit = volumeName; unit != nullptr && *unit != 0; ++unit)
+        text += *unit < 0x80 ? static_cast<char>(*unit) : '?';
+    std::lock_guard<std::mutex> guard(mutex_);
+    volumes_.refresh();
+    std::optional<BlockName> name;
+    if (std::optional<std::string> key = keyOfVolumeName(text)) name = BlockName::parse(*key);
+    if (name && !volumes_.known(*name)) name.reset();
+    return rootOf(name);
+}
+
+std::string LinuxPlatform::rootOf(const std::optional<BlockName>& name) {
     if (!name) {
         fail(ERROR_FILE_NOT_FOUND);
         return std::string();

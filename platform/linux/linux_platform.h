@@ -80,6 +80,8 @@ public:
     bool FindNextVolumeW(Handle find, char16_t* name, uint32_t maxChars) override;
     bool FindVolumeClose(Handle find) override;
     std::string volumeRoot(char letter) override;
+    // The mount point of the partition the made-up name stands for.
+    std::string volumeNameRoot(const char16_t* name) override;
     DeviceNode deviceNode(const std::string& path) override;
     void releaseVolumeRoots() override;
     void OutputDebugStringA(const char* text) override;
@@ -102,6 +104,8 @@ private:
                 uint32_t disposition, uint32_t flags);
     OpenDevice* find(Handle handle);
     bool volumeLockedElsewhere(const linuxos::BlockName& name, const OpenDevice* except) const;
+    // The files of the partition (volumeRoot); empty with the error set when none.
+    std::string rootOf(const std::optional<linuxos::BlockName>& name);
     bool deviceSize(const OpenDevice& device, uint64_t* bytes) const;
     bool removable(const OpenDevice& device) const;
 

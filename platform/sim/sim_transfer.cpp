@@ -147,6 +147,8 @@ bool SimPlatform::FlushFileBuffers(Handle handle) {
     record(call);
     Open* open = find(handle);
     if (open == nullptr) return fail(ERROR_INVALID_HANDLE);
+    // The handle must have been opened for writing.
+    if (!open->writable) return fail(ERROR_ACCESS_DENIED);
     if (open->drive >= 0 ? faults_.failDriveFlush : faults_.refuseVolumeFlush.count(open->letter) != 0)
         return fail(ERROR_WRITE_FAULT);
     // A drive's image must have taken every byte; a volume's files are

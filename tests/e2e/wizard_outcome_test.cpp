@@ -75,7 +75,7 @@ void inject(WizardSession& session, Fault fault) {
     case BOOTLOADER_WRITE_FAILS: failWritesFrom(session, "Writing bootloader..."); break;
     case VOLUME_UNLOCK_REFUSED: faults.refuseUnlock.insert(CARD_VOLUME); break;
     case BOOT_VOLUME_MISSING:
-        session.sim.setVirtualClock(true);  // 30 s of waiting pass at once
+        session.sim.setVirtualClock(true);  // 60 s of waiting pass at once
         session.sim.removeVolume(CARD_VOLUME);
         break;
     case BOOT_FOLDER_MISSING: fs::remove_all(session.workFolder() + "/files/boot"); break;
