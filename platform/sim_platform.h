@@ -196,7 +196,6 @@ private:
     uint32_t driveOpenRefusal(int number, uint32_t shareMode) const;
     uint32_t driveLockRefusal(int number) const;
     uint32_t volumeLockRefusal(const Open& open, sim::VolumeEntry& entry) const;
-    uint32_t controlAccessRefusal(const Open& open, uint32_t code) const;
     // A forced dismount of a volume another program holds; false when that
     // program mounted it again at once.
     bool dismountStays(sim::VolumeEntry& entry);

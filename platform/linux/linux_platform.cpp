@@ -1,5 +1,6 @@
 #include "platform/linux/linux_platform.h"
 
+#include "platform/control_access.h"
 #include "platform/linux/linux_errors.h"
 
 #include <algorithm>
@@ -162,6 +163,7 @@ Handle LinuxPlatform::open(const std::string& path, uint32_t access, uint32_t sh
     }
 
     device.exclusive = shareMode == 0;
+    device.access = access & (GENERIC_READ | GENERIC_WRITE);
     bool write = (access & GENERIC_WRITE) != 0;
     bool direct = (flags & FILE_FLAG_NO_BUFFERING) != 0;
     std::string nodePath = volumes_.devicePath(device.name);
@@ -226,6 +228,8 @@ bool LinuxPlatform::FlushFileBuffers(Handle handle) {
     std::lock_guard<std::mutex> guard(mutex_);
     OpenDevice* device = find(handle);
     if (device == nullptr) return fail(ERROR_INVALID_HANDLE);
+    if (const uint32_t refusal = flushAccessRefusal(device->access); refusal != ERROR_SUCCESS)
+        return fail(refusal);
     // A volume's files live in the mounted file system, not in the node's buffers.
     if (device->volume) {
         if (int error = volumes_.syncMounts(device->name)) return fail(windowsError(error));

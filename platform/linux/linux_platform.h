@@ -97,6 +97,7 @@ private:
         bool regularFile = false;
         bool locked = false;
         bool writeProtected = false;  // opened for writing, served read-only
+        uint32_t access = 0;          // GENERIC_READ / GENERIC_WRITE asked for
         uint64_t position = 0;
     };
 

@@ -16,6 +16,7 @@ struct SimPlatform::Open {
     bool exclusive = false;   // share mode 0
     bool writable = false;    // opened with GENERIC_WRITE
     bool readable = false;    // opened with GENERIC_READ
+    uint32_t access() const { return (readable ? GENERIC_READ : 0) | (writable ? GENERIC_WRITE : 0); }
     bool locked = false;
     uint64_t position = 0;
     std::FILE* file = nullptr;

@@ -3,6 +3,7 @@
 // sim_transfer.cpp, Windows' sharing and locking rules in sim_windows_rules.cpp.
 #include "platform/sim_platform.h"
 
+#include "platform/control_access.h"
 #include "platform/sim/sim_image.h"
 #include "platform/sim/sim_open.h"
 #include "platform/sim/sim_paths.h"
@@ -213,7 +214,7 @@ bool SimPlatform::DeviceIoControl(Handle handle, uint32_t code, const void* in, 
     if (bytesReturned != nullptr) *bytesReturned = 0;
     Open* open = find(handle);
     if (open == nullptr) return fail(ERROR_INVALID_HANDLE);
-    if (const uint32_t refusal = controlAccessRefusal(*open, code); refusal != ERROR_SUCCESS)
+    if (const uint32_t refusal = controlAccessRefusal(open->access(), code); refusal != ERROR_SUCCESS)
         return fail(refusal);
     if (open->drive >= 0) return driveIoctl(*open, code, in, inSize, out, outSize, bytesReturned);
     return volumeIoctl(*open, code, out, outSize, bytesReturned);

@@ -34,20 +34,6 @@ uint32_t SimPlatform::volumeLockRefusal(const Open& open, sim::VolumeEntry& entr
     return ERROR_SUCCESS;
 }
 
-// The I/O manager passes a control code on only when the handle has the
-// access the code's RequiredAccess bits (14-15) ask for: 1 read, 2 write.
-// Locks, unlocks and dismounts (any access by their bits) also need a handle
-// opened for reading or writing.
-uint32_t SimPlatform::controlAccessRefusal(const Open& open, uint32_t code) const {
-    const uint32_t required = (code >> 14) & 3;
-    if ((required & 1) != 0 && !open.readable) return ERROR_ACCESS_DENIED;
-    if ((required & 2) != 0 && !open.writable) return ERROR_ACCESS_DENIED;
-    const bool changesState = code == FSCTL_LOCK_VOLUME || code == FSCTL_DISMOUNT_VOLUME ||
-                              code == FSCTL_UNLOCK_VOLUME;
-    if (changesState && !open.readable && !open.writable) return ERROR_ACCESS_DENIED;
-    return ERROR_SUCCESS;
-}
-
 // Any process may mount a dismounted volume again unless it is locked: the
 // program that held it does so at once while its retries last.
 bool SimPlatform::dismountStays(sim::VolumeEntry& entry) {

@@ -49,6 +49,21 @@ TEST_P(BackendConformance, ShareModeZeroKeepsEveryOtherOpenerOut) {
     EXPECT_TRUE(os.CloseHandle(again));
 }
 
+// FlushFileBuffers needs a handle with write access.
+TEST_P(BackendConformance, FlushNeedsWriteAccess) {
+    Platform& os = rig->os();
+    for (uint32_t access : {GENERIC_READ, kReadWrite}) {
+        Handle handle = os.CreateFileA(path.c_str(), access, kShared, OPEN_EXISTING, 0);
+        ASSERT_NE(handle, INVALID_HANDLE_VALUE) << os.GetLastError();
+        const bool writable = access == kReadWrite;
+        EXPECT_EQ(os.FlushFileBuffers(handle), writable) << access;
+        if (!writable) {
+            EXPECT_EQ(os.GetLastError(), ERROR_ACCESS_DENIED);
+        }
+        EXPECT_TRUE(os.CloseHandle(handle));
+    }
+}
+
 TEST_P(BackendConformance, SectorsRoundTripAtBothEndsAndReadsStopAtTheEnd) {
     Platform& os = rig->os();
     Handle handle = os.CreateFileA(path.c_str(), kReadWrite, 0, OPEN_EXISTING, FILE_FLAG_NO_BUFFERING);
