@@ -138,4 +138,6 @@ TEST_P(BackendConformance, LetterWithoutVolumeHasNoRootAndNoDevice) {
     const char16_t name[3] = {static_cast<char16_t>(letter), u':', 0};
     char16_t target[256] = {};
     EXPECT_EQ(os.QueryDosDeviceW(name, target, 256), 0u);
+    // Nor has a volume name that no volume carries.
+    EXPECT_EQ(os.volumeNameRoot(u"\\\\?\\Volume{7a656c00-0000-0000-0000-000000000000}\\"), "");
 }
