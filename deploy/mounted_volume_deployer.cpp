@@ -15,7 +15,7 @@ bool MountedVolumeDeployer::findVolume(int driveNumber, const PartitionPlace& bo
 bool MountedVolumeDeployer::openVolume() {
     // The OS mounts the volume again on the first use of its files below.
     dismountBootVolume(volume_);
-    return bootVolumeRoot(volume_.letter, root_);
+    return bootVolumeRoot(volume_, root_);
 }
 
 bool MountedVolumeDeployer::copyBootFolder() {
@@ -30,9 +30,9 @@ bool MountedVolumeDeployer::closeVolume() {
     // The copies must be on the card before success is reported, and before
     // a mount of the backend's own goes away. A flush may take seconds. The
     // installation then reads them back from the card itself.
-    const char letter = volume_.letter;
+    const std::u16string path = volume_.path;
     const bool flushed =
-        root_.isEmpty() || pump().waitFor([letter] { return flushBootVolume(letter); });
+        root_.isEmpty() || pump().waitFor([path] { return flushBootVolume(path); });
     platform::os().releaseVolumeRoots();
     return flushed;
 }

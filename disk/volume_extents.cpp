@@ -20,3 +20,18 @@ bool volumeDiskNumber(platform::Handle volume, uint32_t& diskNumber) {
     diskNumber = extent.diskNumber;
     return true;
 }
+
+std::vector<std::u16string> mountedVolumeNames() {
+    platform::Platform& os = platform::os();
+    std::vector<std::u16string> names;
+    char16_t name[platform::VOLUME_NAME_CHARS];
+    const platform::Handle search = os.FindFirstVolumeW(name, platform::VOLUME_NAME_CHARS);
+    if (search == platform::INVALID_HANDLE_VALUE) return names;
+    do {
+        std::u16string text(name);
+        if (!text.empty() && text.back() == u'\\') text.pop_back();
+        names.push_back(text);
+    } while (os.FindNextVolumeW(search, name, platform::VOLUME_NAME_CHARS));
+    os.FindVolumeClose(search);
+    return names;
+}

@@ -4,6 +4,8 @@
 #include "platform/platform.h"
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 // Room for the extents record with exactly one extent.
 constexpr uint32_t VOLUME_EXTENTS_BUFFER_BYTES = platform::DISK_EXTENTS_ONE_SIZE;
@@ -22,3 +24,7 @@ struct VolumeExtent {
 bool volumeFirstExtent(platform::Handle volume, VolumeExtent& extent);
 // The drive number of that extent.
 bool volumeDiskNumber(platform::Handle volume, uint32_t& diskNumber);
+
+// Every volume the OS has mounted, letter or not, by name, with the trailing
+// separator taken off so that the name opens the volume itself.
+std::vector<std::u16string> mountedVolumeNames();

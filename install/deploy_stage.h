@@ -7,9 +7,10 @@
 
 #include <cstdint>
 
-// How long the OS gets to mount the new boot volume, and how often it is
+// How long the OS gets to mount the new boot volume (a card reader may take
+// most of a minute to come back on USB), and how often it is
 // looked for meanwhile.
-constexpr uint32_t BOOT_VOLUME_WAIT_MS = 30000;
+constexpr uint32_t BOOT_VOLUME_WAIT_MS = 60000;
 constexpr uint32_t BOOT_VOLUME_POLL_MS = 250;
 
 // Has `deployer` find the boot volume of drive `driveNumber` (the partition at

@@ -49,8 +49,9 @@ public:
     uint32_t sectorsPerTrack() const { return sectorsPerTrack_; }
 
     // Releases the drive (also one that opened but could not be locked or
-    // measured), then unlocks the volumes. False when the drive's close or an
-    // unlock was refused: written sectors or that volume's state are in doubt.
+    // measured), then unlocks the volumes. False when the drive's close was
+    // refused: written sectors are in doubt. A refused unlock is only logged:
+    // the volume's handle is closed, which ends its lock.
     bool release();
 
 private:

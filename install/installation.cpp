@@ -67,8 +67,8 @@ RunOutcome runInstallation(StageReport& report, const InstallTarget& target, Fil
             if (!report.waitFor([handle] { return flushDisk(handle); })) report.setFailed();
         }
         // The drive and the volumes go back on every path, so nothing stays
-        // locked after the run. A refused unlock leaves that volume in doubt,
-        // so the files are not deployed and the run ends as failed.
+        // locked after the run. A drive that cannot be given back leaves the
+        // card in doubt, so the files are not deployed and the run ends as failed.
         if (!drive.release()) report.setFailed();
     }
 

@@ -41,7 +41,8 @@ bool locate(const char16_t* path, VolumeExtent& extent, bool logFailure) {
 
 // Locks the volume, trying again while another program holds it; then takes
 // it with a dismount, which ends the other programs' handles, and locks it on
-// the same handle.
+// the same handle. Until it is locked any program may mount it again, so a
+// lock refused after the dismount is tried again with another dismount.
 bool lockHeld(platform::Handle volume, const std::string& name, RetryWait& wait) {
     if (control(volume, platform::FSCTL_LOCK_VOLUME)) return true;
     debugPrint("LOCK_VOLUME for %s failed: %d\n", name.c_str(), lastError());
@@ -50,11 +51,15 @@ bool lockHeld(platform::Handle volume, const std::string& name, RetryWait& wait)
         wait.pause(VOLUME_LOCK_RETRY_INTERVAL_MS);
         if (control(volume, platform::FSCTL_LOCK_VOLUME)) return true;
     }
-    if (!control(volume, platform::FSCTL_DISMOUNT_VOLUME))
-        debugPrint("DISMOUNT_VOLUME for %s failed: %d\n", name.c_str(), lastError());
-    if (control(volume, platform::FSCTL_LOCK_VOLUME)) {
-        debugPrint("LOCK_VOLUME for %s taken after a dismount\n", name.c_str());
-        return true;
+    for (uint32_t retry = 0;; ++retry) {
+        if (!control(volume, platform::FSCTL_DISMOUNT_VOLUME))
+            debugPrint("DISMOUNT_VOLUME for %s failed: %d\n", name.c_str(), lastError());
+        if (control(volume, platform::FSCTL_LOCK_VOLUME)) {
+            debugPrint("LOCK_VOLUME for %s taken after a dismount\n", name.c_str());
+            return true;
+        }
+        if (retry == VOLUME_DISMOUNT_LOCK_RETRIES) break;
+        wait.pause(VOLUME_LOCK_RETRY_INTERVAL_MS);
     }
     debugPrint("LOCK_VOLUME for %s after a dismount failed: %d\n", name.c_str(), lastError());
     return false;
@@ -151,23 +156,6 @@ private:
     std::vector<VolumeExtent> seen_;
 };
 
-// Every volume's name, with the trailing separator taken off so that the
-// name opens the volume itself.
-std::vector<std::u16string> volumeNames() {
-    platform::Platform& os = platform::os();
-    std::vector<std::u16string> names;
-    char16_t name[platform::VOLUME_NAME_CHARS];
-    const platform::Handle search = os.FindFirstVolumeW(name, platform::VOLUME_NAME_CHARS);
-    if (search == platform::INVALID_HANDLE_VALUE) return names;
-    do {
-        std::u16string text(name);
-        if (!text.empty() && text.back() == u'\\') text.pop_back();
-        names.push_back(text);
-    } while (os.FindNextVolumeW(search, name, platform::VOLUME_NAME_CHARS));
-    os.FindVolumeClose(search);
-    return names;
-}
-
 }  // namespace
 
 KeptVolumes lockDriveVolumes(int driveNumber, RetryWait& wait) {
@@ -180,7 +168,7 @@ KeptVolumes lockDriveVolumes(int driveNumber, RetryWait& wait) {
         formatWideLetter(path, VOLUME_PATH_CHARS, u"\\\\.\\%c:", letter);
         if (!lockout.offer(path, letter)) return lockout.kept();
     }
-    for (const std::u16string& name : volumeNames())
+    for (const std::u16string& name : mountedVolumeNames())
         if (!lockout.offer(name.c_str(), '\0')) break;
     return lockout.kept();
 }

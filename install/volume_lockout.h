@@ -24,6 +24,9 @@ struct KeptVolumes {
 // by a dismount, and how often.
 constexpr uint32_t VOLUME_LOCK_RETRY_MS = 3000;
 constexpr uint32_t VOLUME_LOCK_RETRY_INTERVAL_MS = 250;
+// How often a lock refused after the dismount is tried again, each time with
+// another dismount, VOLUME_LOCK_RETRY_INTERVAL_MS apart.
+constexpr uint32_t VOLUME_DISMOUNT_LOCK_RETRIES = 3;
 
 // Locks and dismounts the volumes that lie on drive `driveNumber`: first those
 // with a letter, in letter order, then those mounted without one; the first
@@ -31,12 +34,13 @@ constexpr uint32_t VOLUME_LOCK_RETRY_INTERVAL_MS = 250;
 // drive, which it notes and leaves alone. Where a volume lies is asked through
 // a handle without access rights; one whose extents cannot be read is logged
 // and left alone. A volume of the drive that cannot be opened, or whose lock
-// is still refused after VOLUME_LOCK_RETRY_MS and a dismount, counts as
-// refused. A refused dismount is logged and the volume kept, since it is
+// is still refused after VOLUME_LOCK_RETRY_MS and 1 + VOLUME_DISMOUNT_LOCK_RETRIES
+// dismounts, counts as refused. A refused dismount is logged and the volume kept, since it is
 // locked. A volume left mounted (refused or third) is noted for the caller,
 // which must then not write.
 KeptVolumes lockDriveVolumes(int driveNumber, RetryWait& wait);
 
 // Unlocks and closes the first kept handle, then the second, and empties the
-// slots. False when an unlock was refused (logged; the handle is closed anyway).
+// slots. False when an unlock was refused (logged; the handle is closed anyway,
+// which ends the lock all the same).
 bool unlockDriveVolumes(KeptVolumes& kept);

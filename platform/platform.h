@@ -163,6 +163,11 @@ public:
     // A volume dismounted earlier comes back on this first access, as Windows
     // remounts a volume when its letter is used again.
     virtual std::string volumeRoot(char letter) = 0;
+    // The same for a volume named as FindFirstVolumeW names it
+    // ("\\?\Volume{...}\", the separator optional), letter or not: on
+    // Windows the name itself with the separator, which reaches the files of
+    // a volume that has no letter; elsewhere the volume's mount point.
+    virtual std::string volumeNameRoot(const char16_t* name) = 0;
     // Ends file access through volumeRoot paths: flushes, and releases any
     // mount the backend made itself. Nothing to do where the OS owns mounts.
     virtual void releaseVolumeRoots() = 0;

@@ -83,6 +83,24 @@ struct SimFaults {
     std::set<char> refuseVolumeFlush;     // FlushFileBuffers on these letters
 };
 
+// Behaviours Windows' documentation leaves open, each off by default so that
+// a test turns on the one it is about (README: modelled Windows rules).
+struct SimChoices {
+    // FSCTL_UNLOCK_VOLUME on a locked volume whose partition a new table
+    // removed fails with ERROR_NOT_READY (the lock still ends with the handle).
+    bool unlockAfterVanishFails = false;
+    // > 0: the program that holds a volume open mounts it again and reopens
+    // its files straight after every dismount, for this long after the first
+    // dismount; a lock that follows such a dismount is refused.
+    uint32_t remountAfterDismountMs = 0;
+    // false: the volumes of a new partition table arrive without letters.
+    bool newVolumesGetLetters = true;
+    // Opening these letters with access rights takes SLOW_LETTER_OPEN_MS (a
+    // sleeping disk, a network share).
+    std::set<char> slowLetters;
+};
+constexpr uint32_t SLOW_LETTER_OPEN_MS = 5000;
+
 // One recorded call, for tests that check what the logic asked of the OS.
 struct SimCall {
     std::string name;       // "CreateFileA", "DeviceIoControl", ...
@@ -116,6 +134,7 @@ public:
     // real clock, started with the machine.
     void setVirtualClock(bool on) { virtualClock_ = on; }
     SimFaults& faults() { return faults_; }
+    SimChoices& choices() { return choices_; }
 
     // Inspection for tests. The call log is kept only while recording is on
     // (the default); long-running users such as the tools switch it off so
@@ -161,6 +180,7 @@ public:
     bool FindNextVolumeW(Handle find, char16_t* name, uint32_t maxChars) override;
     bool FindVolumeClose(Handle find) override;
     std::string volumeRoot(char letter) override;
+    std::string volumeNameRoot(const char16_t* name) override;
     DeviceNode deviceNode(const std::string& path) override;
     void releaseVolumeRoots() override {}
     void OutputDebugStringA(const char* text) override;
@@ -184,6 +204,10 @@ private:
     uint32_t driveOpenRefusal(int number, uint32_t shareMode) const;
     uint32_t driveLockRefusal(int number) const;
     uint32_t volumeLockRefusal(const Open& open, sim::VolumeEntry& entry) const;
+    // A forced dismount of a volume another program holds; false when that
+    // program mounted it again at once.
+    bool dismountStays(sim::VolumeEntry& entry);
+    std::string rootOf(sim::VolumeEntry* entry);
     bool writeBlockedByVolume(int number, uint64_t lba, uint64_t end) const;
     bool volumeLockedById(uint64_t id) const;
     void driveReleased(const Open& open);
@@ -209,6 +233,7 @@ private:
     std::map<Handle, std::unique_ptr<Open>> opens_;
     std::map<Handle, std::u16string> guards_;  // named guards held, by handle
     SimFaults faults_;
+    SimChoices choices_;
     std::vector<SimCall> calls_;
     std::vector<std::string> debugLines_;
     mutable std::mutex debugMutex_;

@@ -1,6 +1,7 @@
 // DeviceIoControl of the Linux backend: each control code answered from the
 // block device's ioctls and sysfs, in the Windows record layouts.
 
+#include "platform/control_access.h"
 #include "platform/linux/linux_errors.h"
 #include "platform/linux/linux_platform.h"
 #include "platform/linux/linux_records.h"
@@ -40,6 +41,8 @@ bool LinuxPlatform::DeviceIoControl(Handle handle, uint32_t code, const void* in
     if (bytesReturned != nullptr) *bytesReturned = 0;
     OpenDevice* device = find(handle);
     if (device == nullptr) return fail(ERROR_INVALID_HANDLE);
+    if (const uint32_t refusal = controlAccessRefusal(device->access, code); refusal != ERROR_SUCCESS)
+        return fail(refusal);
 
     std::vector<uint8_t> record;
     uint32_t minimum = 0;

@@ -1,5 +1,6 @@
 #include "platform/linux/linux_platform.h"
 
+#include "platform/control_access.h"
 #include "platform/linux/linux_errors.h"
 
 #include <algorithm>
@@ -163,6 +164,7 @@ Handle LinuxPlatform::open(const std::string& path, uint32_t access, uint32_t sh
     }
 
     device.exclusive = shareMode == 0;
+    device.access = access & (GENERIC_READ | GENERIC_WRITE);
     bool write = (access & GENERIC_WRITE) != 0;
     bool direct = (flags & FILE_FLAG_NO_BUFFERING) != 0;
     std::string nodePath = volumes_.devicePath(device.name);
@@ -227,6 +229,8 @@ bool LinuxPlatform::FlushFileBuffers(Handle handle) {
     std::lock_guard<std::mutex> guard(mutex_);
     OpenDevice* device = find(handle);
     if (device == nullptr) return fail(ERROR_INVALID_HANDLE);
+    if (const uint32_t refusal = flushAccessRefusal(device->access); refusal != ERROR_SUCCESS)
+        return fail(refusal);
     // A volume's files live in the mounted file system, not in the node's buffers.
     if (device->volume) {
         if (int error = volumes_.syncMounts(device->name)) return fail(windowsError(error));
@@ -457,7 +461,22 @@ bool LinuxPlatform::volumeLockedElsewhere(const BlockName& name, const OpenDevic
 std::string LinuxPlatform::volumeRoot(char letter) {
     std::lock_guard<std::mutex> guard(mutex_);
     volumes_.refresh();
-    std::optional<BlockName> name = volumes_.volumeOf(upper(letter));
+    return rootOf(volumes_.volumeOf(upper(letter)));
+}
+
+std::string LinuxPlatform::volumeNameRoot(const char16_t* volumeName) {
+    std::string text;
+    for (const char16_t* unit = volumeName; unit != nullptr && *unit != 0; ++unit)
+        text += *unit < 0x80 ? static_cast<char>(*unit) : '?';
+    std::lock_guard<std::mutex> guard(mutex_);
+    volumes_.refresh();
+    std::optional<BlockName> name;
+    if (std::optional<std::string> key = keyOfVolumeName(text)) name = BlockName::parse(*key);
+    if (name && !volumes_.known(*name)) name.reset();
+    return rootOf(name);
+}
+
+std::string LinuxPlatform::rootOf(const std::optional<BlockName>& name) {
     if (!name) {
         fail(ERROR_FILE_NOT_FOUND);
         return std::string();

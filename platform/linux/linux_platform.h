@@ -87,6 +87,8 @@ public:
     bool FindNextVolumeW(Handle find, char16_t* name, uint32_t maxChars) override;
     bool FindVolumeClose(Handle find) override;
     std::string volumeRoot(char letter) override;
+    // The mount point of the partition the made-up name stands for.
+    std::string volumeNameRoot(const char16_t* name) override;
     DeviceNode deviceNode(const std::string& path) override;
     void releaseVolumeRoots() override;
     void OutputDebugStringA(const char* text) override;
@@ -102,6 +104,7 @@ private:
         bool regularFile = false;
         bool locked = false;
         bool writeProtected = false;  // opened for writing, served read-only
+        uint32_t access = 0;          // GENERIC_READ / GENERIC_WRITE asked for
         uint64_t position = 0;
         // A volume's mounts its lock or dismount took, and the drive's change
         // count then: given back when it is unlocked with nothing written.
@@ -113,6 +116,8 @@ private:
                 uint32_t disposition, uint32_t flags);
     OpenDevice* find(Handle handle);
     bool volumeLockedElsewhere(const linuxos::BlockName& name, const OpenDevice* except) const;
+    // The files of the partition (volumeRoot); empty with the error set when none.
+    std::string rootOf(const std::optional<linuxos::BlockName>& name);
     bool deviceSize(const OpenDevice& device, uint64_t* bytes) const;
     bool removable(const OpenDevice& device) const;
 

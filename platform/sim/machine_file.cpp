@@ -190,6 +190,20 @@ bool readArrival(Reader& r, SimPlatform& sim) {
     return true;
 }
 
+// The behaviours Windows' documentation leaves open (SimChoices), at the top level.
+void readChoices(Reader& top, SimPlatform& sim) {
+    SimChoices& choices = sim.choices();
+    top.flag("unlockAfterVanishFails", choices.unlockAfterVanishFails);
+    top.unsignedNumber("remountAfterDismountMs", choices.remountAfterDismountMs);
+    top.flag("newVolumesGetLetters", choices.newVolumesGetLetters);
+    const QJsonArray letters = top.array("slowLetters");
+    for (int i = 0; i < letters.size(); ++i) {
+        char letter = '\0';
+        if (!top.letterOf(letters[i], QString("slowLetters[%1]").arg(i), letter)) return;
+        if (letter != '\0') choices.slowLetters.insert(letter);
+    }
+}
+
 // Each element of a list under `key` read as an object by `read`.
 template <typename Read>
 bool readList(Reader& top, const char* key, const QDir& base, QString& error, Read read) {
@@ -228,7 +242,8 @@ bool loadSimMachine(const std::string& path, SimPlatform& sim, SimMachineFile& m
     Reader top(document.object(), QString(), fault, base);
     int64_t autopilot = -1;
     const bool read =
-        top.only({"drives", "volumes", "afterRepartition", "autopilotDrive"}) &&
+        top.only({"drives", "volumes", "afterRepartition", "autopilotDrive", "unlockAfterVanishFails",
+                  "remountAfterDismountMs", "newVolumesGetLetters", "slowLetters"}) &&
         (top.has("drives") || top.fault("drives", "missing")) &&
         readList(top, "drives", base, fault, [&](Reader& r) { return readDrive(r, sim, machine); }) &&
         readList(top, "volumes", base, fault, [&](Reader& r) { return readVolume(r, sim); });
@@ -240,6 +255,7 @@ bool loadSimMachine(const std::string& path, SimPlatform& sim, SimMachineFile& m
         }
     }
     top.number("autopilotDrive", autopilot, 0, 999);
+    readChoices(top, sim);
     machine.autopilotDrive = autopilot >= 0 ? static_cast<int>(autopilot) : machine.firstDrive;
     if (!fault.isEmpty()) {
         error = path + ": " + fault.toStdString();

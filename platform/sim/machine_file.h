@@ -10,10 +10,12 @@
 //                    "startSector": 63, "sectors": 512000, "heldOpen": false } ],
 //     "afterRepartition": { "arriveAfterMs": 0, "letters": ["E", "F"],
 //                           "folders": ["boot", "data"], "staleForMs": 0 },
-//     "autopilotDrive": 1 }
+//     "autopilotDrive": 1,
+//     "unlockAfterVanishFails": false, "remountAfterDismountMs": 0,
+//     "newVolumesGetLetters": true, "slowLetters": ["Z"] }
 //
 // Only "drives" with each drive's "number" and "image" must be given; the rest
-// has the defaults of SimDrive and SimVolume. A volume's "letter" may be ""
+// has the defaults of SimDrive, SimVolume and SimChoices. A volume's "letter" may be ""
 // (mounted without a letter); "sectors" 0 follows the drive's first partition.
 // Paths are relative to the file's folder. Images must exist; a missing
 // volume folder is made, empty.

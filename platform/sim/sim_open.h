@@ -15,7 +15,8 @@ struct SimPlatform::Open {
     char letter = '\0';       // the volume's letter ('\0': a drive, or a volume without one)
     bool exclusive = false;   // share mode 0
     bool writable = false;    // opened with GENERIC_WRITE
-    bool noAccess = false;    // opened with no access rights: queries only
+    bool readable = false;    // opened with GENERIC_READ
+    uint32_t access() const { return (readable ? GENERIC_READ : 0) | (writable ? GENERIC_WRITE : 0); }
     bool locked = false;
     uint64_t position = 0;
     std::FILE* file = nullptr;

@@ -3,6 +3,7 @@
 // sim_transfer.cpp, Windows' sharing and locking rules in sim_windows_rules.cpp.
 #include "platform/sim_platform.h"
 
+#include "platform/control_access.h"
 #include "platform/sim/sim_image.h"
 #include "platform/sim/sim_open.h"
 #include "platform/sim/sim_paths.h"
@@ -157,6 +158,7 @@ Handle SimPlatform::CreateFileA(const char* path, uint32_t access, uint32_t shar
     open->drive = number;
     open->exclusive = shareMode == 0;
     open->writable = writing;
+    open->readable = (access & GENERIC_READ) != 0;
     open->file = file;
     if (writing) open->tableAtOpen = sim::partitionTableBytes(it->second.imagePath);
     const Handle handle = nextHandle_++;
@@ -181,6 +183,8 @@ Handle SimPlatform::CreateFileW(const char16_t* path, uint32_t access, uint32_t 
     // the volume nor meets the refusals of an open for reading or writing.
     const bool noAccess = (access & (GENERIC_READ | GENERIC_WRITE)) == 0;
     // Faults are set by letter, and hit the volume however it is named.
+    if (!noAccess && letter != '\0' && choices_.slowLetters.count(letter) != 0)
+        passTime(SLOW_LETTER_OPEN_MS);
     if (!noAccess && (!entry->volume.openable || faults_.refuseVolumeOpen.count(entry->letter) != 0)) {
         lastError_ = faults_.error;
         return INVALID_HANDLE_VALUE;
@@ -188,7 +192,8 @@ Handle SimPlatform::CreateFileW(const char16_t* path, uint32_t access, uint32_t 
     auto open = std::make_unique<Open>();
     open->letter = entry->letter;
     open->volumeId = entry->id;
-    open->noAccess = noAccess;
+    open->readable = (access & GENERIC_READ) != 0;
+    open->writable = (access & GENERIC_WRITE) != 0;
     const Handle handle = nextHandle_++;
     opens_[handle] = std::move(open);
     if (recordCalls_) calls_.back().handle = handle;
@@ -209,6 +214,8 @@ bool SimPlatform::DeviceIoControl(Handle handle, uint32_t code, const void* in, 
     if (bytesReturned != nullptr) *bytesReturned = 0;
     Open* open = find(handle);
     if (open == nullptr) return fail(ERROR_INVALID_HANDLE);
+    if (const uint32_t refusal = controlAccessRefusal(open->access(), code); refusal != ERROR_SUCCESS)
+        return fail(refusal);
     if (open->drive >= 0) return driveIoctl(*open, code, in, inSize, out, outSize, bytesReturned);
     return volumeIoctl(*open, code, out, outSize, bytesReturned);
 }
@@ -311,7 +318,15 @@ bool SimPlatform::FindVolumeClose(Handle find) {
 
 std::string SimPlatform::volumeRoot(char letter) {
     catchUp();
-    sim::VolumeEntry* entry = volumes_.byLetter(letter);
+    return rootOf(volumes_.byLetter(letter));
+}
+
+std::string SimPlatform::volumeNameRoot(const char16_t* name) {
+    catchUp();
+    return rootOf(volumes_.byName(sim::narrow(name)));
+}
+
+std::string SimPlatform::rootOf(sim::VolumeEntry* entry) {
     if (entry == nullptr) return {};
     // Using the letter again brings a dismounted volume back, as on Windows.
     entry->volume.mounted = true;

@@ -2,6 +2,7 @@
 // faults of a failing or counterfeit card.
 #include "platform/sim_platform.h"
 
+#include "platform/control_access.h"
 #include "platform/sim/sim_fat_store.h"
 #include "platform/sim/sim_image.h"
 #include "platform/sim/sim_open.h"
@@ -182,6 +183,8 @@ bool SimPlatform::FlushFileBuffers(Handle handle) {
     record(call);
     Open* open = find(handle);
     if (open == nullptr) return fail(ERROR_INVALID_HANDLE);
+    if (const uint32_t refusal = flushAccessRefusal(open->access()); refusal != ERROR_SUCCESS)
+        return fail(refusal);
     if (open->drive >= 0 ? faults_.failDriveFlush : faults_.refuseVolumeFlush.count(open->letter) != 0)
         return fail(ERROR_WRITE_FAULT);
     // A drive's image must have taken every byte; a volume's files are

@@ -36,16 +36,13 @@ bool SimPlatform::volumeIoctl(Open& open, uint32_t code, void* out, uint32_t out
         // The volume went away (its drive got a new partition table); a lock
         // held on it goes with it.
         if (code != FSCTL_UNLOCK_VOLUME || !open.locked) return fail(ERROR_NOT_READY);
+        if (choices_.unlockAfterVanishFails) return fail(ERROR_NOT_READY);
         open.locked = false;
         lastError_ = ERROR_SUCCESS;
         return true;
     }
     SimVolume& volume = entry->volume;
     auto* bytes = static_cast<unsigned char*>(out);
-    // Locks and dismounts need a handle opened for reading or writing.
-    const bool changesState = code == FSCTL_LOCK_VOLUME || code == FSCTL_DISMOUNT_VOLUME ||
-                              code == FSCTL_UNLOCK_VOLUME;
-    if (changesState && open.noAccess) return fail(ERROR_ACCESS_DENIED);
     switch (code) {
     case IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS: {
         if (faults_.refuseExtents.count(open.letter) != 0) return fail(faults_.error);
@@ -71,6 +68,7 @@ bool SimPlatform::volumeIoctl(Open& open, uint32_t code, void* out, uint32_t out
         if (faults_.refuseDismount.count(open.letter) != 0) return fail(faults_.error);
         // Refused while another handle holds the volume's lock.
         if (!open.locked && volumeLockedById(entry->id)) return fail(ERROR_ACCESS_DENIED);
+        if (!open.locked && !dismountStays(*entry)) break;
         volume.mounted = false;
         // Every other handle on the volume's files is invalid from now on.
         volume.heldOpen = false;

@@ -42,6 +42,9 @@ struct VolumeEntry {
     SimVolume volume;
     bool gone = false;       // taken away; only its letter still answers, until goneAtMs
     uint64_t goneAtMs = 0;
+    // The program holding the volume mounts it again after each dismount
+    // until then (SimChoices::remountAfterDismountMs); 0: not dismounted yet.
+    uint64_t remountsUntilMs = 0;
 };
 
 struct Extent {

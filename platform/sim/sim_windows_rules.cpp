@@ -34,6 +34,15 @@ uint32_t SimPlatform::volumeLockRefusal(const Open& open, sim::VolumeEntry& entr
     return ERROR_SUCCESS;
 }
 
+// Any process may mount a dismounted volume again unless it is locked: the
+// program that held it does so at once while its retries last.
+bool SimPlatform::dismountStays(sim::VolumeEntry& entry) {
+    if (choices_.remountAfterDismountMs == 0 || !entry.volume.heldOpen) return true;
+    const uint64_t now = nowMs();
+    if (entry.remountsUntilMs == 0) entry.remountsUntilMs = now + choices_.remountAfterDismountMs;
+    return now >= entry.remountsUntilMs;
+}
+
 // Since Vista a raw write into the sectors of a mounted volume fails unless
 // the volume is locked or dismounted.
 bool SimPlatform::writeBlockedByVolume(int number, uint64_t lba, uint64_t end) const {
@@ -53,7 +62,9 @@ void SimPlatform::driveReleased(const Open& open) {
     const std::string& image = drives_.at(open.drive).imagePath;
     const sim::TableBytes now = sim::partitionTableBytes(image);
     if (now == open.tableAtOpen) return;
-    volumes_.repartitioned(open.drive, sim::partitionsOf(now), arrival_, GetTickCount64());
+    SimArrival arrival = arrival_;
+    if (!choices_.newVolumesGetLetters) arrival.letters.clear();
+    volumes_.repartitioned(open.drive, sim::partitionsOf(now), arrival, GetTickCount64());
 }
 
 }  // namespace platform

@@ -1,6 +1,7 @@
 #include "platform/win32/win32_platform.h"
 
 #include <cstring>
+#include <string>
 
 namespace platform {
 namespace {
@@ -165,6 +166,25 @@ std::string Win32Platform::volumeRoot(char letter) {
     if (!::GetVolumeInformationA(root.c_str(), nullptr, 0, nullptr, nullptr, nullptr, nullptr, 0))
         return std::string();
     return root;
+}
+
+std::string Win32Platform::volumeNameRoot(const char16_t* name) {
+    std::wstring root(reinterpret_cast<const wchar_t*>(name));
+    if (root.empty() || root.back() != L'\\') root += L'\\';
+    // As for a letter: the details are asked for, which mounts a dismounted
+    // volume; a name that leads to no volume gives no root.
+    if (!::GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr, nullptr, nullptr, 0))
+        return std::string();
+    // Volume names are ASCII ("\\?\Volume{GUID}\").
+    std::string narrow;
+    for (wchar_t c : root) {
+        if (c > 0x7F) {
+            ::SetLastError(ERROR_INVALID_PARAMETER);
+            return std::string();
+        }
+        narrow += static_cast<char>(c);
+    }
+    return narrow;
 }
 
 void Win32Platform::releaseVolumeRoots() {}

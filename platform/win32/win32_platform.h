@@ -33,6 +33,9 @@ public:
     bool FindVolumeClose(Handle find) override;
     // "X:\": Windows mounts volumes itself and remounts them on access.
     std::string volumeRoot(char letter) override;
+    // The volume's name with its trailing separator: file paths under it
+    // reach the volume with or without a letter.
+    std::string volumeNameRoot(const char16_t* name) override;
     DeviceNode deviceNode(const std::string& path) override;
     void releaseVolumeRoots() override;
     void OutputDebugStringA(const char* text) override;

@@ -57,22 +57,52 @@ TEST_F(BootVolumeTest, VolumeWhereTheBootPartitionLiesIsChosenAndLeftOpen) {
     EXPECT_FALSE(sim.volume('G').mounted);
 }
 
-TEST_F(BootVolumeTest, OpenedWithTheDeploymentAccessAndSharing) {
+// Other letters (a network share, a sleeping disk) are only asked where they
+// lie, through handles without access rights; the match alone is opened for
+// the deployment.
+TEST_F(BootVolumeTest, OnlyTheMatchIsOpenedWithTheDeploymentAccessAndSharing) {
+    volume('C', 0);
+    volume('D', 1, 512063, 1000000);
     volume('E', 1);
     BootVolume found;
     ASSERT_TRUE(findBootVolume(1, BOOT, found));
-    bool opened = false;
+    EXPECT_EQ(found.path, u"\\\\.\\E:");
+    std::vector<std::string> withAccess;
     for (const auto& call : sim.calls()) {
-        if (call.name != "CreateFileW") continue;
-        opened = true;
-        EXPECT_EQ(call.path, "\\\\.\\E:");
+        if (call.name != "CreateFileW" || call.access == 0) continue;
+        withAccess.push_back(call.path);
         EXPECT_EQ(call.access, 0xC0000000u);
         EXPECT_EQ(call.shareMode, 7u);
         EXPECT_EQ(call.disposition, 3u);
         EXPECT_EQ(call.flags, 0x20000000u);
     }
-    EXPECT_TRUE(opened);
+    EXPECT_EQ(withAccess, std::vector<std::string>{"\\\\.\\E:"});
     dismountBootVolume(found);
+}
+
+// No letter fits (the boot volume got none; F: is the card's data volume):
+// the volume is found by its name, and its files are reached through it.
+TEST_F(BootVolumeTest, VolumeWithoutALetterIsFoundByItsName) {
+    volume('F', 1, 512063, 1000000);
+    SimVolume boot;
+    boot.directory = temp.file("unlettered");
+    boot.driveNumber = 1;
+    boot.startSector = BOOT.firstSector;
+    boot.sectors = BOOT.sectors;
+    std::string name = sim.addVolume('\0', boot);
+    name.pop_back();  // the separator: the name then opens the volume itself
+    BootVolume found;
+    ASSERT_TRUE(findBootVolume(1, BOOT, found));
+    EXPECT_EQ(found.letter, '\0');
+    EXPECT_EQ(found.path, std::u16string(name.begin(), name.end()));
+    dismountBootVolume(found);
+    EXPECT_FALSE(sim.volumeNamed(name).mounted);
+    QString root;
+    ASSERT_TRUE(bootVolumeRoot(found, root));
+    EXPECT_TRUE(sim.volumeNamed(name).mounted);
+    EXPECT_EQ(root, QString::fromStdString(temp.file("unlettered/")));
+    EXPECT_TRUE(flushBootVolume(found.path));
+    EXPECT_EQ(sim.openHandleCount(), 0);
 }
 
 TEST_F(BootVolumeTest, UnusableLettersArePassedOver) {
@@ -107,7 +137,7 @@ TEST_F(BootVolumeTest, DestinationsLieBelowTheVolumeRoot) {
     volume('E', 1);
     sim.volume('E').mounted = false;
     QString root;
-    ASSERT_TRUE(bootVolumeRoot('E', root));
+    ASSERT_TRUE(bootVolumeRoot(BootVolume{'E', u"\\\\.\\E:"}, root));
     EXPECT_TRUE(sim.volume('E').mounted);
     EXPECT_EQ(root, QString::fromStdString(temp.file("E/")));
     EXPECT_EQ(bootFolderDestination(root), root + "boot");
@@ -119,7 +149,7 @@ TEST_F(BootVolumeTest, DestinationsLieBelowTheVolumeRoot) {
 
 TEST_F(BootVolumeTest, VolumeWithoutFilesIsReported) {
     QString root;
-    EXPECT_FALSE(bootVolumeRoot('E', root));
+    EXPECT_FALSE(bootVolumeRoot(BootVolume{'E', u"\\\\.\\E:"}, root));
     EXPECT_EQ(sim.debugLines(), std::vector<std::string>{"No file access to boot volume E:\n"});
 }
 

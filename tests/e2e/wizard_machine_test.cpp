@@ -3,6 +3,8 @@
 // on, where the boot files land, and which folders and images stay untouched.
 #include "wizard_session.h"
 
+#include "demo/pause_meter.h"
+
 #include <QFile>
 #include <QtTest>
 
@@ -70,6 +72,8 @@ void WizardMachineTest::runEndsWhereTheMachineLetsIt_data() {
     // Time passes only in the program's waits (a wait too long for a test).
     QTest::addColumn<bool>("fastClock");
     QTest::addColumn<QString>("debugLine");
+    // > 0: the event loop turns at least this often through the whole run.
+    QTest::addColumn<int>("longestPauseMs");
 
     const QStringList old = {"old-boot", "old-data"};
     // The letters come 2.5 s late, the data partition's first; the old boot
@@ -77,19 +81,51 @@ void WizardMachineTest::runEndsWhereTheMachineLetsIt_data() {
     // held by another program for 2 s.
     QTest::newRow("windows card") << "windows-card.json" << int(FINISH_PAGE_ID) << "new-boot"
                                   << (old + QStringList{"new-data"}) << false << false
-                                  << "LOCK_VOLUME for \\\\.\\E: taken after a dismount\n";
+                                  << "LOCK_VOLUME for \\\\.\\E: taken after a dismount\n" << 0;
     QTest::newRow("drive busy") << "busy-drive.json" << int(FINISH_PAGE_ID) << "new-boot"
                                 << QStringList{"old-boot", "new-data"} << false << false
-                                << "Create file \\\\.\\PhysicalDrive1 failed: 32\n";
+                                << "Create file \\\\.\\PhysicalDrive1 failed: 32\n" << 0;
     // Two of its volumes can be taken, not three: nothing is written.
     QTest::newRow("three volumes") << "three-volumes.json" << int(INSTALL_ERROR_PAGE_ID) << ""
                                    << QStringList{"old-boot", "old-data", "old-extra"} << true
-                                   << false << "Failed to take the volumes of the disk\n";
+                                   << false << "Failed to take the volumes of the disk\n" << 0;
     // Only the old letter answers, for a while, with the old volume.
     QTest::newRow("boot volume never arrives")
         << "boot-never-arrives.json" << int(INSTALL_ERROR_PAGE_ID) << ""
         << QStringList{"old-boot", "new-boot", "new-data"} << false << true
-        << "Boot volume of disk 1 did not appear\n";
+        << "Boot volume of disk 1 did not appear\n" << 0;
+    // The new volumes get no letters: the boot volume is used by its name.
+    QTest::newRow("boot volume without a letter")
+        << "boot-without-letter.json" << int(FINISH_PAGE_ID) << "new-boot"
+        << QStringList{"old-boot", "new-data"} << false << true << "" << 0;
+    // A card reader slow to come back on USB.
+    QTest::newRow("volumes after 45 s")
+        << "late-volumes.json" << int(FINISH_PAGE_ID) << "new-boot"
+        << QStringList{"old-boot", "new-data"} << false << true << "" << 0;
+    // The old boot volume went with the old table; its unlock is refused.
+    QTest::newRow("unlock after vanish refused")
+        << "unlock-after-vanish.json" << int(FINISH_PAGE_ID) << "new-boot"
+        << QStringList{"old-boot", "new-data"} << false << true << "UNLOCK_VOLUME 1 failed: 21\n"
+        << 0;
+    // The program holding the old boot volume mounts it again straight after
+    // each dismount for 100 ms.
+    QTest::newRow("remount after dismount at 100 ms")
+        << "remount-after-dismount.json" << int(FINISH_PAGE_ID) << "new-boot"
+        << QStringList{"old-boot", "new-data"} << false << true
+        << "LOCK_VOLUME for \\\\.\\E: taken after a dismount\n" << 0;
+    // Z: is a network share whose open takes 5 s; the boot volume comes 1 s
+    // late, so the search looks at every letter a few times. Under wine the
+    // event loop alone pauses up to 1.5 s under load: there the bound only
+    // tells a 5 s stall from none.
+#ifdef _WIN32
+    constexpr int SLOW_LETTER_PAUSE_MS = 2500;
+#else
+    constexpr int SLOW_LETTER_PAUSE_MS = 100;
+#endif
+    QTest::newRow("slow letter Z")
+        << "slow-letter.json" << int(FINISH_PAGE_ID) << "new-boot"
+        << QStringList{"old-boot", "new-data", "share"} << false << false << ""
+        << SLOW_LETTER_PAUSE_MS;
 }
 
 void WizardMachineTest::runEndsWhereTheMachineLetsIt() {
@@ -100,27 +136,40 @@ void WizardMachineTest::runEndsWhereTheMachineLetsIt() {
     QFETCH(bool, imageKept);
     QFETCH(bool, fastClock);
     QFETCH(QString, debugLine);
+    QFETCH(int, longestPauseMs);
 
-    WizardSession session(smallPayload(), QFINDTESTDATA("machines/" + machine).toStdString());
-    session.sim.setVirtualClock(fastClock);
-    const quint64 imageBefore = imageKept ? imageHash(session.image()) : 0;
-    session.runInstallation(120000);
-    if (QTest::currentTestFailed()) return;
-    QStringList lines;
-    for (const std::string& line : session.sim.debugLines()) lines << QString::fromStdString(line);
-    QVERIFY2(session.leaveInstallPage() == page, qPrintable(lines.join("")));
-    QVERIFY(session.nothingHeld());
-    QVERIFY2(lines.contains(debugLine), qPrintable(lines.join("")));
-    if (!landsIn.isEmpty()) {
-        QCOMPARE(filesIn(session.machineFile(landsIn.toStdString())),
-                 (QStringList{"boot/bzImage", "boot/grub/menu.lst", "boot/grub/stage2"}));
+    // A busy machine may stretch one turn of the event loop now and then:
+    // where the pauses are measured, the best of three runs counts.
+    QStringList pausesMs;
+    for (int run = 0; run < 3; ++run) {
+        WizardSession session(smallPayload(), QFINDTESTDATA("machines/" + machine).toStdString());
+        session.sim.setVirtualClock(fastClock);
+        const quint64 imageBefore = imageKept ? imageHash(session.image()) : 0;
+        const PauseMeter pauses(session.wizard());
+        session.runInstallation(120000);
+        if (QTest::currentTestFailed()) return;
+        QStringList lines;
+        for (const std::string& line : session.sim.debugLines()) lines << QString::fromStdString(line);
+        QVERIFY2(session.leaveInstallPage() == page, qPrintable(lines.join("")));
+        QVERIFY(session.nothingHeld());
+        QVERIFY2(debugLine.isEmpty() || lines.contains(debugLine), qPrintable(lines.join("")));
+        if (!landsIn.isEmpty()) {
+            QCOMPARE(filesIn(session.machineFile(landsIn.toStdString())),
+                     (QStringList{"boot/bzImage", "boot/grub/menu.lst", "boot/grub/stage2"}));
+        }
+        for (const QString& folder : untouched)
+            QVERIFY2(filesIn(session.machineFile(folder.toStdString())).isEmpty(), qPrintable(folder));
+        if (imageKept) {
+            QCOMPARE(session.sim.writeCount(), uint64_t(0));
+            QCOMPARE(imageHash(session.image()), imageBefore);
+        }
+        if (longestPauseMs <= 0) return;
+        QVERIFY(pauses.longestMs() >= 0);
+        pausesMs << QString::number(pauses.longestMs());
+        if (pauses.longestMs() <= longestPauseMs) break;
     }
-    for (const QString& folder : untouched)
-        QVERIFY2(filesIn(session.machineFile(folder.toStdString())).isEmpty(), qPrintable(folder));
-    if (imageKept) {
-        QCOMPARE(session.sim.writeCount(), uint64_t(0));
-        QCOMPARE(imageHash(session.image()), imageBefore);
-    }
+    qInfo("longest event-loop pause: %s ms", qPrintable(pausesMs.join(", ")));
+    QVERIFY2(pausesMs.last().toLongLong() <= longestPauseMs, qPrintable(pausesMs.join(", ") + " ms"));
 }
 
 QTEST_MAIN(WizardMachineTest)

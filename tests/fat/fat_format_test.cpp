@@ -491,6 +491,7 @@ public:
     }
     bool FindVolumeClose(platform::Handle h) override { return sim_.FindVolumeClose(h); }
     std::string volumeRoot(char letter) override { return sim_.volumeRoot(letter); }
+    std::string volumeNameRoot(const char16_t* n) override { return sim_.volumeNameRoot(n); }
     void releaseVolumeRoots() override { sim_.releaseVolumeRoots(); }
     platform::DeviceNode deviceNode(const std::string& p) override { return sim_.deviceNode(p); }
     void OutputDebugStringA(const char* text) override { sim_.OutputDebugStringA(text); }

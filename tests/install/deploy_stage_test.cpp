@@ -102,7 +102,7 @@ TEST_F(DeployStageTest, FirmwareReplacesABzImageOfTheBootFolder) {
     EXPECT_EQ(readWholeFile(e + "/boot/bzImage"), "FIRMWARE");
 }
 
-// The OS is given 30 s to mount the boot partition, looked for every 250 ms.
+// The OS is given 60 s to mount the boot partition, looked for every 250 ms.
 TEST_F(DeployStageTest, BootVolumeThatNeverComesFailsAfterTheWait) {
     sim.setVirtualClock(true);
     const std::string c = volume('C', 0);

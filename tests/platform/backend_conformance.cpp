@@ -49,6 +49,21 @@ TEST_P(BackendConformance, ShareModeZeroKeepsEveryOtherOpenerOut) {
     EXPECT_TRUE(os.CloseHandle(again));
 }
 
+// FlushFileBuffers needs a handle with write access.
+TEST_P(BackendConformance, FlushNeedsWriteAccess) {
+    Platform& os = rig->os();
+    for (uint32_t access : {GENERIC_READ, kReadWrite}) {
+        Handle handle = os.CreateFileA(path.c_str(), access, kShared, OPEN_EXISTING, 0);
+        ASSERT_NE(handle, INVALID_HANDLE_VALUE) << os.GetLastError();
+        const bool writable = access == kReadWrite;
+        EXPECT_EQ(os.FlushFileBuffers(handle), writable) << access;
+        if (!writable) {
+            EXPECT_EQ(os.GetLastError(), ERROR_ACCESS_DENIED);
+        }
+        EXPECT_TRUE(os.CloseHandle(handle));
+    }
+}
+
 TEST_P(BackendConformance, SectorsRoundTripAtBothEndsAndReadsStopAtTheEnd) {
     Platform& os = rig->os();
     Handle handle = os.CreateFileA(path.c_str(), kReadWrite, 0, OPEN_EXISTING, FILE_FLAG_NO_BUFFERING);
@@ -123,6 +138,8 @@ TEST_P(BackendConformance, LetterWithoutVolumeHasNoRootAndNoDevice) {
     const char16_t name[3] = {static_cast<char16_t>(letter), u':', 0};
     char16_t target[256] = {};
     EXPECT_EQ(os.QueryDosDeviceW(name, target, 256), 0u);
+    // Nor has a volume name that no volume carries.
+    EXPECT_EQ(os.volumeNameRoot(u"\\\\?\\Volume{7a656c00-0000-0000-0000-000000000000}\\"), "");
 }
 
 // A named guard is held by one handle at a time, whoever asks (this process

@@ -121,6 +121,11 @@ TEST_F(LinuxVolumes, MountedPartitionsGetLettersFromDInMountOrder) {
     extent = extentsOf(byName);
     EXPECT_EQ(extent.disk, 1u);
     EXPECT_EQ(extent.start, 256u * 512);
+    // A name's files are those of its partition's mount, separator or not.
+    EXPECT_EQ(os.volumeNameRoot(names[2].c_str()), tree.path("media/boot") + "/");
+    EXPECT_EQ(os.volumeNameRoot(names[1].c_str()), tree.path("media/T6 DATA") + "/");
+    EXPECT_EQ(os.volumeNameRoot(u"\\\\?\\Volume{00000000-0000-0000-0000-000000000000}"), "");
+    EXPECT_EQ(os.GetLastError(), ERROR_FILE_NOT_FOUND);
 }
 
 TEST_F(LinuxVolumes, DosDeviceNamesThePartitionNode) {

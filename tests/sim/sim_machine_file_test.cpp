@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <set>
 #include <string>
 
 namespace {
@@ -25,7 +26,8 @@ const Case CASES[] = {
          "sectors": 1000, "heldOpen": true}],
         "afterRepartition": {"arriveAfterMs": -1, "letters": ["F", ""], "folders": ["b"],
          "staleForMs": 5},
-        "autopilotDrive": 2})",
+        "autopilotDrive": 2, "unlockAfterVanishFails": true, "remountAfterDismountMs": 100,
+        "newVolumesGetLetters": false, "slowLetters": ["Z", "Y"]})",
      ""},
     {R"({"drives": [{"number": 1, "image": "card.img", "color": "red"}]})", "drives[0].color: unknown key"},
     {R"({"drives": [], "extra": 1})", "extra: unknown key"},
@@ -41,6 +43,10 @@ const Case CASES[] = {
      "afterRepartition.stale: unknown key"},
     {R"({"drives": [{"number": 1, "image": "card.img", "removable": 1}]})",
      "drives[0].removable: not true or false"},
+    {R"({"drives": [{"number": 1, "image": "card.img"}], "slowLetters": ["Z", "zz"]})",
+     "slowLetters[1]: not a drive letter from A to Z, or \"\""},
+    {R"({"drives": [{"number": 1, "image": "card.img"}], "newVolumesGetLetters": 0})",
+     "newVolumesGetLetters: not true or false"},
     {"[1]", "not a JSON object"},
 };
 
@@ -85,6 +91,11 @@ TEST(SimMachineFile, LoadsEveryKeyAndNamesWhatIsWrong) {
         EXPECT_EQ(volume.startSector, 63u);
         EXPECT_EQ(volume.sectors, 1000u);
         EXPECT_TRUE(volume.heldOpen);
+        const SimChoices& choices = sim.choices();
+        EXPECT_TRUE(choices.unlockAfterVanishFails);
+        EXPECT_EQ(choices.remountAfterDismountMs, 100u);
+        EXPECT_FALSE(choices.newVolumesGetLetters);
+        EXPECT_EQ(choices.slowLetters, (std::set<char>{'Y', 'Z'}));
     }
 }
 

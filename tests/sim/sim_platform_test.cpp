@@ -159,6 +159,16 @@ TEST_F(SimMachine, KeepsWindowsRulesForRawAccess) {
     Handle shared = sim.CreateFileA("\\\\.\\PhysicalDrive3", GENERIC_READ, 3, OPEN_EXISTING, 0);
     EXPECT_FALSE(control(sim, shared, FSCTL_LOCK_VOLUME));
     EXPECT_EQ(sim.GetLastError(), ERROR_SHARING_VIOLATION);
+    // A flush needs write access; a control code the access its code asks
+    // for (IOCTL_STORAGE_CHECK_VERIFY: read).
+    EXPECT_FALSE(sim.FlushFileBuffers(shared));
+    EXPECT_EQ(sim.GetLastError(), ERROR_ACCESS_DENIED);
+    Handle writer = sim.CreateFileA("\\\\.\\PhysicalDrive3", GENERIC_WRITE, 3, OPEN_EXISTING, 0);
+    EXPECT_FALSE(control(sim, writer, IOCTL_STORAGE_CHECK_VERIFY));
+    EXPECT_EQ(sim.GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_TRUE(sim.FlushFileBuffers(writer));
+    sim.CloseHandle(writer);
+    EXPECT_TRUE(control(sim, shared, IOCTL_STORAGE_CHECK_VERIFY));
     sim.CloseHandle(shared);
     sim.Sleep(2000);
     Handle h = sim.CreateFileA("\\\\.\\PhysicalDrive3", GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING, 0);
