@@ -23,23 +23,30 @@ bool awaitBootVolume(StageReport& report, FileDeployer& deployer, int driveNumbe
 
 }  // namespace
 
-void deployFiles(StageReport& report, FileDeployer& deployer, int driveNumber,
+bool deployFiles(StageReport& report, FileDeployer& deployer, int driveNumber,
                  const PartitionPlace& boot, int first, int last) {
     deployer.setPump(report);
     report.showText("Copying files...");
 
     if (!awaitBootVolume(report, deployer, driveNumber, boot)) {
         report.setFailed();
-        return;
+        return false;
     }
     report.showValue(first);
 
     const bool reachable = deployer.openVolume();
     if (!reachable) report.setFailed();
-    if (reachable && !deployer.copyBootFolder()) report.setFailed();
+    const bool folderCopied = reachable && deployer.copyBootFolder();
+    if (reachable && !folderCopied) report.setFailed();
     report.showValue(first + (last - first) / 2);
-    if (reachable && !deployer.copyFirmware()) report.setFailed();
-    if (!deployer.closeVolume()) report.setFailed();
+    const bool firmwareCopied = reachable && deployer.copyFirmware();
+    if (reachable && !firmwareCopied) report.setFailed();
+    // Closing the volume flushes the copies and compares them with their
+    // sources: both copies made and the close passed, they are on the card.
+    const bool closed = deployer.closeVolume();
+    if (!closed) report.setFailed();
+    const bool checked = closed && folderCopied && firmwareCopied;
 
     report.show(last, "Finished copying files");
+    return checked;
 }

@@ -17,6 +17,7 @@ constexpr uint32_t BOOT_VOLUME_POLL_MS = 250;
 // progress from `first` to `last`. The volume is looked for again every
 // BOOT_VOLUME_POLL_MS for up to BOOT_VOLUME_WAIT_MS, the display kept alive;
 // when it does not come the run fails, with the bar where it was. A failed
-// copy marks the run failed, and the stage still runs to its end.
-void deployFiles(StageReport& report, FileDeployer& deployer, int driveNumber,
+// copy marks the run failed, and the stage still runs to its end. True when
+// the copies were checked on the card once they were there, and found whole.
+bool deployFiles(StageReport& report, FileDeployer& deployer, int driveNumber,
                  const PartitionPlace& boot, int first, int last);

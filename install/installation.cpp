@@ -17,7 +17,7 @@
 #include <QCoreApplication>
 
 void runInstallation(StageReport& report, const InstallTarget& target, FileDeployer* deployer,
-                     MountedVolumeLeft* left) {
+                     MountedVolumeLeft* left, bool* verifiedFromCard) {
     const InstallationSpans& spans = INSTALLATION_SPANS;
     PartitionPlace boot;
     // A run that cannot succeed stops before anything of the card is touched.
@@ -62,9 +62,11 @@ void runInstallation(StageReport& report, const InstallTarget& target, FileDeplo
         if (!drive.release()) report.setFailed();
     }
 
+    bool verified = false;
     if (!report.failed() && deployer != nullptr)
-        deployFiles(report, *deployer, target.driveNumber(), boot, spans.deploy.first,
-                    spans.deploy.last);
+        verified = deployFiles(report, *deployer, target.driveNumber(), boot, spans.deploy.first,
+                               spans.deploy.last);
+    if (verifiedFromCard != nullptr) *verifiedFromCard = verified && !report.failed();
 
     if (report.failed()) {
         report.resetProgress();
@@ -74,8 +76,10 @@ void runInstallation(StageReport& report, const InstallTarget& target, FileDeplo
     }
 }
 
-void CardInstallation::run(StageReport& report, int driveNumber, const DriveDescription& listed,
-                           char* drivePath) {
+RunOutcome CardInstallation::run(StageReport& report, int driveNumber,
+                                 const DriveDescription& listed, char* drivePath) {
+    RunOutcome outcome;
+    startDebugTranscript();
     InstallTarget target(driveNumber);
     target.setListed({listed, true});
     formatNarrow(drivePath, DRIVE_PATH_CHARS, "%s", target.drivePath());
@@ -90,9 +94,15 @@ void CardInstallation::run(StageReport& report, int driveNumber, const DriveDesc
     endRunOnInterrupt();
     forgetDriveFault();
     MountedVolumeLeft left;
-    runInstallation(progress, target, &deployer, &left);
-    if (!progress.failed()) return;
-    // The page's texts stay fixed; the cause goes to the debug channel.
-    const FailureAccount account = accountForFailure(target, progress, left);
-    if (!account.sentence.empty()) debugPrint("%s\n", account.sentence.c_str());
+    runInstallation(progress, target, &deployer, &left, &outcome.verifiedFromCard);
+    if (progress.failed()) {
+        // The cause goes to the debug channel (and the support log) too.
+        const FailureAccount account = accountForFailure(target, progress, left);
+        if (!account.sentence.empty()) debugPrint("%s\n", account.sentence.c_str());
+        const std::vector<std::string> lines = debugTranscript();
+        outcome.cause =
+            runEndSentence(account, progress, lines.empty() ? std::string() : lines.back());
+    }
+    outcome.debugLines = debugTranscript();
+    return outcome;
 }

@@ -6,6 +6,9 @@
 #include "install/install_target.h"
 #include "install/stage_report.h"
 
+#include <string>
+#include <vector>
+
 // The card volume that stopped a run before the drive was opened, still
 // mounted: the first that refused its lock, or else a third volume.
 struct MountedVolumeLeft {
@@ -20,9 +23,21 @@ struct MountedVolumeLeft {
 // it, writes the boot loader, releases drive and volumes, has `deployer` put
 // the boot files onto the new boot volume (no deployer: the card gets no
 // files) and shows the final status. Failure is left in report.failed(); a
-// volume left mounted goes into `left` as well when it is given.
+// volume left mounted goes into `left` as well when it is given, and whether
+// the deployed files were checked on the card into `verifiedFromCard`.
 void runInstallation(StageReport& report, const InstallTarget& target, FileDeployer* deployer,
-                     MountedVolumeLeft* left = nullptr);
+                     MountedVolumeLeft* left = nullptr, bool* verifiedFromCard = nullptr);
+
+// What a run came to, for the page that shows its end.
+struct RunOutcome {
+    // Why the run failed, in one sentence; empty after a success.
+    std::string cause;
+    // The run's debug lines, oldest first, each with its "\n".
+    std::vector<std::string> debugLines;
+    // The boot files were read back from the card once they were on it, and
+    // found whole. Only the deployment stage sets it.
+    bool verifiedFromCard = false;
+};
 
 // What the install page runs; tests hand the page a stand-in.
 class Installation {
@@ -31,8 +46,8 @@ public:
     // Rebuilds the card in drive `driveNumber`, which must still be the
     // drive `listed`, and fills `drivePath` ("\\.\PhysicalDriveN",
     // DRIVE_PATH_CHARS characters).
-    virtual void run(StageReport& report, int driveNumber, const DriveDescription& listed,
-                     char* drivePath) = 0;
+    virtual RunOutcome run(StageReport& report, int driveNumber, const DriveDescription& listed,
+                           char* drivePath) = 0;
 };
 
 // The wizard's installation: a drive of the backend in force, with the boot
@@ -40,6 +55,6 @@ public:
 // program's own folder.
 class CardInstallation final : public Installation {
 public:
-    void run(StageReport& report, int driveNumber, const DriveDescription& listed,
-             char* drivePath) override;
+    RunOutcome run(StageReport& report, int driveNumber, const DriveDescription& listed,
+                   char* drivePath) override;
 };

@@ -29,8 +29,8 @@ const std::vector<FailureCauseRow>& failureCauses() {
          {ERROR_WRITE_PROTECT},
          {LINUX_EROFS},
          "/sys/block/sdX/ro is 1 (BLKROGET); the kernel refuses to open the card for writing",
-         "The card in {target} is write-protected; nothing was written to it. Slide the card's "
-         "lock switch away from LOCK and try again."},
+         "The card in {target} is write-protected (by the card, its adapter or the reader); "
+         "nothing was written to it."},
         {FailureCause::NoCard, "no card",
          {ERROR_NOT_READY, ERROR_NO_MEDIA_IN_DRIVE},
          {LINUX_ENOMEDIUM},
@@ -63,6 +63,16 @@ const std::vector<FailureCauseRow>& failureCauses() {
          "the card is still there, with its medium, when probed again after the failure",
          "A sector of the card in {target} could not be written: the card is failing. Use "
          "another card."},
+        // Access denied on a write once the card's volumes were taken: no lock
+        // or rights are missing then, so something outside the program refused.
+        {FailureCause::WritesRefused, "writes refused",
+         {},
+         {},
+         "a write of the opened drive refused with EACCES or EPERM (ERROR_ACCESS_DENIED) after "
+         "its volumes were unmounted",
+         "Writing to {target} was refused after its volumes were taken from the system: "
+         "security software (an antivirus, or its protection of disks against changes) blocks "
+         "writes to whole disks. Allow this program in it, or pause it, and try again."},
     };
     return rows;
 }

@@ -19,11 +19,14 @@ enum class FailureCause {
     VolumeBusy,
     NoRights,
     SectorUnwritable,
+    WritesRefused,
 };
 
 struct FailureCauseRow {
     FailureCause cause;
     const char* name;
+    // None where the code alone does not tell the cause: the run's account
+    // tells it from what the run saw (install/failure_account.h).
     std::vector<uint32_t> windowsCodes;
     // Linux's errno numbers (the generic ABI), each mapped by the Linux
     // backend to one of windowsCodes.

@@ -174,13 +174,16 @@ void WizardNavigationTest::noDriveMakesSelectionFinal() {
 
 void WizardNavigationTest::installRunsOnceAndLeadsToOutcome_data() {
     QTest::addColumn<bool>("fail");
+    QTest::addColumn<bool>("verified");  // the run read the card back
     QTest::addColumn<int>("outcomePage");
-    QTest::newRow("success") << false << int(FINISH_PAGE_ID);
-    QTest::newRow("failure") << true << int(INSTALL_ERROR_PAGE_ID);
+    QTest::newRow("success") << false << true << int(FINISH_PAGE_ID);
+    QTest::newRow("success, card not read back") << false << false << int(FINISH_PAGE_ID);
+    QTest::newRow("failure") << true << false << int(INSTALL_ERROR_PAGE_ID);
 }
 
 void WizardNavigationTest::installRunsOnceAndLeadsToOutcome() {
     QFETCH(bool, fail);
+    QFETCH(bool, verified);
     QFETCH(int, outcomePage);
     machine->addCard(9, 64000000);
     goToConfirmWithRow(0);
@@ -189,6 +192,8 @@ void WizardNavigationTest::installRunsOnceAndLeadsToOutcome() {
     QVERIFY(offered(*wizard, QWizard::BackButton));
 
     fakeInstallation().fail = fail;
+    fakeInstallation().outcome.verifiedFromCard = verified;
+    if (fail) fakeInstallation().outcome.cause = "The card in drive 9 was removed.";
     bool nextDuringRun = true, backDuringRun = true;
     fakeInstallation().midRun = [&](StageReport&) {
         nextDuringRun = offered(*wizard, QWizard::CommitButton) || offered(*wizard, QWizard::NextButton);
@@ -219,6 +224,10 @@ void WizardNavigationTest::installRunsOnceAndLeadsToOutcome() {
     QVERIFY(!offered(*wizard, QWizard::NextButton));
     QVERIFY(!offered(*wizard, QWizard::BackButton));
     QCOMPARE(fakeInstallation().runs, 1);
+    if (auto* finish = qobject_cast<ZelRecoveryFinishPage*>(wizard->currentPage()))
+        QCOMPARE(finish->verifiedLabel->isVisible(), verified);
+    if (auto* error = qobject_cast<ZelRecoveryInstallErrorPage*>(wizard->currentPage()))
+        QCOMPARE(error->causeLabel->text(), QString("The card in drive 9 was removed."));
     press(*wizard, QWizard::FinishButton);
     QVERIFY(!wizard->isVisible());
 }

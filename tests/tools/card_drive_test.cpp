@@ -252,10 +252,19 @@ TEST_F(CardDrives, AFailedInstallationEndsWithTheSentenceOfItsCause) {
     struct Case {
         const char* name;
         std::function<void(platform::SimDrive&, platform::SimFaults&)> before;
-        const char* atLine;  // shown: the card goes away
+        const char* atLine;  // shown: `then` happens, or the card goes away
         std::string lastLine;
+        std::function<void()> then = nullptr;
     };
     const auto none = [](platform::SimDrive&, platform::SimFaults&) {};
+    // What is still mounted covers the card: Windows refuses the writes there.
+    const auto mountedOver = [this] {
+        platform::SimVolume volume;
+        volume.directory = dir.file("other");
+        volume.driveNumber = 2;
+        volume.sectors = CARD_BYTES / 512;
+        sim.addVolume('G', volume);
+    };
     const Case cases[] = {
         {"no card", [](platform::SimDrive& d, platform::SimFaults&) { d.media = false; }, nullptr,
          "There is no card in the reader of drive 2. Insert the card and try again.\n"},
@@ -270,6 +279,19 @@ TEST_F(CardDrives, AFailedInstallationEndsWithTheSentenceOfItsCause) {
         {"removed", none, "[ 11%] Formatting boot partition...\n",
          "The card in drive 2 was removed (or its reader disconnected) during the run, at "
          "\"Formatting boot partition...\" (11%); the card is incomplete and must be rebuilt.\n"},
+        // Refused for rights once written: it was not the rights that were missing.
+        {"removed, then refused", none, "[ 11%] Formatting boot partition...\n",
+         "The card in drive 2 was removed (or its reader disconnected) during the run, at "
+         "\"Formatting boot partition...\" (11%); the card is incomplete and must be rebuilt.\n",
+         [this] {
+             sim.faults().failWritesAfter = 0;
+             sim.faults().refuseOpenDrive.insert(2);
+         }},
+        {"writes refused", none, "[ 11%] Formatting boot partition...\n",
+         "Writing to drive 2 was refused after its volumes were taken from the system: security "
+         "software (an antivirus, or its protection of disks against changes) blocks writes to "
+         "whole disks. Allow this program in it, or pause it, and try again.\n",
+         mountedOver},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -278,6 +300,7 @@ TEST_F(CardDrives, AFailedInstallationEndsWithTheSentenceOfItsCause) {
         LineHook lines;
         lines.hook = [this, &c](const std::string& line) {
             if (c.atLine == nullptr || line != c.atLine) return;
+            if (c.then) return c.then();
             sim.drive(2).present = false;
             sim.faults().failWritesAfter = 0;
         };
