@@ -2,6 +2,7 @@
 
 #include "disk/drive_fault.h"
 #include "disk/card_requests.h"
+#include "install/drive_fit.h"
 #include "platform/platform.h"
 
 using platform::FailureCause;
@@ -110,6 +111,13 @@ FailureAccount accountForFailure(const InstallTarget& target, const RunProgress&
         if (cause != FailureCause::NoRights || started) cause = goneCause(started);
     } else if (!now.medium) {
         cause = goneCause(started);
+    } else if (!started) {
+        // Refused before anything was written: a card its layout cannot go on.
+        const DriveState state = examineDrive(target.driveNumber());
+        const std::string unfit = driveFitSentence(state, target.name());
+        if (!unfit.empty()) return {driveFitCause(state), unfit};
+        cause = now.writable ? causeFromFault(lastDriveFault(), started)
+                             : FailureCause::WriteProtected;
     } else if (!now.writable) {
         cause = FailureCause::WriteProtected;
     } else {

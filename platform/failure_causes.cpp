@@ -73,6 +73,25 @@ const std::vector<FailureCauseRow>& failureCauses() {
          "Writing to {target} was refused after its volumes were taken from the system: "
          "security software (an antivirus, or its protection of disks against changes) blocks "
          "writes to whole disks. Allow this program in it, or pause it, and try again."},
+        // What the drive's geometry says, asked before anything is written.
+        {FailureCause::SectorSize, "sector size",
+         {},
+         {},
+         "BLKSSZGET (queue/logical_block_size) is not 512",
+         "The reader of {target} uses sectors of {size} bytes; the card's boot loader and "
+         "partitions need 512-byte sectors. Use another card reader."},
+        {FailureCause::CardTooLarge, "card too large",
+         {},
+         {},
+         "BLKGETSIZE64 is 2 TiB or more",
+         "The card in {target} holds {size}: a partition table of this layout reaches 2 TiB at "
+         "most. Use a smaller card."},
+        {FailureCause::CardTooSmall, "card too small",
+         {},
+         {},
+         "BLKGETSIZE64 leaves no room for the data partition after the boot partition",
+         "The card in {target} holds {size}; the boot and data partitions need at least "
+         "{minimum}. Use a larger card."},
     };
     return rows;
 }
@@ -98,6 +117,8 @@ std::string causeSentence(FailureCause cause, const CauseDetails& details) {
         {"{target}", &details.target},
         {"{place}", &details.place},
         {"{progress}", &details.progress},
+        {"{size}", &details.size},
+        {"{minimum}", &details.minimum},
     };
     for (const auto& field : fields) {
         const std::string key = field.first;

@@ -20,6 +20,9 @@ enum class FailureCause {
     NoRights,
     SectorUnwritable,
     WritesRefused,
+    SectorSize,
+    CardTooLarge,
+    CardTooSmall,
 };
 
 struct FailureCauseRow {
@@ -34,7 +37,8 @@ struct FailureCauseRow {
     // What the Linux backend reads to tell this cause, for the reader.
     const char* linuxFacts;
     // Placeholders: {target} ("drive 2"), {place} (a volume's mount point or
-    // letter), {progress} (how far the run got).
+    // letter), {progress} (how far the run got), {size} (the sector size or
+    // the card's size), {minimum} (the smallest card that works).
     const char* sentence;
 };
 
@@ -49,6 +53,8 @@ struct CauseDetails {
     std::string target;
     std::string place;
     std::string progress;
+    std::string size;
+    std::string minimum;
 };
 std::string causeSentence(FailureCause cause, const CauseDetails& details);
 

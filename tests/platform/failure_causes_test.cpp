@@ -10,7 +10,8 @@ using platform::FailureCause;
 
 TEST(FailureCauses, EachCodeNamesTheCauseOfItsRowAndEverySentenceIsFilledInWhole) {
     std::map<uint32_t, const char*> owner;
-    const platform::CauseDetails details{"drive 2", "/media/card", ", at \"x\" (11%)"};
+    const platform::CauseDetails details{"drive 2", "/media/card", ", at \"x\" (11%)", "4096",
+                                         "300 MB"};
     for (const platform::FailureCauseRow& row : platform::failureCauses()) {
         SCOPED_TRACE(row.name);
         // A row without codes is told from what the run saw, on either system.
@@ -24,7 +25,7 @@ TEST(FailureCauses, EachCodeNamesTheCauseOfItsRowAndEverySentenceIsFilledInWhole
         EXPECT_EQ(sentence.back(), '.') << sentence;
         EXPECT_EQ(&platform::failureCauseRow(row.cause), &row);
     }
-    EXPECT_EQ(platform::failureCauses().size(), 7u);
+    EXPECT_EQ(platform::failureCauses().size(), 10u);
     EXPECT_EQ(platform::causeOfError(0), FailureCause::Unknown);
     EXPECT_EQ(platform::causeOfError(87), FailureCause::Unknown);  // a caller's mistake
     EXPECT_EQ(platform::causeSentence(FailureCause::SectorUnwritable, details),
