@@ -265,8 +265,10 @@ ZelRecoveryInstallPage::ZelRecoveryInstallPage(QWidget* parent) : QWizardPage(pa
 
 void ZelRecoveryInstallPage::initializePage() {
     // From the event loop, so that the page is already shown when the long,
-    // synchronous installation begins.
-    if (driveNumber != -1) QTimer::singleShot(0, this, SLOT(doInstallation()));
+    // synchronous installation begins. Cancel is off from now until it ends.
+    if (driveNumber == -1) return;
+    wizard()->button(QWizard::CancelButton)->setEnabled(false);
+    QTimer::singleShot(0, this, SLOT(doInstallation()));
 }
 
 void ZelRecoveryInstallPage::cleanupPage() {
@@ -290,13 +292,11 @@ void ZelRecoveryInstallPage::setInstallation(Installation* installation) {
 void ZelRecoveryInstallPage::doInstallation() {
     // The run cannot be stopped safely: Cancel is off meanwhile, and what the
     // user does in the window is dropped, so nothing acts after the run.
-    QAbstractButton* cancel = wizard()->button(QWizard::CancelButton);
-    cancel->setEnabled(false);
     {
         const RunInputGuard guard(wizard());
         outcome = installation_->run(report_, driveNumber, listedDrive, drivePath);
     }
-    cancel->setEnabled(true);
+    wizard()->button(QWizard::CancelButton)->setEnabled(true);
     installComplete = true;
     emit completeChanged();
 }
