@@ -1,13 +1,16 @@
 // Moving through the wizard as a user does, by its buttons, on simulated
 // machines with a stand-in installation.
 #include "fake_installation.h"
+#include "main/run_log.h"
 #include "main/zel_recovery_wizard.h"
 #include "support/sim_machine.h"
+#include "support/temp_dir.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLabel>
 #include <QListWidget>
+#include <QPushButton>
 #include <QTimer>
 #include <QtTest>
 
@@ -191,6 +194,9 @@ void WizardNavigationTest::installRunsOnceAndLeadsToOutcome() {
     QCOMPARE(wizard->button(QWizard::CommitButton)->text(), QString("Next"));
     QVERIFY(offered(*wizard, QWizard::BackButton));
 
+    TempDir folder;
+    const std::string missingLog = folder.file("gone/run.log");
+    startRunLog("zel_recovery_wizard", missingLog, NO_DRIVE_CHOSEN);
     fakeInstallation().fail = fail;
     fakeInstallation().outcome.verifiedFromCard = verified;
     if (fail) fakeInstallation().outcome.cause = "The card in drive 9 was removed.";
@@ -226,10 +232,17 @@ void WizardNavigationTest::installRunsOnceAndLeadsToOutcome() {
     QCOMPARE(fakeInstallation().runs, 1);
     if (auto* finish = qobject_cast<ZelRecoveryFinishPage*>(wizard->currentPage()))
         QCOMPARE(finish->verifiedLabel->isVisible(), verified);
-    if (auto* error = qobject_cast<ZelRecoveryInstallErrorPage*>(wizard->currentPage()))
+    if (auto* error = qobject_cast<ZelRecoveryInstallErrorPage*>(wizard->currentPage())) {
         QCOMPARE(error->causeLabel->text(), QString("The card in drive 9 was removed."));
+        // A log that could not be written is still named, with the reason.
+        QCOMPARE(error->logLabel->text(),
+                 "Support log: " + QString::fromStdString(missingLog) +
+                     " (not written: the file cannot be created (No such file or directory))");
+        QVERIFY(!error->openFolderButton->isEnabled());
+    }
     press(*wizard, QWizard::FinishButton);
     QVERIFY(!wizard->isVisible());
+    stopRunLog();
 }
 
 void WizardNavigationTest::installPageWithoutDriveStartsNothing() {
