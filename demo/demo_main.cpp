@@ -12,6 +12,7 @@
 //   --fail       the card's volume goes missing before the installation
 #include "demo/demo_autopilot.h"
 #include "demo/pause_meter.h"
+#include "main/run_log.h"
 #include "main/version.h"
 #include "main/zel_recovery_wizard.h"
 #include "platform/sim/machine_file.h"
@@ -99,6 +100,10 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    // The run's support log stays in the demo's folder, beside the card.
+    startRunLog("zel_recovery_wizard",
+                QFileInfo("zel_recovery_wizard.log").absoluteFilePath().toStdString(),
+                NO_DRIVE_CHOSEN);
     int result = 0;
     {
         ZelRecoveryWizard wizard(versionString(programVersion, false));
@@ -120,5 +125,6 @@ int main(int argc, char** argv) {
             std::printf("demo: longest event-loop pause during the installation: %lld ms\n",
                         static_cast<long long>(pauses.longestMs()));
     }
+    stopRunLog();
     return result;
 }

@@ -18,15 +18,22 @@ bool mediaPresent(platform::Handle handle) {
 }
 
 // Geometry and device description; false as soon as one rules the drive out.
-bool describeMedia(platform::Handle handle, DriveDescription& description) {
+// The geometry's sector size and disk size go into `state` when given.
+bool describeMedia(platform::Handle handle, DriveDescription& description,
+                   DriveState* state = nullptr) {
     platform::Platform& os = platform::os();
     uint32_t returned = 0;
     uint8_t geometry[GEOMETRY_EX_BYTES] = {};
     if (!os.DeviceIoControl(handle, platform::IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, nullptr, 0,
-                            geometry, sizeof geometry, &returned) ||
-        loadLe32(geometry + platform::GEOMETRY_EX_BYTES_PER_SECTOR) != REQUIRED_BYTES_PER_SECTOR)
+                            geometry, sizeof geometry, &returned))
         return false;
+    const uint32_t bytesPerSector = loadLe32(geometry + platform::GEOMETRY_EX_BYTES_PER_SECTOR);
     const int64_t diskSize = static_cast<int64_t>(loadLe64(geometry + platform::GEOMETRY_EX_DISK_SIZE));
+    if (state != nullptr) {
+        state->bytesPerSector = bytesPerSector;
+        state->diskBytes = diskSize;
+    }
+    if (bytesPerSector != REQUIRED_BYTES_PER_SECTOR) return false;
 
     // StorageDeviceProperty, PropertyStandardQuery, no additional parameter.
     uint8_t query[platform::PROPERTY_QUERY_SIZE] = {};
@@ -89,7 +96,7 @@ DriveState examineDrive(int number) {
     state.opened = true;
     state.removable = mediaRemovable(handle);
     state.media = mediaPresent(handle);
-    state.described = state.media && describeMedia(handle, state.description);
+    state.described = state.media && describeMedia(handle, state.description, &state);
     uint32_t returned = 0;
     // Any other answer leaves the writes to tell: only a protected medium is
     // known to refuse them all.

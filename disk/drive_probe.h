@@ -43,6 +43,10 @@ struct DriveState {
     bool described = false;       // 512-byte sectors and a device description
     bool writeProtected = false;  // the writability query failed with ERROR_WRITE_PROTECT
     DriveDescription description;  // when described
+    // The geometry's sector size and size in bytes, whenever it answered
+    // (also for a drive that is not described because of them).
+    uint32_t bytesPerSector = 0;
+    int64_t diskBytes = 0;
 };
 DriveState examineDrive(int number);
 

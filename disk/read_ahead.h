@@ -57,6 +57,7 @@ public:
     }
     bool FindVolumeClose(platform::Handle find) override { return inner_.FindVolumeClose(find); }
     std::string volumeRoot(char letter) override { return inner_.volumeRoot(letter); }
+    std::string volumeNameRoot(const char16_t* name) override { return inner_.volumeNameRoot(name); }
     void releaseVolumeRoots() override { inner_.releaseVolumeRoots(); }
     platform::DeviceNode deviceNode(const std::string& path) override { return inner_.deviceNode(path); }
     void OutputDebugStringA(const char* text) override { inner_.OutputDebugStringA(text); }

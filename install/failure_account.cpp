@@ -2,6 +2,7 @@
 
 #include "disk/drive_fault.h"
 #include "disk/card_requests.h"
+#include "install/drive_fit.h"
 #include "platform/platform.h"
 
 using platform::FailureCause;
@@ -49,9 +50,12 @@ FailureCause causeFromFault(const DriveFault& fault, bool started) {
     case FailureCause::CardRemoved:
         return goneCause(started);
     case FailureCause::NoRights:
-        // Refused writes into a mounted volume's sectors also say "access
-        // denied"; only a refused open means the rights are missing.
-        return fault.where == DriveFault::OPEN ? cause : FailureCause::Unknown;
+        // Only the first open, refused before anything was written, means the
+        // rights are missing. A refused write comes after the volumes were
+        // taken: something outside the program stands in the way.
+        if (fault.where == DriveFault::OPEN && !started) return cause;
+        return fault.where == DriveFault::SECTOR ? FailureCause::WritesRefused
+                                                 : FailureCause::Unknown;
     case FailureCause::Unknown:
         // A sector that read back wrong or moved short: the card's own fault.
         return fault.where == DriveFault::SECTOR && fault.code == 0 ? FailureCause::SectorUnwritable
@@ -63,6 +67,11 @@ FailureCause causeFromFault(const DriveFault& fault, bool started) {
 
 FailureAccount account(FailureCause cause, const platform::CauseDetails& details) {
     FailureAccount result;
+    // A sentence about a place that is not known would name none: the
+    // caller's own words say more.
+    const std::string sentence = platform::failureCauseRow(cause).sentence;
+    if (details.place.empty() && sentence.find("{place}") != std::string::npos)
+        cause = FailureCause::Unknown;
     result.cause = cause;
     if (cause != FailureCause::Unknown) result.sentence = platform::causeSentence(cause, details);
     return result;
@@ -98,10 +107,18 @@ FailureAccount accountForFailure(const InstallTarget& target, const RunProgress&
     FailureCause cause = FailureCause::Unknown;
     if (now.openError != platform::ERROR_SUCCESS) {
         cause = platform::causeOfError(now.openError);
-        // Any other refusal of a drive that was there at the start: it went away.
-        if (cause != FailureCause::NoRights) cause = goneCause(started);
+        // Any other refusal of a drive that was there at the start, or any
+        // refusal once it was written: it went away.
+        if (cause != FailureCause::NoRights || started) cause = goneCause(started);
     } else if (!now.medium) {
         cause = goneCause(started);
+    } else if (!started) {
+        // Refused before anything was written: a card its layout cannot go on.
+        const DriveState state = examineDrive(target.driveNumber());
+        const std::string unfit = driveFitSentence(state, target.name());
+        if (!unfit.empty()) return {driveFitCause(state), unfit};
+        cause = now.writable ? causeFromFault(lastDriveFault(), started)
+                             : FailureCause::WriteProtected;
     } else if (!now.writable) {
         cause = FailureCause::WriteProtected;
     } else {
@@ -127,4 +144,20 @@ FailureAccount accountForRefusedOpen(const InstallTarget& target, uint32_t error
     if (cause != FailureCause::NoCard && cause != FailureCause::NoRights)
         return FailureAccount();
     return account(cause, details);
+}
+
+std::string runEndSentence(const FailureAccount& account, const RunProgress& progress,
+                           std::string lastDebugLine) {
+    if (!account.sentence.empty()) return account.sentence;
+    while (!lastDebugLine.empty() && (lastDebugLine.back() == '\n' || lastDebugLine.back() == '\r'))
+        lastDebugLine.pop_back();
+    const std::string at = progress.stoppedAt();
+    // A refusal before the run that says its cause in a sentence of its own
+    // (the boot folder that would not boot) is the cause as it stands.
+    if (at.empty() && !lastDebugLine.empty() && lastDebugLine.back() == '.' &&
+        lastDebugLine.front() >= 'A' && lastDebugLine.front() <= 'Z')
+        return lastDebugLine;
+    std::string sentence = at.empty() ? "The run stopped before anything was written to the card"
+                                      : "The run stopped at " + at;
+    return sentence + (lastDebugLine.empty() ? "." : ": " + lastDebugLine);
 }

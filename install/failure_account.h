@@ -32,3 +32,10 @@ FailureAccount accountForRun(const InstallTarget& target, const RunProgress& pro
 // Before a run: the drive could not be opened, with `error`. Only the causes
 // a drive that was never written can have (no card, no rights).
 FailureAccount accountForRefusedOpen(const InstallTarget& target, uint32_t error);
+
+// The sentence a failed run ends with on screen: the account's, or for a
+// failure no cause of the table explains, where the run stopped and what it
+// last said: `The run stopped at "<stage>" (N%): <lastDebugLine>` (a run
+// that stopped before its first stage says so instead of the stage).
+std::string runEndSentence(const FailureAccount& account, const RunProgress& progress,
+                           std::string lastDebugLine);

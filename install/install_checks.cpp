@@ -3,6 +3,7 @@
 #include "disk/partition_table.h"
 #include "disk/raw_disk.h"
 #include "fat/fat_geometry.h"
+#include "install/drive_fit.h"
 #include "install/partition_format_stage.h"
 #include "util/debug.h"
 
@@ -24,6 +25,12 @@ bool driveAsListed(const InstallTarget& target, DriveDescription& now) {
     }
     if (!state.media) {
         debugPrint("Drive %d holds no media\n", number);
+        return false;
+    }
+    // A card its layout cannot go on is refused as such, not as another drive.
+    if (driveFitCause(state) != platform::FailureCause::Unknown) {
+        debugPrint("Drive %d of %lld bytes in %u-byte sectors cannot take the card's layout\n",
+                   number, static_cast<long long>(state.diskBytes), state.bytesPerSector);
         return false;
     }
     if (!state.described || (listed && !listed->description.sameListing(state.description))) {

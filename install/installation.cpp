@@ -98,8 +98,9 @@ RunOutcome runInstallation(StageReport& report, const InstallTarget& target, Fil
     return outcome;
 }
 
-void CardInstallation::run(StageReport& report, int driveNumber, const DriveDescription& listed,
-                           char* drivePath) {
+RunOutcome CardInstallation::run(StageReport& report, int driveNumber,
+                                 const DriveDescription& listed, char* drivePath) {
+    startDebugTranscript();
     InstallTarget target(driveNumber);
     target.setListed({listed, true});
     formatNarrow(drivePath, DRIVE_PATH_CHARS, "%s", target.drivePath());
@@ -114,10 +115,15 @@ void CardInstallation::run(StageReport& report, int driveNumber, const DriveDesc
     endRunOnInterrupt();
     forgetDriveFault();
     MountedVolumeLeft left;
-    const RunOutcome outcome = runInstallation(progress, target, &deployer, &left);
-    setVerifiedFromCard(outcome.verifiedFromCard);
-    if (!progress.failed()) return;
-    // The page's texts stay fixed; the cause goes to the debug channel.
-    const FailureAccount account = accountForRun(target, progress, left, outcome);
-    if (!account.sentence.empty()) debugPrint("%s\n", account.sentence.c_str());
+    RunOutcome outcome = runInstallation(progress, target, &deployer, &left);
+    if (progress.failed()) {
+        // The cause goes to the debug channel (and the support log) too.
+        const FailureAccount account = accountForRun(target, progress, left, outcome);
+        if (!account.sentence.empty()) debugPrint("%s\n", account.sentence.c_str());
+        const std::vector<std::string> lines = debugTranscript();
+        outcome.cause =
+            runEndSentence(account, progress, lines.empty() ? std::string() : lines.back());
+    }
+    outcome.debugLines = debugTranscript();
+    return outcome;
 }

@@ -7,6 +7,7 @@
 #include "install/stage_report.h"
 
 #include <string>
+#include <vector>
 
 // The card volume that stopped a run before the drive was opened, still
 // mounted: the first that refused its lock, or else a third volume.
@@ -17,11 +18,16 @@ struct MountedVolumeLeft {
     bool anotherRun = false;  // another run holds the drive: nothing was touched
 };
 
-// What a run found beyond its failure: whether the card was read back and
-// held the payload, or what it held instead.
+// What a run came to, for the page that shows its end.
 struct RunOutcome {
+    // Why the run failed, in one sentence; empty after a success.
+    std::string cause;
+    // The run's debug lines, oldest first, each with its "\n".
+    std::vector<std::string> debugLines;
+    // The payload was read back from the card's own sectors and found whole.
     bool verifiedFromCard = false;
-    std::string notAsWritten;  // the first difference read back; empty: none found
+    // The first difference read back; empty: none found.
+    std::string notAsWritten;
 };
 
 // Takes the drive's run guard (install/drive_run_guard.h; held by another run:
@@ -46,16 +52,8 @@ public:
     // Rebuilds the card in drive `driveNumber`, which must still be the
     // drive `listed`, and fills `drivePath` ("\\.\PhysicalDriveN",
     // DRIVE_PATH_CHARS characters).
-    virtual void run(StageReport& report, int driveNumber, const DriveDescription& listed,
-                     char* drivePath) = 0;
-    // After a run: the card was read back and holds every boot file.
-    bool verifiedFromCard() const { return verifiedFromCard_; }
-
-protected:
-    void setVerifiedFromCard(bool verified) { verifiedFromCard_ = verified; }
-
-private:
-    bool verifiedFromCard_ = false;
+    virtual RunOutcome run(StageReport& report, int driveNumber, const DriveDescription& listed,
+                           char* drivePath) = 0;
 };
 
 // The wizard's installation: a drive of the backend in force, with the boot
@@ -63,6 +61,6 @@ private:
 // program's own folder.
 class CardInstallation final : public Installation {
 public:
-    void run(StageReport& report, int driveNumber, const DriveDescription& listed,
-             char* drivePath) override;
+    RunOutcome run(StageReport& report, int driveNumber, const DriveDescription& listed,
+                   char* drivePath) override;
 };

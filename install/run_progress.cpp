@@ -49,3 +49,9 @@ std::string RunProgress::howFar(const std::string& card) const {
     return ", at \"" + text_ + "\" (" + std::to_string(value_) + "%); " + card +
            " is incomplete and must be rebuilt";
 }
+
+std::string RunProgress::stoppedAt() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (text_.empty()) return std::string();
+    return "\"" + text_ + "\" (" + std::to_string(value_) + "%)";
+}

@@ -28,6 +28,9 @@ public:
     // partition..." (22%); the card is incomplete and must be rebuilt", or
     // ", before anything was written to it". `card` names what was written.
     std::string howFar(const std::string& card = "the card") const;
+    // Where the run stopped, for a failure no cause explains: "\"Formatting
+    // data partition...\" (22%)"; empty before any stage began.
+    std::string stoppedAt() const;
     // The run is being given back after an interrupt: from its next report on
     // it waits for the process to end, and writes nothing more to the card.
     void halt();

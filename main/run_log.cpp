@@ -6,6 +6,8 @@
 
 #include <QSysInfo>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 const char* const NO_DRIVE_CHOSEN = "none chosen";
@@ -43,9 +45,13 @@ SupportLogStart startRunLog(const std::string& program, const std::string& file,
     // Only a log the user named is worth a line on the screen when it fails;
     // a refused one is the caller's to report.
     if (!start.opened && !start.refused && !file.empty())
-        debugPrint("The log file %s cannot be written (%s); the run goes on without it\n",
+        debugPrint("The log file %s cannot be written: %s; the run goes on without it\n",
                    file.c_str(), start.problem.c_str());
     return start;
+}
+
+RunLogPlace runLogPlace() {
+    return {supportLogFile().u8string(), supportLogProblem()};
 }
 
 void setRunLogDrive(const std::string& drive) {

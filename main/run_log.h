@@ -20,6 +20,15 @@ std::string runLogHeader(const std::string& program, const std::string& drive);
 SupportLogStart startRunLog(const std::string& program, const std::string& file,
                             const std::string& drive);
 
+// Where this run's log went: its full path, and why it could not be written
+// there (empty once it was opened). The path is empty where not even its
+// folder is known.
+struct RunLogPlace {
+    std::string path;
+    std::string problem;
+};
+RunLogPlace runLogPlace();
+
 // The chosen drive, once known, goes into the first line.
 void setRunLogDrive(const std::string& drive);
 

@@ -2,6 +2,8 @@
 
 #include "main/drive_discovery.h"
 #include "main/raise_requests.h"
+#include "main/run_details.h"
+#include "main/run_input_guard.h"
 #include "main/run_log.h"
 #include "main/version.h"
 #include "main/wizard_help.h"
@@ -9,8 +11,11 @@
 #include "platform/single_instance.h"
 #include "util/debug.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QClipboard>
 #include <QCoreApplication>
+#include <QDesktopServices>
 #include <QEventLoop>
 #include <QFont>
 #include <QHBoxLayout>
@@ -18,6 +23,8 @@
 #include <QListWidget>
 #include <QPixmap>
 #include <QProgressBar>
+#include <QPushButton>
+#include <QUrl>
 #include <QStackedWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -258,8 +265,10 @@ ZelRecoveryInstallPage::ZelRecoveryInstallPage(QWidget* parent) : QWizardPage(pa
 
 void ZelRecoveryInstallPage::initializePage() {
     // From the event loop, so that the page is already shown when the long,
-    // synchronous installation begins.
-    if (driveNumber != -1) QTimer::singleShot(0, this, SLOT(doInstallation()));
+    // synchronous installation begins. Cancel is off from now until it ends.
+    if (driveNumber == -1) return;
+    wizard()->button(QWizard::CancelButton)->setEnabled(false);
+    QTimer::singleShot(0, this, SLOT(doInstallation()));
 }
 
 void ZelRecoveryInstallPage::cleanupPage() {
@@ -281,7 +290,13 @@ void ZelRecoveryInstallPage::setInstallation(Installation* installation) {
 }
 
 void ZelRecoveryInstallPage::doInstallation() {
-    installation_->run(report_, driveNumber, listedDrive, drivePath);
+    // The run cannot be stopped safely: Cancel is off meanwhile, and what the
+    // user does in the window is dropped, so nothing acts after the run.
+    {
+        const RunInputGuard guard(wizard());
+        outcome = installation_->run(report_, driveNumber, listedDrive, drivePath);
+    }
+    wizard()->button(QWizard::CancelButton)->setEnabled(true);
     installComplete = true;
     emit completeChanged();
 }
@@ -329,7 +344,9 @@ bool ZelRecoveryInstallPage::Report::failed() const {
 }
 
 void ZelRecoveryInstallPage::Report::pumpEvents() {
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    // User input comes through to the run's guard, which drops it: held back,
+    // it would act once the run has ended.
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
     sincePump_.restart();
 }
 
@@ -345,7 +362,17 @@ ZelRecoveryFinishPage::ZelRecoveryFinishPage(QWidget* parent) : QWizardPage(pare
     layout->addWidget(wrappedLabel(
         this, tr("Please insert the Compact Flash card into your Velmor T6 System Processor and "
                  "reboot.")));
+    verifiedLabel = wrappedLabel(
+        this, tr("The card was checked by reading it back: it holds the boot loader and every "
+                 "boot file. You can remove the card now."));
+    verifiedLabel->setVisible(false);
+    layout->addWidget(verifiedLabel);
     layout->addStretch(0);
+}
+
+void ZelRecoveryFinishPage::initializePage() {
+    const auto* install = qobject_cast<ZelRecoveryInstallPage*>(wizard()->page(INSTALL_PAGE_ID));
+    verifiedLabel->setVisible(install != nullptr && install->outcome.verifiedFromCard);
 }
 
 int ZelRecoveryFinishPage::nextId() const {
@@ -362,7 +389,42 @@ ZelRecoveryInstallErrorPage::ZelRecoveryInstallErrorPage(QWidget* parent) : QWiz
     layout->addWidget(wrappedLabel(
         this, tr("An error was encountered while the Compact Flash card was being formatted.  "
                  "Please try again.")));
+    causeLabel = makeBold(wrappedLabel(this, QString()));
+    causeLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(causeLabel);
+    logLabel = wrappedLabel(this, QString());
+    logLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(logLabel);
+    auto* buttonRow = new QHBoxLayout;  // owned by `layout` once added
+    copyButton = new QPushButton(tr("Copy details"), this);
+    openFolderButton = new QPushButton(tr("Open log folder"), this);
+    buttonRow->addWidget(copyButton);
+    buttonRow->addWidget(openFolderButton);
+    buttonRow->addStretch(0);
+    layout->addLayout(buttonRow);
     layout->addStretch(0);
+    connect(copyButton, &QPushButton::clicked, this, &ZelRecoveryInstallErrorPage::copyDetails);
+    connect(openFolderButton, &QPushButton::clicked, this,
+            &ZelRecoveryInstallErrorPage::openLogFolder);
+}
+
+void ZelRecoveryInstallErrorPage::initializePage() {
+    const auto* install = qobject_cast<ZelRecoveryInstallPage*>(wizard()->page(INSTALL_PAGE_ID));
+    const RunOutcome outcome = install != nullptr ? install->outcome : RunOutcome();
+    const RunLogPlace log = runLogPlace();
+    causeLabel->setText(QString::fromStdString(outcome.cause));
+    logLabel->setText(logPlaceText(log));
+    details_ = runDetailsText(outcome, log);
+    folder_ = logFolder(log);
+    openFolderButton->setEnabled(!folder_.isEmpty());
+}
+
+void ZelRecoveryInstallErrorPage::copyDetails() {
+    QGuiApplication::clipboard()->setText(details_);
+}
+
+void ZelRecoveryInstallErrorPage::openLogFolder() {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(folder_));
 }
 
 int ZelRecoveryInstallErrorPage::nextId() const {

@@ -15,6 +15,7 @@
 
 class QLabel;
 class QListWidget;
+class QPushButton;
 class QProgressBar;
 class QStackedWidget;
 
@@ -116,6 +117,7 @@ public:
     char drivePath[DRIVE_PATH_CHARS] = {};
     bool installFailed = false;
     bool installComplete = false;
+    RunOutcome outcome;  // of the run, once complete
 
 protected slots:
     void doInstallation();
@@ -150,15 +152,35 @@ class ZelRecoveryFinishPage : public QWizardPage {
 
 public:
     explicit ZelRecoveryFinishPage(QWidget* parent);
+    // Says that the card was checked only where the run read it back.
+    void initializePage() override;
     int nextId() const override;
+
+    QLabel* verifiedLabel;
 };
 
+// Under its fixed text, the run's cause and where its support log is, with
+// a way to copy the details and to open the log's folder.
 class ZelRecoveryInstallErrorPage : public QWizardPage {
     Q_OBJECT
 
 public:
     explicit ZelRecoveryInstallErrorPage(QWidget* parent);
+    void initializePage() override;
     int nextId() const override;
+
+    QLabel* causeLabel;
+    QLabel* logLabel;
+    QPushButton* copyButton;
+    QPushButton* openFolderButton;
+
+private slots:
+    void copyDetails();
+    void openLogFolder();
+
+private:
+    QString details_;
+    QString folder_;
 };
 
 // The program's entry: one running wizard per session, shown until closed.

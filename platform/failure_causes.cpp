@@ -29,8 +29,8 @@ const std::vector<FailureCauseRow>& failureCauses() {
          {ERROR_WRITE_PROTECT},
          {LINUX_EROFS},
          "/sys/block/sdX/ro is 1 (BLKROGET); the kernel refuses to open the card for writing",
-         "The card in {target} is write-protected; nothing was written to it. Slide the card's "
-         "lock switch away from LOCK and try again."},
+         "The card in {target} is write-protected (by the card, its adapter or the reader); "
+         "nothing was written to it."},
         {FailureCause::NoCard, "no card",
          {ERROR_NOT_READY, ERROR_NO_MEDIA_IN_DRIVE},
          {LINUX_ENOMEDIUM},
@@ -77,6 +77,35 @@ const std::vector<FailureCauseRow>& failureCauses() {
          "from the payload",
          "The card in {target} does not hold what was written: {finding}. The card is faulty; "
          "use another."},
+        // Access denied on a write once the card's volumes were taken: no lock
+        // or rights are missing then, so something outside the program refused.
+        {FailureCause::WritesRefused, "writes refused",
+         {},
+         {},
+         "a write of the opened drive refused with EACCES or EPERM (ERROR_ACCESS_DENIED) after "
+         "its volumes were unmounted",
+         "Writing to {target} was refused after its volumes were taken from the system: "
+         "security software (an antivirus, or its protection of disks against changes) blocks "
+         "writes to whole disks. Allow this program in it, or pause it, and try again."},
+        // What the drive's geometry says, asked before anything is written.
+        {FailureCause::SectorSize, "sector size",
+         {},
+         {},
+         "BLKSSZGET (queue/logical_block_size) is not 512",
+         "The reader of {target} uses sectors of {size} bytes; the card's boot loader and "
+         "partitions need 512-byte sectors. Use another card reader."},
+        {FailureCause::CardTooLarge, "card too large",
+         {},
+         {},
+         "BLKGETSIZE64 is 2 TiB or more",
+         "The card in {target} holds {size}: a partition table of this layout reaches 2 TiB at "
+         "most. Use a smaller card."},
+        {FailureCause::CardTooSmall, "card too small",
+         {},
+         {},
+         "BLKGETSIZE64 leaves no room for the data partition after the boot partition",
+         "The card in {target} holds {size}; the boot and data partitions need at least "
+         "{minimum}. Use a larger card."},
     };
     return rows;
 }
@@ -103,6 +132,8 @@ std::string causeSentence(FailureCause cause, const CauseDetails& details) {
         {"{place}", &details.place},
         {"{progress}", &details.progress},
         {"{finding}", &details.finding},
+        {"{size}", &details.size},
+        {"{minimum}", &details.minimum},
     };
     for (const auto& field : fields) {
         const std::string key = field.first;

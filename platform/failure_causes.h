@@ -21,11 +21,17 @@ enum class FailureCause {
     SectorUnwritable,
     AnotherRun,
     NotAsWritten,
+    WritesRefused,
+    SectorSize,
+    CardTooLarge,
+    CardTooSmall,
 };
 
 struct FailureCauseRow {
     FailureCause cause;
     const char* name;
+    // None where the code alone does not tell the cause: the run's account
+    // tells it from what the run saw (install/failure_account.h).
     std::vector<uint32_t> windowsCodes;
     // Linux's errno numbers (the generic ABI), each mapped by the Linux
     // backend to one of windowsCodes.
@@ -34,7 +40,8 @@ struct FailureCauseRow {
     const char* linuxFacts;
     // Placeholders: {target} ("drive 2"), {place} (a volume's mount point or
     // letter), {progress} (how far the run got), {finding} (what reading the card
-    // back found; the row has no codes).
+    // back found; the row has no codes), {size} (the sector size or the
+    // card's size), {minimum} (the smallest card that works).
     const char* sentence;
 };
 
@@ -50,6 +57,8 @@ struct CauseDetails {
     std::string place;
     std::string progress;
     std::string finding;
+    std::string size;
+    std::string minimum;
 };
 std::string causeSentence(FailureCause cause, const CauseDetails& details);
 

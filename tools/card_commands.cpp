@@ -9,6 +9,7 @@
 #include "fat/format_partition.h"
 #include "install/bootloader_stage.h"
 #include "install/drive_run_guard.h"
+#include "install/drive_fit.h"
 #include "install/failure_account.h"
 #include "install/held_drive.h"
 #include "install/installation.h"
@@ -50,17 +51,52 @@ constexpr int STAGE_FIRST = 0, STAGE_LAST = 100;
 // A stage sets `refused` when it wrote nothing and has said why in one sentence.
 using DiskStage = std::function<bool(const HeldDrive&, StageReport&, bool& refused)>;
 
+// Why drive `number`, with media, is not offered; empty when it has no media
+// (an empty reader slot is no news). Sets `rightsRefused` when it could not
+// even be opened for want of rights.
+std::string whyNotOffered(int number, bool& rightsRefused) {
+    const DriveState state = examineDrive(number);
+    if (!state.opened) {
+        rightsRefused = rightsRefused || state.openError == platform::ERROR_ACCESS_DENIED;
+        return std::string();
+    }
+    if (!state.media) return std::string();
+    const std::string drive = "Drive " + std::to_string(number) + " is not offered: ";
+    if (!state.removable) return drive + "its media are not removable (a fixed disk).";
+    const std::string unfit = driveFitSentence(state, "drive " + std::to_string(number));
+    if (!unfit.empty()) return drive + unfit;
+    return drive + "it gives no device description.";
+}
+
 // The drives the wizard offers, with the same probe; the row text as the
-// wizard shows it untranslated.
-int listCommand(std::ostream& out) {
+// wizard shows it untranslated. Those with media that are not offered, and
+// why, go to `err`; so does a list with no row at all.
+int listCommand(std::ostream& out, std::ostream& err) {
+    int rows = 0;
+    bool rightsRefused = false;
     for (int number = FIRST_PROBED_DRIVE; number <= LAST_PROBED_DRIVE; ++number) {
         DriveDescription drive;
-        if (!probeDrive(number, drive)) continue;
+        // A card its layout cannot go on is refused by every run: not offered.
+        if (!probeDrive(number, drive) ||
+            driveFitCause(examineDrive(number)) != platform::FailureCause::Unknown) {
+            const std::string why = whyNotOffered(number, rightsRefused);
+            if (!why.empty()) err << why << '\n';
+            continue;
+        }
         const DriveCapacity capacity = driveCapacity(drive.diskSize);
         out << number << '\t' << drive.vendor << ' ' << drive.product << ' ' << capacity.whole
             << ' ' << capacity.unit << '\n';
+        ++rows;
     }
     out.flush();
+    if (rows == 0) {
+        err << "No removable drive with a card was found.";
+        if (rightsRefused)
+            err << " Some drives could not be opened: run t6-card as administrator (or with sudo) "
+                   "to see them.";
+        err << '\n';
+    }
+    err.flush();
     return EXIT_OK;
 }
 
@@ -105,8 +141,9 @@ bool takeImageForWriting(ImageLock& lock, const std::string& path, std::ostream&
 // False, with the sentence, when another run holds it.
 bool guardDrive(const DriveRunGuard& guard, int driveNumber, std::ostream& err) {
     if (!guard.heldElsewhere()) return true;
-    err << platform::causeSentence(platform::FailureCause::AnotherRun,
-                                   {InstallTarget(driveNumber).name(), "", "", ""})
+    platform::CauseDetails details;
+    details.target = InstallTarget(driveNumber).name();
+    err << platform::causeSentence(platform::FailureCause::AnotherRun, details)
         << std::endl;
     return false;
 }
@@ -433,7 +470,7 @@ int runCardCommand(const CardOptions& options, std::ostream& out, std::ostream& 
         out << "t6-card " << versionNumbers(programVersion) << std::endl;
         return EXIT_OK;
     case CardCommand::List:
-        return listCommand(out);
+        return listCommand(out, err);
     case CardCommand::Image:
         return imageCommand(options, out, err);
     case CardCommand::Install:

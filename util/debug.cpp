@@ -6,6 +6,8 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -13,11 +15,44 @@ constexpr int DEBUG_LINE_BYTES = 512;
 std::atomic<DebugCopy> debugCopy{nullptr};
 std::thread::id onlySpeaker;         // written once, before `quiet` is set
 std::atomic<bool> quiet{false};
+
+struct Transcript {
+    std::mutex mutex;
+    bool on = false;
+    std::deque<std::string> lines;
+};
+
+// Never destroyed: debug lines may still come while statics are torn down.
+Transcript& transcript() {
+    static Transcript* const kept = new Transcript;
+    return *kept;
+}
+
+void keepLine(const char* line) {
+    Transcript& kept = transcript();
+    std::lock_guard<std::mutex> lock(kept.mutex);
+    if (!kept.on) return;
+    kept.lines.emplace_back(line);
+    if (kept.lines.size() > DEBUG_TRANSCRIPT_LINES) kept.lines.pop_front();
+}
 }  // namespace
 
 void quietOtherThreads() {
     onlySpeaker = std::this_thread::get_id();
     quiet.store(true, std::memory_order_release);
+}
+
+void startDebugTranscript() {
+    Transcript& kept = transcript();
+    std::lock_guard<std::mutex> lock(kept.mutex);
+    kept.on = true;
+    kept.lines.clear();
+}
+
+std::vector<std::string> debugTranscript() {
+    Transcript& kept = transcript();
+    std::lock_guard<std::mutex> lock(kept.mutex);
+    return std::vector<std::string>(kept.lines.begin(), kept.lines.end());
 }
 
 DebugCopy setDebugCopy(DebugCopy copy) {
@@ -34,6 +69,7 @@ void debugPrint(const char* format, ...) {
     va_end(args);
     if (written < 0) line[0] = '\0';
     platform::os().OutputDebugStringA(line);
+    keepLine(line);
     if (const DebugCopy copy = debugCopy.load()) copy(line);
 }
 

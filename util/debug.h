@@ -2,7 +2,9 @@
 // The one diagnostic channel: single narrow lines to the OS debug output
 // (standard error where there is no debugger channel), and the invariant check.
 
+#include <cstddef>
 #include <string>
+#include <vector>
 
 #if defined(__GNUC__)
 #define ZEL_PRINTF_FORMAT(f, a) __attribute__((format(printf, f, a)))
@@ -24,6 +26,13 @@ void quietOtherThreads();
 // channel; nullptr stops that. Returns the receiver set before.
 using DebugCopy = void (*)(const char* line);
 DebugCopy setDebugCopy(DebugCopy copy);
+
+// Keeps every debug line from now on (the last DEBUG_TRANSCRIPT_LINES of
+// them), for the technician to copy after a run; drops what was kept before.
+constexpr std::size_t DEBUG_TRANSCRIPT_LINES = 2000;
+void startDebugTranscript();
+// The lines kept since startDebugTranscript, oldest first.
+std::vector<std::string> debugTranscript();
 
 // Writes "Error %s at line %d in file %s\n" and ends the process at once.
 [[noreturn]] void assertFailed(const std::string& text, int line, const char* file);

@@ -171,7 +171,8 @@ SupportLogStart openRunLogIn(const std::filesystem::path& folder, const std::str
                 start.opened = true;
                 return start;
             }
-            if (made == platform::LogFolder::Create::Failed) start.problem = why;
+            if (made == platform::LogFolder::Create::Failed)
+                start.problem = "the file cannot be created (" + why + ")";
             at += std::chrono::milliseconds(1);
         }
         if (start.problem.empty()) start.problem = "every name for it is taken";
@@ -192,8 +193,8 @@ SupportLogStart openNamedSupportLog(const std::filesystem::path& file, const std
         return start;
     }
     start.refused = result == platform::LogOpen::Refused;
-    start.problem = why;
-    noLog(file, why);
+    start.problem = start.refused ? why : "the file cannot be created (" + why + ")";
+    noLog(file, start.problem);
     return start;
 }
 

@@ -10,8 +10,11 @@
 #include "demo/pause_meter.h"
 
 #include <QAbstractButton>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QtTest>
 
 #include <QRegularExpression>
@@ -41,6 +44,7 @@ enum Fault {
     WRITE_PROTECTED,
     DROPS_WRITES,
     STAGE2_EMPTY,
+    CANCEL_DURING_RUN,
 };
 
 Payload smallPayload() {
@@ -97,6 +101,17 @@ void inject(WizardSession& session, Fault fault) {
     case PAYLOAD_TOO_BIG:
         makeSparseFile(session.workFolder() + "/files/boot/big", 300000000);
         break;
+    // A slow reader, and the user trying to cancel while the card is written:
+    // by the button and by the Escape key.
+    case CANCEL_DURING_RUN:
+        session.sim.drive(CARD_DRIVE).writeDelayMs = 5;
+        session.onChange = [&session](const QString& shown) {
+            if (shown != QStringLiteral("Formatting boot partition...")) return;
+            session.onChange = nullptr;
+            QTest::mouseClick(session.wizard().button(QWizard::CancelButton), Qt::LeftButton);
+            QTest::keyClick(&session.wizard(), Qt::Key_Escape);
+        };
+        break;
     }
 }
 
@@ -140,44 +155,59 @@ private slots:
 void WizardOutcomeTest::runEndsOnItsOutcomePage_data() {
     // The wizard's last debug line names the cause of a failed run.
     const QString FAILING_CARD = "A sector of the card in drive 1 could not be written: the card "
-                                 "is failing. Use another card.\n";
+                                 "is failing. Use another card.";
     QTest::addColumn<int>("fault");
     QTest::addColumn<int>("page");
     QTest::addColumn<QStringList>("history");
     QTest::addColumn<QStringList>("debug");
+    // What the error page says under its fixed text; empty for the finish page.
+    QTest::addColumn<QString>("cause");
 
     const QStringList good = successHistory();
+    const QString BUSY_VOLUME = "The card's volume at %1 is busy: a program has files open on it. "
+                                "Close them (or unmount the volume) and try again.";
     QTest::newRow("volume lock refused") << int(VOLUME_LOCK_REFUSED) << int(INSTALL_ERROR_PAGE_ID)
         << failedAfter(0)
         << QStringList{"LOCK_VOLUME for \\\\.\\E: failed: 5\n",
                        "LOCK_VOLUME for \\\\.\\E: after a dismount failed: 5\n",
-                       "Failed to take the volumes of the disk\n",
-                       "The card's volume at %1 is busy: a program has files open on it. Close "
-                       "them (or unmount the volume) and try again.\n"};
+                       "Failed to take the volumes of the disk\n", BUSY_VOLUME + "\n"}
+        << BUSY_VOLUME;
+    const QString NO_RIGHTS = "Writing to drive 1 needs administrator (root) rights. Start the "
+                              "program as administrator (or with sudo) and try again.";
     QTest::newRow("open refused") << int(OPEN_REFUSED) << int(INSTALL_ERROR_PAGE_ID) << failedAfter(0)
-        << QStringList{"Drive 1 cannot be opened to check it: 5\n",
-                       "Writing to drive 1 needs administrator (root) rights. Start the program "
-                       "as administrator (or with sudo) and try again.\n"};
+        << QStringList{"Drive 1 cannot be opened to check it: 5\n", NO_RIGHTS + "\n"} << NO_RIGHTS;
     QTest::newRow("partition write fails") << int(PARTITION_WRITE_FAILS) << int(INSTALL_ERROR_PAGE_ID)
-        << failedAfter(1) << QStringList{"Failed partitioning disk\n", FAILING_CARD};
+        << failedAfter(1) << QStringList{"Failed partitioning disk\n", FAILING_CARD + "\n"}
+        << FAILING_CARD;
     QTest::newRow("boot format fails") << int(BOOT_FORMAT_FAILS) << int(INSTALL_ERROR_PAGE_ID)
         << failedAfter(2)
-        << QStringList{"Unable to write sector 0: 29\n", "Failed formatting disk 0\n", FAILING_CARD};
+        << QStringList{"Unable to write sector 0: 29\n", "Failed formatting disk 0\n",
+                       FAILING_CARD + "\n"}
+        << FAILING_CARD;
     QTest::newRow("data format fails") << int(DATA_FORMAT_FAILS) << int(INSTALL_ERROR_PAGE_ID)
         << failedAfter(3)
-        << QStringList{"Unable to write sector 0: 29\n", "Failed formatting disk 1\n", FAILING_CARD};
+        << QStringList{"Unable to write sector 0: 29\n", "Failed formatting disk 1\n",
+                       FAILING_CARD + "\n"}
+        << FAILING_CARD;
     QTest::newRow("LBA 0 read fails") << int(LBA0_READ_FAILS) << int(INSTALL_ERROR_PAGE_ID)
         << failedAfter(2)
-        << QStringList{"Unable to read sector 0: 30\n", "Failed formatting disk 0\n", FAILING_CARD};
+        << QStringList{"Unable to read sector 0: 30\n", "Failed formatting disk 0\n",
+                       FAILING_CARD + "\n"}
+        << FAILING_CARD;
     QTest::newRow("boot loader write fails") << int(BOOTLOADER_WRITE_FAILS) << int(INSTALL_ERROR_PAGE_ID)
         << failedAfter(indexOfText(good, "Writing bootloader...") + 2)
-        << QStringList{"Failed to write MBR: 29\n", FAILING_CARD};
+        << QStringList{"Failed to write MBR: 29\n", FAILING_CARD + "\n"} << FAILING_CARD;
     // Closing the handle ends the lock all the same: only logged.
     QTest::newRow("volume unlock refused") << int(VOLUME_UNLOCK_REFUSED) << int(FINISH_PAGE_ID)
-        << good << QStringList{"UNLOCK_VOLUME 1 failed: 5\n"};
+        << good << QStringList{"UNLOCK_VOLUME 1 failed: 5\n"} << QString();
+    // No cause of the table: where the run stopped (the bar's value then) and its last line.
+    const QString bootloaderDone =
+        good[indexOfText(good, "Finished writing bootloader")].section(' ', 0, 0);
     QTest::newRow("boot volume missing") << int(BOOT_VOLUME_MISSING) << int(INSTALL_ERROR_PAGE_ID)
         << failedAfter(indexOfText(good, "Copying files...") + 1)
-        << QStringList{"Boot volume of disk 1 did not appear\n"};
+        << QStringList{"Boot volume of disk 1 did not appear\n"}
+        << "The run stopped at \"Copying files...\" (" + bootloaderDone +
+               "%): Boot volume of disk 1 did not appear";
     const QString sep = QDir::separator();
     // Every folder looked in, in order: the working folder, the program's, the platform's.
     // The working folder is the session's, made for each row.
@@ -192,34 +222,44 @@ void WizardOutcomeTest::runEndsOnItsOutcomePage_data() {
             text += (i == 0 ? "" : i + 1 == all.size() ? " or " : ", ") + QDir::toNativeSeparators(all[i]);
         return text;
     };
+    const QString BEFORE = "The run stopped before anything was written to the card: ";
+    const QString noBootFolder = "Boot folder files" + sep + "boot not found" + lookedIn("%work");
     QTest::newRow("files/boot missing") << int(BOOT_FOLDER_MISSING) << int(INSTALL_ERROR_PAGE_ID)
-        << failedAfter(0) << QStringList{"Boot folder files" + sep + "boot not found" + lookedIn("%work") + "\n"};
+        << failedAfter(0) << QStringList{noBootFolder + "\n"} << BEFORE + noBootFolder;
+    const QString noFirmware = "Firmware firmware" + sep + "t6-board.fw not found" + lookedIn("%work");
     QTest::newRow("firmware missing") << int(FIRMWARE_MISSING) << int(INSTALL_ERROR_PAGE_ID)
-        << failedAfter(0)
-        << QStringList{"Firmware firmware" + sep + "t6-board.fw not found" + lookedIn("%work") + "\n"};
+        << failedAfter(0) << QStringList{noFirmware + "\n"} << BEFORE + noFirmware;
+    // A sentence of its own is the cause as it stands.
+    const QString noStage2 = "The boot folder %work" + sep + "files" + sep + "boot holds no grub/stage2 "
+                             "with content; the card would not boot.";
     QTest::newRow("no stage 2 in files/boot") << int(STAGE2_EMPTY) << int(INSTALL_ERROR_PAGE_ID)
-        << failedAfter(0)
-        << QStringList{"The boot folder %work" + sep + "files" + sep + "boot holds no grub/stage2 "
-                       "with content; the card would not boot.\n"};
+        << failedAfter(0) << QStringList{noStage2 + "\n"} << noStage2;
     QTest::newRow("drive changed") << int(DRIVE_CHANGED) << int(INSTALL_ERROR_PAGE_ID)
         << failedAfter(0)
-        << QStringList{"Drive 1 is no longer the listed Kestrel  CF Reader of 4000000000 bytes\n"};
+        << QStringList{"Drive 1 is no longer the listed Kestrel  CF Reader of 4000000000 bytes\n"}
+        << BEFORE + "Drive 1 is no longer the listed Kestrel  CF Reader of 4000000000 bytes";
+    const QString PROTECTED = "The card in drive 1 is write-protected (by the card, its adapter "
+                              "or the reader); nothing was written to it.";
     QTest::newRow("write-protected card") << int(WRITE_PROTECTED) << int(INSTALL_ERROR_PAGE_ID)
-        << failedAfter(0)
-        << QStringList{"Drive 1 is write-protected\n",
-                       "The card in drive 1 is write-protected; nothing was written to it. Slide "
-                       "the card's lock switch away from LOCK and try again.\n"};
+        << failedAfter(0) << QStringList{"Drive 1 is write-protected\n", PROTECTED + "\n"}
+        << PROTECTED;
     QTest::newRow("payload too big") << int(PAYLOAD_TOO_BIG) << int(INSTALL_ERROR_PAGE_ID)
         << failedAfter(0)
-        << QStringList{"The boot files need 73252 clusters of 4096 bytes; the boot volume has 64161\n"};
+        << QStringList{"The boot files need 73252 clusters of 4096 bytes; the boot volume has 64161\n"}
+        << BEFORE + "The boot files need 73252 clusters of 4096 bytes; the boot volume has 64161";
     QTest::newRow("drive flush fails") << int(DRIVE_FLUSH_FAILS) << int(INSTALL_ERROR_PAGE_ID)
         << failedAfter(indexOfText(good, "Finished writing bootloader") + 1)
-        << QStringList{"Failed to flush disk: 29\n", FAILING_CARD};
+        << QStringList{"Failed to flush disk: 29\n", FAILING_CARD + "\n"} << FAILING_CARD;
+    const QString NOT_AS_WRITTEN = "The card in drive 1 does not hold what was written: boot/filler "
+                                   "differs from the payload. The card is faulty; use another.";
     QTest::newRow("card drops writes") << int(DROPS_WRITES) << int(INSTALL_ERROR_PAGE_ID)
         << failedAfter(indexOfText(good, "Finished copying files") + 1)
         << QStringList{"Read back from the card: boot/filler differs from the payload\n",
-                       "The card in drive 1 does not hold what was written: boot/filler differs "
-                       "from the payload. The card is faulty; use another.\n"};
+                       NOT_AS_WRITTEN + "\n"}
+        << NOT_AS_WRITTEN;
+    // Nothing the user does during the run acts on it, nor after it.
+    QTest::newRow("cancel during a slow run") << int(CANCEL_DURING_RUN) << int(FINISH_PAGE_ID)
+        << good << QStringList{} << QString();
 }
 
 void WizardOutcomeTest::runEndsOnItsOutcomePage() {
@@ -227,6 +267,7 @@ void WizardOutcomeTest::runEndsOnItsOutcomePage() {
     QFETCH(int, page);
     QFETCH(QStringList, history);
     QFETCH(QStringList, debug);
+    QFETCH(QString, cause);
 
     TempDir logFolder;
     const std::string log = logFolder.file("run.log");
@@ -241,8 +282,11 @@ void WizardOutcomeTest::runEndsOnItsOutcomePage() {
     // %1: where the card's volume is mounted.
     debug.replaceInStrings("%1", QString::fromStdString(session.volumeFolder()));
     // %work: the session's working folder.
-    debug.replaceInStrings("%work", QDir::toNativeSeparators(
-                                        QDir(QString::fromStdString(session.workFolder())).absolutePath()));
+    const QString work =
+        QDir::toNativeSeparators(QDir(QString::fromStdString(session.workFolder())).absolutePath());
+    debug.replaceInStrings("%work", work);
+    cause.replace("%1", QString::fromStdString(session.volumeFolder()));
+    cause.replace("%work", work);
     // The support log: the version, the OS and the chosen drive first, then
     // every debug line with its time.
     const QStringList logged = fileLines(log);
@@ -274,11 +318,27 @@ void WizardOutcomeTest::runEndsOnItsOutcomePage() {
     }
     QVERIFY(!offered(session.wizard(), QWizard::BackButton));
 
+    QVERIFY(session.wizard().isVisible());
     QCOMPARE(session.leaveInstallPage(), page);
     QWizard& wizard = session.wizard();
     QVERIFY(offered(wizard, QWizard::FinishButton));
     QVERIFY(!offered(wizard, QWizard::NextButton));
     QVERIFY(!offered(wizard, QWizard::CommitButton));
+
+    // Under the fixed texts: the cause and the log, or the check from the card.
+    if (success) {
+        QVERIFY(qobject_cast<ZelRecoveryFinishPage*>(wizard.currentPage())->verifiedLabel->isVisible());
+    } else {
+        auto* error = qobject_cast<ZelRecoveryInstallErrorPage*>(wizard.currentPage());
+        QCOMPARE(error->causeLabel->text(), cause);
+        QCOMPARE(error->logLabel->text(), "Support log: " + QString::fromStdString(log));
+        QTest::mouseClick(error->copyButton, Qt::LeftButton);
+        const QString details = QGuiApplication::clipboard()->text();
+        QVERIFY2(details.startsWith(cause + "\nzel_recovery_wizard 5.3.0.0\n"),
+                 qPrintable(details));
+        QVERIFY2(details.endsWith(debug.join(QString())), qPrintable(details));
+        QVERIFY(error->openFolderButton->isEnabled());
+    }
 
     // A card read back different has its files deployed, and still fails.
     const bool deployed = fs::exists(session.volumeFolder() + "/boot/bzImage");

@@ -119,8 +119,8 @@ void WizardSession::sample() {
         if (onChange) onChange(page.statusLabel->text());
     }
     if (wizard_->currentId() == INSTALL_PAGE_ID && !page.installComplete) {
-        if (offered(*wizard_, QWizard::CommitButton) ||
-            offered(*wizard_, QWizard::BackButton))
+        if (offered(*wizard_, QWizard::CommitButton) || offered(*wizard_, QWizard::BackButton) ||
+            offered(*wizard_, QWizard::CancelButton))
             ++offeredDuringRun;
     }
 }

@@ -80,7 +80,7 @@ public:
     // Called after each recorded change with the status text then shown;
     // tests inject faults at a given point of the run with it.
     std::function<void(const QString&)> onChange;
-    // Moments of the run at which Next or Back was offered before the end.
+    // Moments of the run at which Next, Back or Cancel was offered before the end.
     int offeredDuringRun = 0;
 
     // Nothing of the card is held: no open handle, no drive or volume lock.

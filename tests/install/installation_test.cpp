@@ -420,8 +420,8 @@ TEST_F(InstallationTest, WhatCanBeKnownBeforehandStopsTheRunWithTheCardUntouched
          "There is no card in the reader of drive 1. Insert the card and try again.\n"},
         {"write-protected card", [this] { sim.drive(CARD).writeProtected = true; },
          "Drive 1 is write-protected\n",
-         "The card in drive 1 is write-protected; nothing was written to it. Slide the card's "
-         "lock switch away from LOCK and try again.\n"},
+         "The card in drive 1 is write-protected (by the card, its adapter or the reader); "
+         "nothing was written to it.\n"},
         // 300 MB of boot files for a boot volume of about 250 MiB.
         {"payload larger than the boot volume",
          [this] { makeSparseFile(temp.file("work/files/boot/big"), 300000000); },

@@ -15,6 +15,7 @@ void resetFakeInstallation() {
     fake.runs = 0;
     fake.driveNumber = -100;
     fake.drivePath.clear();
+    fake.outcome = RunOutcome();
 }
 
 void useFakeInstallation(ZelRecoveryWizard& wizard) {
@@ -22,8 +23,8 @@ void useFakeInstallation(ZelRecoveryWizard& wizard) {
     page->setInstallation(&fakeInstallation());
 }
 
-void FakeInstallation::run(StageReport& report, int driveNumber, const DriveDescription&,
-                           char* drivePath) {
+RunOutcome FakeInstallation::run(StageReport& report, int driveNumber, const DriveDescription&,
+                                 char* drivePath) {
     ++runs;
     this->driveNumber = driveNumber;
     formatNarrow(drivePath, DRIVE_PATH_CHARS, "\\\\.\\PhysicalDrive%d", driveNumber);
@@ -39,4 +40,5 @@ void FakeInstallation::run(StageReport& report, int driveNumber, const DriveDesc
     } else {
         report.show(100, "Finished successfully");
     }
+    return outcome;
 }

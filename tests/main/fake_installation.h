@@ -17,8 +17,10 @@ public:
     int driveNumber = -100;                      // as the last run received it
     std::string drivePath;
 
-    void run(StageReport& report, int driveNumber, const DriveDescription& listed,
-             char* drivePath) override;
+    RunOutcome outcome;                          // what a run returns, its cause set on failure
+
+    RunOutcome run(StageReport& report, int driveNumber, const DriveDescription& listed,
+                   char* drivePath) override;
 };
 
 // The one stand-in of a test program, fresh after resetFakeInstallation.

@@ -1,13 +1,16 @@
 // Moving through the wizard as a user does, by its buttons, on simulated
 // machines with a stand-in installation.
 #include "fake_installation.h"
+#include "main/run_log.h"
 #include "main/zel_recovery_wizard.h"
 #include "support/sim_machine.h"
+#include "support/temp_dir.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLabel>
 #include <QListWidget>
+#include <QPushButton>
 #include <QTimer>
 #include <QtTest>
 
@@ -174,13 +177,16 @@ void WizardNavigationTest::noDriveMakesSelectionFinal() {
 
 void WizardNavigationTest::installRunsOnceAndLeadsToOutcome_data() {
     QTest::addColumn<bool>("fail");
+    QTest::addColumn<bool>("verified");  // the run read the card back
     QTest::addColumn<int>("outcomePage");
-    QTest::newRow("success") << false << int(FINISH_PAGE_ID);
-    QTest::newRow("failure") << true << int(INSTALL_ERROR_PAGE_ID);
+    QTest::newRow("success") << false << true << int(FINISH_PAGE_ID);
+    QTest::newRow("success, card not read back") << false << false << int(FINISH_PAGE_ID);
+    QTest::newRow("failure") << true << false << int(INSTALL_ERROR_PAGE_ID);
 }
 
 void WizardNavigationTest::installRunsOnceAndLeadsToOutcome() {
     QFETCH(bool, fail);
+    QFETCH(bool, verified);
     QFETCH(int, outcomePage);
     machine->addCard(9, 64000000);
     goToConfirmWithRow(0);
@@ -188,7 +194,12 @@ void WizardNavigationTest::installRunsOnceAndLeadsToOutcome() {
     QCOMPARE(wizard->button(QWizard::CommitButton)->text(), QString("Next"));
     QVERIFY(offered(*wizard, QWizard::BackButton));
 
+    TempDir folder;
+    const std::string missingLog = folder.file("gone/run.log");
+    startRunLog("zel_recovery_wizard", missingLog, NO_DRIVE_CHOSEN);
     fakeInstallation().fail = fail;
+    fakeInstallation().outcome.verifiedFromCard = verified;
+    if (fail) fakeInstallation().outcome.cause = "The card in drive 9 was removed.";
     bool nextDuringRun = true, backDuringRun = true;
     fakeInstallation().midRun = [&](StageReport&) {
         nextDuringRun = offered(*wizard, QWizard::CommitButton) || offered(*wizard, QWizard::NextButton);
@@ -219,8 +230,19 @@ void WizardNavigationTest::installRunsOnceAndLeadsToOutcome() {
     QVERIFY(!offered(*wizard, QWizard::NextButton));
     QVERIFY(!offered(*wizard, QWizard::BackButton));
     QCOMPARE(fakeInstallation().runs, 1);
+    if (auto* finish = qobject_cast<ZelRecoveryFinishPage*>(wizard->currentPage()))
+        QCOMPARE(finish->verifiedLabel->isVisible(), verified);
+    if (auto* error = qobject_cast<ZelRecoveryInstallErrorPage*>(wizard->currentPage())) {
+        QCOMPARE(error->causeLabel->text(), QString("The card in drive 9 was removed."));
+        // A log that could not be written is still named, with the reason.
+        QCOMPARE(error->logLabel->text(),
+                 "Support log: " + QString::fromStdString(missingLog) +
+                     " (not written: the file cannot be created (No such file or directory))");
+        QVERIFY(!error->openFolderButton->isEnabled());
+    }
     press(*wizard, QWizard::FinishButton);
     QVERIFY(!wizard->isVisible());
+    stopRunLog();
 }
 
 void WizardNavigationTest::installPageWithoutDriveStartsNothing() {

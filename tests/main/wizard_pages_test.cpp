@@ -207,6 +207,8 @@ void WizardPagesTest::finishAndErrorPages() {
         {"The software has been successfully installed on the Compact Flash card.", true, false},
         {"Please insert the Compact Flash card into your Velmor T6 System Processor and reboot.",
          true, false},
+        {"The card was checked by reading it back: it holds the boot loader and every boot "
+         "file. You can remove the card now.", true, false},
     });
     QWizardPage* error = wizard.page(INSTALL_ERROR_PAGE_ID);
     QCOMPARE(error->title(), QString("Installation Error"));
@@ -214,6 +216,8 @@ void WizardPagesTest::finishAndErrorPages() {
     compareLabels(error, {
         {"An error was encountered while the Compact Flash card was being formatted.  Please "
          "try again.", true, false},
+        {"", true, true},   // the run's cause
+        {"", true, false},  // where its support log is
     });
 }
 

@@ -2,6 +2,7 @@
 // simulated machine with two card readers and a stand-in installation.
 // Usage: zel_wizard_screenshots <output folder>
 #include "fake_installation.h"
+#include "main/run_log.h"
 #include "main/zel_recovery_wizard.h"
 #include "support/sim_machine.h"
 
@@ -50,6 +51,12 @@ void walk(const QString& prefix, QWizard::WizardStyle style, bool failing, bool 
     if (allPages) save(wizard, prefix + "2_confirm");
 
     fakeInstallation().fail = failing;
+    fakeInstallation().outcome.verifiedFromCard = !failing;
+    if (failing) {
+        fakeInstallation().outcome.cause = "The card in drive 4 is write-protected (by the card, "
+                                           "its adapter or the reader); nothing was written to it.";
+        fakeInstallation().outcome.debugLines = {"Drive 4 is write-protected\n"};
+    }
     fakeInstallation().midRun = [&](StageReport& report) {
         report.show(44, "Writing bootloader...");
         if (allPages) save(wizard, prefix + "3_install_running");
@@ -81,6 +88,9 @@ int main(int argc, char** argv) {
     }
     outputFolder = QString::fromLocal8Bit(argv[1]);
     QDir().mkpath(outputFolder);
+    // The error page names the run's log: one beside the pictures.
+    startRunLog("zel_recovery_wizard", QDir(outputFolder).absoluteFilePath("run.log").toStdString(),
+                NO_DRIVE_CHOSEN);
 
     // The style the program runs with on this platform, then the style that
     // shows banner and logo, for a look at all of the artwork.
@@ -93,5 +103,7 @@ int main(int argc, char** argv) {
         walk(prefix, style, true, false);
         noDrive(prefix, style);
     }
+    stopRunLog();
+    QFile::remove(QDir(outputFolder).absoluteFilePath("run.log"));
     return 0;
 }

@@ -69,21 +69,40 @@ protected:
 TEST_F(CardDrives, ListShowsTheWizardsRowsWithTheirDriveNumbers) {
     addDrive(0, CARD_BYTES, false);                 // the system disk
     addDrive(1, CARD_BYTES, true).media = false;    // an empty reader slot
-    addDrive(3, 128450560, true);
+    addDrive(3, CARD_BYTES, true);
     addDrive(5, CARD_BYTES, true).bytesPerSector = 4096;
+    addDrive(6, 200000000, true);                   // no room for the data partition
+    // Past the partition table's reach, where the file system takes such a sparse file.
+    const bool huge = makeSparseFile(dir.file("drive7.img"), 2200000000000ull);
+    if (huge) addDrive(7, 2200000000000ull, true);
     addDrive(9, 4009549824ull, true);
     addDrive(16, CARD_BYTES, true);                 // never probed
 
     const Outcome listed = card({"list"});
     EXPECT_EQ(listed.status, 0);
-    EXPECT_EQ(listed.out, "3\tCFVENDOR  Card3 128 MB\n9\tCFVENDOR  Card9 4 GB\n");
+    EXPECT_EQ(listed.out, "3\tCFVENDOR  Card3 512 MB\n9\tCFVENDOR  Card9 4 GB\n");
+    EXPECT_EQ(listed.err,
+              "Drive 0 is not offered: its media are not removable (a fixed disk).\n"
+              "Drive 5 is not offered: The reader of drive 5 uses sectors of 4096 bytes; the "
+              "card's boot loader and partitions need 512-byte sectors. Use another card reader.\n"
+              "Drive 6 is not offered: The card in drive 6 holds 200 MB (200000000 bytes); the "
+              "boot and data partitions need at least 265 MB (264757248 bytes). Use a larger "
+              "card.\n" +
+                  std::string(huge ? "Drive 7 is not offered: The card in drive 7 holds 2200.0 GB "
+                                     "(2200000000000 bytes): a partition table of this layout "
+                                     "reaches 2 TiB at most. Use a smaller card.\n"
+                                   : ""));
     EXPECT_EQ(sim.writeCount(), 0u);
     EXPECT_EQ(sim.openHandleCount(), 0);
 
     sim.drive(3).present = false;
     sim.drive(9).present = false;
-    EXPECT_EQ(card({"list"}).out, "");
-    EXPECT_EQ(card({"list"}).status, 0);
+    sim.faults().refuseOpenDrive = {0, 5, 6, 7};
+    const Outcome none = card({"list"});
+    EXPECT_EQ(none.out, "");
+    EXPECT_EQ(none.err, "No removable drive with a card was found. Some drives could not be "
+                        "opened: run t6-card as administrator (or with sudo) to see them.\n");
+    EXPECT_EQ(none.status, 0);
 }
 
 TEST_F(CardDrives, StagesOnAConfirmedRemovableDriveLockItsVolumesAndGiveThemBack) {
@@ -260,10 +279,19 @@ TEST_F(CardDrives, AFailedInstallationEndsWithTheSentenceOfItsCause) {
     struct Case {
         const char* name;
         std::function<void(platform::SimDrive&, platform::SimFaults&)> before;
-        const char* atLine;  // shown: the card goes away
+        const char* atLine;  // shown: `then` happens, or the card goes away
         std::string lastLine;
+        std::function<void()> then = nullptr;
     };
     const auto none = [](platform::SimDrive&, platform::SimFaults&) {};
+    // What is still mounted covers the card: Windows refuses the writes there.
+    const auto mountedOver = [this] {
+        platform::SimVolume volume;
+        volume.directory = dir.file("other");
+        volume.driveNumber = 2;
+        volume.sectors = CARD_BYTES / 512;
+        sim.addVolume('G', volume);
+    };
     const Case cases[] = {
         {"no card", [](platform::SimDrive& d, platform::SimFaults&) { d.media = false; }, nullptr,
          "There is no card in the reader of drive 2. Insert the card and try again.\n"},
@@ -271,6 +299,10 @@ TEST_F(CardDrives, AFailedInstallationEndsWithTheSentenceOfItsCause) {
          [](platform::SimDrive&, platform::SimFaults& f) { f.refuseOpenDrive.insert(2); }, nullptr,
          "Writing to drive 2 needs administrator (root) rights. Start the program as "
          "administrator (or with sudo) and try again.\n"},
+        {"4096-byte sectors",
+         [](platform::SimDrive& d, platform::SimFaults&) { d.bytesPerSector = 4096; }, nullptr,
+         "The reader of drive 2 uses sectors of 4096 bytes; the card's boot loader and partitions "
+         "need 512-byte sectors. Use another card reader.\n"},
         {"failing sector",
          [](platform::SimDrive&, platform::SimFaults& f) { f.failWritesAfter = 1; }, nullptr,
          "A sector of the card in drive 2 could not be written: the card is failing. Use another "
@@ -278,6 +310,19 @@ TEST_F(CardDrives, AFailedInstallationEndsWithTheSentenceOfItsCause) {
         {"removed", none, "[ 11%] Formatting boot partition...\n",
          "The card in drive 2 was removed (or its reader disconnected) during the run, at "
          "\"Formatting boot partition...\" (11%); the card is incomplete and must be rebuilt.\n"},
+        // Refused for rights once written: it was not the rights that were missing.
+        {"removed, then refused", none, "[ 11%] Formatting boot partition...\n",
+         "The card in drive 2 was removed (or its reader disconnected) during the run, at "
+         "\"Formatting boot partition...\" (11%); the card is incomplete and must be rebuilt.\n",
+         [this] {
+             sim.faults().failWritesAfter = 0;
+             sim.faults().refuseOpenDrive.insert(2);
+         }},
+        {"writes refused", none, "[ 11%] Formatting boot partition...\n",
+         "Writing to drive 2 was refused after its volumes were taken from the system: security "
+         "software (an antivirus, or its protection of disks against changes) blocks writes to "
+         "whole disks. Allow this program in it, or pause it, and try again.\n",
+         mountedOver},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -286,6 +331,7 @@ TEST_F(CardDrives, AFailedInstallationEndsWithTheSentenceOfItsCause) {
         LineHook lines;
         lines.hook = [this, &c](const std::string& line) {
             if (c.atLine == nullptr || line != c.atLine) return;
+            if (c.then) return c.then();
             sim.drive(2).present = false;
             sim.faults().failWritesAfter = 0;
         };

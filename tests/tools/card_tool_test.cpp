@@ -98,11 +98,14 @@ TEST(CardUsage, AFailedOperationExitsOne) {
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "The image file " + dir.file("none.img") + " does not exist.\n");
 
-    // Too small for the boot partition: the partition table writer refuses,
+    // Too small for the boot partition: refused before anything is written,
     // and the half-made image is not left behind.
     run = runCardTool(dir, {"image", dir.file("small.img"), "--size", "104857600"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find("Failed partitioning disk\n"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("Drive 0 of 104857600 bytes in 512-byte sectors cannot take the card's "
+                           "layout\n"),
+              std::string::npos)
+        << run.err;
     EXPECT_NE(run.out.find("Finished - an error occurred"), std::string::npos) << run.out;
     EXPECT_FALSE(std::ifstream(dir.file("small.img")).good());
 
@@ -154,7 +157,7 @@ TEST(CardLog, AFailedRunLogsItsCauseWithTimeStamps) {
     EXPECT_NE(log[0].find("; drive: new image " + dir.file("small.img") + ", 104857600 bytes;"),
               std::string::npos) << log[0];
     EXPECT_TRUE(allStamped(log)) << readWholeFile(dir.file("run.log"));
-    EXPECT_TRUE(hasLineEnding(log, " Failed partitioning disk"));
+    EXPECT_TRUE(hasLineEnding(log, " cannot take the card's layout"));
     EXPECT_TRUE(hasLineEnding(log, " The image " + dir.file("small.img") +
                                        " could not be built; nothing of it was left behind."));
 
