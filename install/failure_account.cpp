@@ -98,7 +98,8 @@ FailureAccount accountForFailure(const InstallTarget& target, const RunProgress&
     if (now.openError != platform::ERROR_SUCCESS) {
         cause = platform::causeOfError(now.openError);
         // Any other refusal of a drive that was there at the start: it went away.
-        if (cause != FailureCause::NoRights) cause = goneCause(started);
+        if (cause != FailureCause::NoRights && cause != FailureCause::DriveHeld)
+            cause = goneCause(started);
     } else if (!now.medium) {
         cause = goneCause(started);
     } else if (!now.writable) {
@@ -113,7 +114,8 @@ FailureAccount accountForRefusedOpen(const InstallTarget& target, uint32_t error
     platform::CauseDetails details;
     details.target = target.name();
     const FailureCause cause = platform::causeOfError(error);
-    if (cause != FailureCause::NoCard && cause != FailureCause::NoRights)
+    if (cause != FailureCause::NoCard && cause != FailureCause::NoRights &&
+        cause != FailureCause::DriveHeld)
         return FailureAccount();
     return account(cause, details);
 }

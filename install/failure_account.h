@@ -25,5 +25,6 @@ FailureAccount accountForFailure(const InstallTarget& target, const RunProgress&
                                  const MountedVolumeLeft& left);
 
 // Before a run: the drive could not be opened, with `error`. Only the causes
-// a drive that was never written can have (no card, no rights).
+// a drive that was never written can have (no card, no rights, held by
+// another program).
 FailureAccount accountForRefusedOpen(const InstallTarget& target, uint32_t error);

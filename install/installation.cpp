@@ -21,7 +21,7 @@ void runInstallation(StageReport& report, const InstallTarget& target, FileDeplo
     const InstallationSpans& spans = INSTALLATION_SPANS;
     PartitionPlace boot;
     // A run that cannot succeed stops before anything of the card is touched.
-    const bool mayStart = installationMayStart(target, deployer);
+    const bool mayStart = installationMayStart(target, deployer, &report);
     report.keepAlive();
     if (!mayStart) report.setFailed();
     if (mayStart) {

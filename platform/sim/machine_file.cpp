@@ -124,7 +124,8 @@ bool objectAt(const QJsonValue& value, const QString& place, QString& error, QJs
 
 bool readDrive(Reader& r, SimPlatform& sim, SimMachineFile& machine) {
     if (!r.only({"number", "image", "vendor", "product", "heads", "sectorsPerTrack", "removable",
-                 "media", "writeProtected", "writeDelayMs", "busyForMs"}))
+                 "media", "writeProtected", "writeDelayMs", "busyForMs",
+                 "sharedHoldMs"}))
         return false;
     if (!r.has("number") || !r.has("image")) return r.fault(r.has("number") ? "image" : "number", "missing");
     int64_t number = 0;
@@ -140,6 +141,7 @@ bool readDrive(Reader& r, SimPlatform& sim, SimMachineFile& machine) {
     r.flag("writeProtected", drive.writeProtected);
     r.unsignedNumber("writeDelayMs", drive.writeDelayMs);
     r.unsignedNumber("busyForMs", drive.busyForMs);
+    r.unsignedNumber("sharedHoldMs", drive.sharedHoldMs);
     if (!r.ok()) return false;
     sim.addDrive(static_cast<int>(number), drive);
     if (machine.firstDrive < 0) machine.firstDrive = static_cast<int>(number);

@@ -14,7 +14,8 @@ TEST(FailureCauses, EachCodeNamesTheCauseOfItsRowAndEverySentenceIsFilledInWhole
     for (const platform::FailureCauseRow& row : platform::failureCauses()) {
         SCOPED_TRACE(row.name);
         EXPECT_FALSE(row.windowsCodes.empty());
-        EXPECT_FALSE(row.linuxErrnos.empty());
+        // A busy volume is told by the volume that refused, not by a code.
+        EXPECT_EQ(row.linuxErrnos.empty(), row.cause == FailureCause::VolumeBusy);
         for (uint32_t code : row.windowsCodes) {
             EXPECT_TRUE(owner.emplace(code, row.name).second) << code << " is also " << owner[code];
             EXPECT_EQ(platform::causeOfError(code), row.cause) << code;
@@ -24,12 +25,15 @@ TEST(FailureCauses, EachCodeNamesTheCauseOfItsRowAndEverySentenceIsFilledInWhole
         EXPECT_EQ(sentence.back(), '.') << sentence;
         EXPECT_EQ(&platform::failureCauseRow(row.cause), &row);
     }
-    EXPECT_EQ(platform::failureCauses().size(), 6u);
+    EXPECT_EQ(platform::failureCauses().size(), 7u);
     EXPECT_EQ(platform::causeOfError(0), FailureCause::Unknown);
     EXPECT_EQ(platform::causeOfError(87), FailureCause::Unknown);  // a caller's mistake
     EXPECT_EQ(platform::causeSentence(FailureCause::SectorUnwritable, details),
               "A sector of the card in drive 2 could not be written: the card is failing. Use "
               "another card.");
+    EXPECT_EQ(platform::causeSentence(FailureCause::DriveHeld, details),
+              "Another program is using drive 2; close it (a file browser, a disk tool, an "
+              "antivirus scan) and try again.");
     EXPECT_EQ(platform::causeSentence(FailureCause::CardRemoved, details),
               "The card in drive 2 was removed (or its reader disconnected) during the run, at "
               "\"x\" (11%).");
