@@ -43,7 +43,7 @@ int answerInfoOption(int argc, char** argv) {
         return 0;
     }
     if (std::strcmp(argv[1], "--version") == 0) {
-        std::cout << "zel_recovery_wizard " << versionNumbers(programVersion) << std::endl;
+        std::cout << "zel_recovery_wizard " << versionText(programVersion) << std::endl;
         return 0;
     }
     return -1;
