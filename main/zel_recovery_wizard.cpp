@@ -5,7 +5,7 @@
 #include "main/run_log.h"
 #include "main/version.h"
 #include "main/wizard_help.h"
-#include "platform/elevation.h"
+#include "main/elevation_refusal.h"
 #include "platform/single_instance.h"
 #include "util/debug.h"
 
@@ -387,18 +387,16 @@ int zelRecoveryMain(int argc, char** argv) {
     const QString title = wizardWindowTitle(versionString(programVersion, false));
     if (!platform::claimSingleInstance(INSTANCE_GUARD_NAME)) return raiseRunningWizard(title);
 
-    bool elevated = true;
     if (platform::needsElevation()) {
         // The elevated copy takes the guard over; this one only waits for it.
         platform::releaseSingleInstance();
         int exitCode = 0;
-        if (platform::runElevatedCopy(argc, argv, &exitCode)) return exitCode;
-        if (!platform::claimSingleInstance(INSTANCE_GUARD_NAME)) return raiseRunningWizard(title);
-        elevated = false;
+        const platform::Elevation how = platform::runElevatedCopy(argc, argv, &exitCode);
+        if (how == platform::Elevation::Ran) return exitCode;
+        return refuseUnelevatedStart(how, title, argc, argv);
     }
     // Only the process that shows the wizard keeps a log.
     startRunLog("zel_recovery_wizard", std::string(), NO_DRIVE_CHOSEN);
-    if (!elevated) debugPrint("Running without administrator rights: no drive can be opened\n");
 
     QApplication application(argc, argv);
     QGuiApplication::setQuitOnLastWindowClosed(true);
