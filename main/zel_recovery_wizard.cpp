@@ -160,13 +160,20 @@ void ZelRecoveryDriveSelectPage::initializePage() {
     listedDrives.clear();
     driveList->clear();
 
+    QStringList rows;
+    std::vector<int> numbers;
     for (int number = FIRST_PROBED_DRIVE; number <= LAST_PROBED_DRIVE; ++number) {
         QString rowText;
         DriveDescription description;
         if (!probeDrive(number, &rowText, &description)) continue;
-        driveList->insertItem(driveList->count(), rowText);
-        driveMap.insert({driveList->count() - 1, number});
-        listedDrives.insert({driveList->count() - 1, description});
+        rows << rowText;
+        numbers.push_back(number);
+        listedDrives.insert({rows.size() - 1, description});
+    }
+    distinguishLookAlikes(rows, numbers);
+    for (int row = 0; row < rows.size(); ++row) {
+        driveList->insertItem(row, rows[row]);
+        driveMap.insert({row, numbers[row]});
     }
 
     if (!driveMap.empty()) {

@@ -81,6 +81,9 @@ public:
     bool FindVolumeClose(Handle find) override;
     std::string volumeRoot(char letter) override;
     DeviceNode deviceNode(const std::string& path) override;
+    // "/dev/sdc (BOOT, DATA)": the labels udev keeps under <dev>/disk/by-label;
+    // a partition without one by its own name (linux_identity.cpp).
+    std::string driveIdentity(int number) override;
     void releaseVolumeRoots() override;
     void OutputDebugStringA(const char* text) override;
     uint64_t GetTickCount64() override;
