@@ -108,8 +108,10 @@ FailureAccount accountForFailure(const InstallTarget& target, const RunProgress&
     if (now.openError != platform::ERROR_SUCCESS) {
         cause = platform::causeOfError(now.openError);
         // Any other refusal of a drive that was there at the start, or any
-        // refusal once it was written: it went away.
-        if (cause != FailureCause::NoRights || started) cause = goneCause(started);
+        // refusal once it was written: it went away. Another program holding
+        // the drive is said as such.
+        if (cause != FailureCause::DriveHeld && (cause != FailureCause::NoRights || started))
+            cause = goneCause(started);
     } else if (!now.medium) {
         cause = goneCause(started);
     } else if (!started) {
@@ -141,7 +143,8 @@ FailureAccount accountForRefusedOpen(const InstallTarget& target, uint32_t error
     platform::CauseDetails details;
     details.target = target.name();
     const FailureCause cause = platform::causeOfError(error);
-    if (cause != FailureCause::NoCard && cause != FailureCause::NoRights)
+    if (cause != FailureCause::NoCard && cause != FailureCause::NoRights &&
+        cause != FailureCause::DriveHeld)
         return FailureAccount();
     return account(cause, details);
 }

@@ -30,7 +30,8 @@ FailureAccount accountForRun(const InstallTarget& target, const RunProgress& pro
                              const MountedVolumeLeft& left, const RunOutcome& outcome);
 
 // Before a run: the drive could not be opened, with `error`. Only the causes
-// a drive that was never written can have (no card, no rights).
+// a drive that was never written can have (no card, no rights, held by
+// another program).
 FailureAccount accountForRefusedOpen(const InstallTarget& target, uint32_t error);
 
 // The sentence a failed run ends with on screen: the account's, or for a

@@ -1,9 +1,11 @@
 #include "install/install_checks.h"
 
+#include "disk/drive_fault.h"
 #include "disk/partition_table.h"
 #include "disk/raw_disk.h"
 #include "fat/fat_geometry.h"
 #include "install/drive_fit.h"
+#include "install/held_drive.h"
 #include "install/partition_format_stage.h"
 #include "util/debug.h"
 
@@ -11,12 +13,27 @@
 
 namespace {
 
-bool driveAsListed(const InstallTarget& target, DriveDescription& now) {
+// The drive as it is now; while another program holds it, asked again as
+// the drive's own open is (held_drive.h).
+DriveState examineUnlessHeld(int number, RetryWait& wait) {
+    const uint64_t deadline = wait.now() + DRIVE_RETRY_MS;
+    for (;;) {
+        DriveState state = examineDrive(number);
+        if (state.opened || state.openError != platform::ERROR_SHARING_VIOLATION ||
+            wait.now() >= deadline)
+            return state;
+        wait.pause(DRIVE_RETRY_INTERVAL_MS);
+    }
+}
+
+bool driveAsListed(const InstallTarget& target, RetryWait& wait, DriveDescription& now) {
     const int number = target.driveNumber();
-    const DriveState state = examineDrive(number);
+    const DriveState state = examineUnlessHeld(number, wait);
     const std::optional<ListedDrive>& listed = target.listed();
     if (!state.opened) {
         debugPrint("Drive %d cannot be opened to check it: %u\n", number, state.openError);
+        // The refusal is the drive's last word, for the failure's account.
+        noteDriveFault({DriveFault::OPEN, state.openError, 0});
         return false;
     }
     if ((!listed || listed->removable) && !state.removable) {
@@ -73,12 +90,14 @@ bool payloadFits(const DriveDescription& drive, const PayloadSources& sources) {
 
 }  // namespace
 
-bool installationMayStart(const InstallTarget& target, FileDeployer* deployer) {
+bool installationMayStart(const InstallTarget& target, FileDeployer* deployer,
+                          StageReport* report) {
+    RetryWait wait(report);
     if (deployer != nullptr) {
         locateSources(deployer->sources());
         if (!checkSources(deployer->sources())) return false;
     }
     DriveDescription drive;
-    if (!driveAsListed(target, drive)) return false;
+    if (!driveAsListed(target, wait, drive)) return false;
     return deployer == nullptr || payloadFits(drive, deployer->sources());
 }

@@ -31,7 +31,7 @@ RunOutcome runInstallation(StageReport& report, const InstallTarget& target, Fil
     const bool anotherRun = guard && guard->heldElsewhere();
     if (anotherRun && left != nullptr) left->anotherRun = true;
     // A run that cannot succeed stops before anything of the card is touched.
-    const bool mayStart = !anotherRun && installationMayStart(target, deployer);
+    const bool mayStart = !anotherRun && installationMayStart(target, deployer, &report);
     report.keepAlive();
     if (!mayStart) report.setFailed();
     if (mayStart) {

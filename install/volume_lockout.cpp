@@ -22,18 +22,17 @@ int lastError() {
 
 // Where the volume lies, asked through a handle without access rights, which
 // neither mounts the volume nor meets its sharing. A failure is logged when
-// `logFailure` says so.
+// `logFailure` says so, except where the letter is no disk's at all: it
+// cannot be opened, or has no disk behind it (a network mapping, a RAM disk),
+// so it cannot be the card's and its line would only mislead the log's reader.
 bool locate(const char16_t* path, VolumeExtent& extent, bool logFailure) {
     platform::Platform& os = platform::os();
     const platform::Handle query =
         os.CreateFileW(path, 0, platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE,
                        platform::OPEN_EXISTING, 0);
-    if (query == platform::INVALID_HANDLE_VALUE) {
-        if (logFailure) debugPrint("Open of %s failed: %d\n", wideToUtf8(path).c_str(), lastError());
-        return false;
-    }
+    if (query == platform::INVALID_HANDLE_VALUE) return false;
     const bool located = volumeFirstExtent(query, extent);
-    if (!located && logFailure)
+    if (!located && logFailure && lastError() != int(platform::ERROR_INVALID_FUNCTION))
         debugPrint("GET_VOLUME_DISK_EXTENTS for %s failed: %d\n", wideToUtf8(path).c_str(), lastError());
     os.CloseHandle(query);
     return located;
@@ -53,7 +52,7 @@ bool lockHeld(platform::Handle volume, const std::string& name, RetryWait& wait)
     }
     for (uint32_t retry = 0;; ++retry) {
         if (!control(volume, platform::FSCTL_DISMOUNT_VOLUME))
-            debugPrint("DISMOUNT_VOLUME for %s failed: %d\n", name.c_str(), lastError());
+            debugPrint("DISMOUNT_VOLUME for %s without a lock failed: %d\n", name.c_str(), lastError());
         if (control(volume, platform::FSCTL_LOCK_VOLUME)) {
             debugPrint("LOCK_VOLUME for %s taken after a dismount\n", name.c_str());
             return true;

@@ -19,6 +19,14 @@ bool probeDrive(int number, QString* rowText, DriveDescription* description) {
     return true;
 }
 
+void distinguishLookAlikes(QStringList& rows, const std::vector<int>& numbers) {
+    const QStringList plain = rows;
+    for (int row = 0; row < plain.size(); ++row)
+        if (plain.count(plain[row]) > 1)
+            rows[row] = plain[row] + " - " +
+                        QString::fromStdString(platform::os().driveIdentity(numbers.at(row)));
+}
+
 QString driveRowText(const QString& vendor, const QString& product, int64_t diskSize) {
     const DriveCapacity capacity = driveCapacity(diskSize);
     return translated("%1 %2 %3 %4")

@@ -29,7 +29,7 @@ bool& logOpened() {
 std::string runLogHeader(const std::string& program, const std::string& drive) {
     const QString os = QSysInfo::prettyProductName() + " (" + QSysInfo::kernelType() + " " +
                        QSysInfo::kernelVersion() + ", " + QSysInfo::currentCpuArchitecture() + ")";
-    return program + " " + versionNumbers(programVersion) + " on " + os.toStdString() +
+    return program + " " + versionText(programVersion) + " on " + os.toStdString() +
            "; drive: " + drive + "; times UTC";
 }
 

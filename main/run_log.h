@@ -9,7 +9,7 @@
 // What the first line says before a drive is chosen.
 extern const char* const NO_DRIVE_CHOSEN;
 
-// "<program> 5.3.0.0 on <OS> (<kernel>, <CPU>); drive: <drive>; times UTC".
+// "<program> 5.3.0 on <OS> (<kernel>, <CPU>); drive: <drive>; times UTC".
 std::string runLogHeader(const std::string& program, const std::string& drive);
 
 // Starts the log of this run: into `file` when one is given, else into a new

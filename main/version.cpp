@@ -1,7 +1,7 @@
 #include "main/version.h"
 
 // The one place the version is set: the build reads the release packages'
-// version from this line (cmake/release_version.cmake).
+// version from this line (packaging/version_forms.cmake).
 const ProgramVersion programVersion = {5, 3, 0, 0};
 
 namespace {
@@ -31,9 +31,6 @@ QString versionString(const ProgramVersion& version, bool fullForm) {
     return QString::fromStdString(text);
 }
 
-std::string versionNumbers(const ProgramVersion& version) {
-    return numberToString(static_cast<unsigned>(version.major)) + "." +
-           numberToString(static_cast<unsigned>(version.minor)) + "." +
-           numberToString(static_cast<unsigned>(version.patch)) + "." +
-           numberToString(static_cast<unsigned>(version.releaseTag));
+std::string versionText(const ProgramVersion& version) {
+    return versionString(version, true).toStdString();
 }

@@ -36,6 +36,7 @@ std::string numberToString(Integer value) {
 // "5.3", "5.3.1", "5.3 RC2" (short form); "5.3.0", "5.3.0.RC2" (full form).
 QString versionString(const ProgramVersion& version, bool fullForm);
 
-// The record's four fields as decimal numbers, "5.3.0.0": what --version
-// prints and what the release packages carry.
-std::string versionNumbers(const ProgramVersion& version);
+// The full form as narrow text, "5.3.0" or "5.3.0.RC2": what --version prints
+// and the support log names. The packages carry it in their own forms
+// (packaging/version_forms.cmake).
+std::string versionText(const ProgramVersion& version);

@@ -34,7 +34,10 @@ std::string wizardHelp() {
            "Everything on the chosen card is destroyed.\n"
            "\n"
            "The wizard needs administrator rights for raw drive access. Started without\n"
-           "them on Linux, it runs itself again through pkexec.\n"
+           "them on Linux, it runs itself again through pkexec; where that cannot be\n"
+           "done (no pkexec, no authentication agent, the request dismissed or refused)\n"
+           "it says why and exits with status 1: run 'sudo zel_recovery_wizard' from the\n"
+           "folder that holds files/boot instead.\n"
            "\n"
            "Options:\n"
            "  --help     print this help and exit\n"
@@ -59,7 +62,7 @@ int answerInfoOption(int argc, char** argv) {
         return 0;
     }
     if (std::strcmp(argv[1], "--version") == 0) {
-        std::cout << "zel_recovery_wizard " << versionNumbers(programVersion) << std::endl;
+        std::cout << "zel_recovery_wizard " << versionText(programVersion) << std::endl;
         return 0;
     }
     return -1;

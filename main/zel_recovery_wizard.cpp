@@ -7,7 +7,7 @@
 #include "main/run_log.h"
 #include "main/version.h"
 #include "main/wizard_help.h"
-#include "platform/elevation.h"
+#include "main/elevation_refusal.h"
 #include "platform/single_instance.h"
 #include "util/debug.h"
 
@@ -167,13 +167,20 @@ void ZelRecoveryDriveSelectPage::initializePage() {
     listedDrives.clear();
     driveList->clear();
 
+    QStringList rows;
+    std::vector<int> numbers;
     for (int number = FIRST_PROBED_DRIVE; number <= LAST_PROBED_DRIVE; ++number) {
         QString rowText;
         DriveDescription description;
         if (!probeDrive(number, &rowText, &description)) continue;
-        driveList->insertItem(driveList->count(), rowText);
-        driveMap.insert({driveList->count() - 1, number});
-        listedDrives.insert({driveList->count() - 1, description});
+        rows << rowText;
+        numbers.push_back(number);
+        listedDrives.insert({rows.size() - 1, description});
+    }
+    distinguishLookAlikes(rows, numbers);
+    for (int row = 0; row < rows.size(); ++row) {
+        driveList->insertItem(row, rows[row]);
+        driveMap.insert({row, numbers[row]});
     }
 
     if (!driveMap.empty()) {
@@ -449,18 +456,16 @@ int zelRecoveryMain(int argc, char** argv) {
     const QString title = wizardWindowTitle(versionString(programVersion, false));
     if (!platform::claimSingleInstance(INSTANCE_GUARD_NAME)) return raiseRunningWizard(title);
 
-    bool elevated = true;
     if (platform::needsElevation()) {
         // The elevated copy takes the guard over; this one only waits for it.
         platform::releaseSingleInstance();
         int exitCode = 0;
-        if (platform::runElevatedCopy(argc, argv, &exitCode)) return exitCode;
-        if (!platform::claimSingleInstance(INSTANCE_GUARD_NAME)) return raiseRunningWizard(title);
-        elevated = false;
+        const platform::Elevation how = platform::runElevatedCopy(argc, argv, &exitCode);
+        if (how == platform::Elevation::Ran) return exitCode;
+        return refuseUnelevatedStart(how, title, argc, argv);
     }
     // Only the process that shows the wizard keeps a log.
     startRunLog("zel_recovery_wizard", std::string(), NO_DRIVE_CHOSEN);
-    if (!elevated) debugPrint("Running without administrator rights: no drive can be opened\n");
 
     QApplication application(argc, argv);
     QGuiApplication::setQuitOnLastWindowClosed(true);

@@ -1,14 +1,8 @@
 # The release packages: the Debian package of the Linux build, the zipped
 # release folder of the Windows build. scripts/package drives both.
 
-# The version is set once, in main/version.cpp; the packages read it there.
-set(ZEL_VERSION_SOURCE ${PROJECT_SOURCE_DIR}/main/version.cpp)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${ZEL_VERSION_SOURCE})
-file(STRINGS ${ZEL_VERSION_SOURCE} version_line REGEX "programVersion = {")
-if(NOT version_line MATCHES "{ *([0-9]+), *([0-9]+), *([0-9]+), *([0-9]+) *}")
-  message(FATAL_ERROR "No version record in ${ZEL_VERSION_SOURCE}")
-endif()
-set(ZEL_RELEASE_VERSION "${CMAKE_MATCH_1}.${CMAKE_MATCH_2}.${CMAKE_MATCH_3}.${CMAKE_MATCH_4}")
+# The version's forms come from packaging/version_forms.cmake.
+set(ZEL_RELEASE_VERSION ${ZEL_DEBIAN_VERSION})
 
 set(ZEL_PACKAGE_NAME zel-recovery-wizard)
 set(CPACK_PACKAGE_NAME ${ZEL_PACKAGE_NAME})
@@ -27,7 +21,7 @@ if(WIN32)
   # A folder to unzip and run: the two programs and the technician's notes.
   install(FILES ${CMAKE_CURRENT_LIST_DIR}/README.txt DESTINATION .)
   set(CPACK_GENERATOR ZIP)
-  set(CPACK_PACKAGE_FILE_NAME ${ZEL_PACKAGE_NAME}-${ZEL_RELEASE_VERSION}-windows-x64)
+  set(CPACK_PACKAGE_FILE_NAME ${ZEL_PACKAGE_NAME}-${ZEL_VERSION_TEXT}-windows-x64)
   include(CPack)
   return()
 endif()

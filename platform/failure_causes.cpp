@@ -44,10 +44,18 @@ const std::vector<FailureCauseRow>& failureCauses() {
          "drive is probed again after the failure",
          "The card in {target} was removed (or its reader disconnected) during the "
          "run{progress}."},
-        {FailureCause::VolumeBusy, "volume busy",
-         {ERROR_SHARING_VIOLATION, ERROR_LOCK_VIOLATION},
+        {FailureCause::DriveHeld, "drive held",
+         {ERROR_SHARING_VIOLATION},
          {LINUX_EBUSY},
-         "umount refuses the card's volume: a program has files open on it",
+         "the drive's exclusive open (O_EXCL) is refused: another program holds the drive",
+         "Another program is using {target}; close it (a file browser, a disk tool, an "
+         "antivirus scan) and try again."},
+        // Told by the volume that refused, which names the place; a code alone
+        // never has one. On Linux umount's EBUSY is reported so.
+        {FailureCause::VolumeBusy, "volume busy",
+         {ERROR_LOCK_VIOLATION},
+         {},
+         "umount refuses the card's volume (EBUSY): a program has files open on it",
          "The card's volume at {place} is busy: a program has files open on it. Close them (or "
          "unmount the volume) and try again."},
         {FailureCause::NoRights, "no rights",

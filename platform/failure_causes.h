@@ -16,6 +16,7 @@ enum class FailureCause {
     WriteProtected,
     NoCard,
     CardRemoved,
+    DriveHeld,
     VolumeBusy,
     NoRights,
     SectorUnwritable,

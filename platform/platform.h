@@ -177,6 +177,14 @@ public:
     // these. Nothing is opened. Backends without such names answer None.
     virtual DeviceNode deviceNode(const std::string& path) = 0;
 
+    // How the OS knows drive `number` and its volumes now, to tell two drives
+    // of one model apart: "disk 2 (E:, F:)", its number and the letters of
+    // its volumes, asked through the calls above (platform/drive_identity.cpp;
+    // Windows and the simulated machine). The Linux backend answers
+    // "/dev/sdc (BOOT, DATA)", its device and its volumes' labels. A drive
+    // without volumes has "(no volumes)".
+    virtual std::string driveIdentity(int number);
+
     // The debugger output channel.
     virtual void OutputDebugStringA(const char* text) = 0;
 

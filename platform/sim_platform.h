@@ -42,6 +42,11 @@ struct SimDrive {
     // stored (0 sectors: none is dropped).
     uint64_t dropsWritesFrom = 0;
     uint64_t dropsWritesSectors = 0;
+    // Another program holds the drive open for writing and shares it for
+    // reading only, for this long after the machine starts: every open that
+    // asks for write access, or that denies others write sharing, fails with
+    // ERROR_SHARING_VIOLATION.
+    uint32_t sharedHoldMs = 0;
     std::string vendor;             // NUL-terminated in the descriptor; may be padded
     std::string product;
     bool reportVendor = true;       // false: VendorIdOffset 0
@@ -201,7 +206,7 @@ private:
                      uint32_t* bytesReturned);
     void volumeExtent(const sim::VolumeEntry& entry, uint64_t& start, uint64_t& sectors) const;
     // Windows' rules (platform/sim/sim_windows_rules.cpp).
-    uint32_t driveOpenRefusal(int number, uint32_t shareMode) const;
+    uint32_t driveOpenRefusal(int number, uint32_t access, uint32_t shareMode) const;
     uint32_t driveLockRefusal(int number) const;
     uint32_t volumeLockRefusal(const Open& open, sim::VolumeEntry& entry) const;
     // A forced dismount of a volume another program holds; false when that

@@ -467,7 +467,7 @@ int runCardCommand(const CardOptions& options, std::ostream& out, std::ostream& 
         out << cardUsage() << cardHelpDetails();
         return EXIT_OK;
     case CardCommand::Version:
-        out << "t6-card " << versionNumbers(programVersion) << std::endl;
+        out << "t6-card " << versionText(programVersion) << std::endl;
         return EXIT_OK;
     case CardCommand::List:
         return listCommand(out, err);

@@ -90,6 +90,9 @@ public:
     // The mount point of the partition the made-up name stands for.
     std::string volumeNameRoot(const char16_t* name) override;
     DeviceNode deviceNode(const std::string& path) override;
+    // "/dev/sdc (BOOT, DATA)": the labels udev keeps under <dev>/disk/by-label;
+    // a partition without one by its own name (linux_identity.cpp).
+    std::string driveIdentity(int number) override;
     void releaseVolumeRoots() override;
     void OutputDebugStringA(const char* text) override;
     uint64_t GetTickCount64() override;

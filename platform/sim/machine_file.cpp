@@ -125,7 +125,7 @@ bool objectAt(const QJsonValue& value, const QString& place, QString& error, QJs
 bool readDrive(Reader& r, SimPlatform& sim, SimMachineFile& machine) {
     if (!r.only({"number", "image", "vendor", "product", "heads", "sectorsPerTrack", "removable",
                  "media", "writeProtected", "writeDelayMs", "busyForMs", "dropsWritesFrom",
-                 "dropsWritesSectors"}))
+                 "dropsWritesSectors", "sharedHoldMs"}))
         return false;
     if (!r.has("number") || !r.has("image")) return r.fault(r.has("number") ? "image" : "number", "missing");
     int64_t number = 0;
@@ -143,6 +143,7 @@ bool readDrive(Reader& r, SimPlatform& sim, SimMachineFile& machine) {
     r.unsignedNumber("busyForMs", drive.busyForMs);
     r.unsignedNumber("dropsWritesFrom", drive.dropsWritesFrom);
     r.unsignedNumber("dropsWritesSectors", drive.dropsWritesSectors);
+    r.unsignedNumber("sharedHoldMs", drive.sharedHoldMs);
     if (!r.ok()) return false;
     sim.addDrive(static_cast<int>(number), drive);
     if (machine.firstDrive < 0) machine.firstDrive = static_cast<int>(number);

@@ -5,7 +5,7 @@
 //                   "product": "CF Reader", "heads": 255, "sectorsPerTrack": 63,
 //                   "removable": true, "media": true, "writeProtected": false,
 //                   "writeDelayMs": 0, "busyForMs": 0,
-//                   "dropsWritesFrom": 0, "dropsWritesSectors": 0 } ],
+//                   "dropsWritesFrom": 0, "dropsWritesSectors": 0, "sharedHoldMs": 0 } ],
 //     "volumes": [ { "letter": "E", "folder": "volE", "drive": 1,
 //                    "startSector": 63, "sectors": 512000, "heldOpen": false } ],
 //     "afterRepartition": { "arriveAfterMs": 0, "letters": ["E", "F"],

@@ -141,7 +141,7 @@ Handle SimPlatform::CreateFileA(const char* path, uint32_t access, uint32_t shar
         lastError_ = faults_.error;
         return INVALID_HANDLE_VALUE;
     }
-    if (const uint32_t refusal = driveOpenRefusal(number, shareMode); refusal != ERROR_SUCCESS) {
+    if (const uint32_t refusal = driveOpenRefusal(number, access, shareMode); refusal != ERROR_SUCCESS) {
         lastError_ = refusal;
         return INVALID_HANDLE_VALUE;
     }

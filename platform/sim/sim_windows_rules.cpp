@@ -9,11 +9,17 @@ namespace platform {
 
 // Share mode 0 excludes every other opener, and an exclusive holder excludes
 // everyone; so does another program that holds the drive for a while.
-uint32_t SimPlatform::driveOpenRefusal(int number, uint32_t shareMode) const {
+// A holder with write access that shares only reading refuses whoever asks
+// to write and whoever denies it write sharing (CreateFileW, "Creating and
+// Opening Files": the sharing rules).
+uint32_t SimPlatform::driveOpenRefusal(int number, uint32_t access, uint32_t shareMode) const {
     for (const auto& entry : opens_)
         if (entry.second->drive == number && (entry.second->exclusive || shareMode == 0))
             return ERROR_SHARING_VIOLATION;
-    if (shareMode == 0 && nowMs() < drives_.at(number).busyForMs)
+    const SimDrive& drive = drives_.at(number);
+    if (shareMode == 0 && nowMs() < drive.busyForMs) return ERROR_SHARING_VIOLATION;
+    if (nowMs() < drive.sharedHoldMs &&
+        ((access & GENERIC_WRITE) != 0 || (shareMode & FILE_SHARE_WRITE) == 0))
         return ERROR_SHARING_VIOLATION;
     return ERROR_SUCCESS;
 }

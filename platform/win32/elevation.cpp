@@ -8,8 +8,8 @@ bool needsElevation() {
     return false;
 }
 
-bool runElevatedCopy(int, char**, int*) {
-    return false;
+Elevation runElevatedCopy(int, char**, int*) {
+    return Elevation::NoHelper;
 }
 
 }  // namespace platform

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdlib>
 
 namespace platform {
 namespace {
@@ -15,9 +16,20 @@ std::atomic<bool> arrived{false};
 constexpr int EXIT_INTERRUPTED = 128 + 2;  // as SIGINT
 constexpr int EXIT_HUNG_UP = 128 + 1;      // as SIGHUP: the console window closed
 constexpr int EXIT_TERMINATED = 128 + 15;  // as SIGTERM: log-off, shut-down
-// How long the first onInterrupt waits for the session's window; wine may
-// have to start its desktop process first.
+// How long the process's end waits for the session's window still being
+// made; wine may have to start its desktop process first.
 constexpr DWORD WINDOW_WAIT_MS = 10000;
+// Set once the session's window is there or cannot be made; null until
+// onInterrupt starts its thread.
+std::atomic<HANDLE> windowSettled{nullptr};
+
+// The process never ends while the thread is still making the window (under
+// wine such an exit could hang or be killed); the wait is taken at the end,
+// not at the set-up, so that the GUI thread that sets up is never held.
+void awaitSessionWindow() {
+    const HANDLE settled = windowSettled.load();
+    if (settled != nullptr) WaitForSingleObject(settled, WINDOW_WAIT_MS);
+}
 
 int exitStatusOf(DWORD event) {
     switch (event) {
@@ -35,6 +47,7 @@ void endWith(int status) {
     arrived.store(true);
     void (*handler)(int) = currentHandler.load();
     if (handler != nullptr) handler(status);
+    awaitSessionWindow();
     ExitProcess(static_cast<UINT>(status));
 }
 
@@ -81,18 +94,20 @@ void onInterrupt(void (*handler)(int)) {
     currentHandler.store(handler);
     SetConsoleCtrlHandler(consoleEvent, TRUE);
     static const bool watching = [] {
-        // Returns once the window is there: a log-off from then on is seen,
-        // and the process never ends while the thread is still making the
-        // window (under wine such an exit could hang or be killed).
+        // Returns at once: the window is made on the watcher's thread, and
+        // only the process's end waits for it (awaitSessionWindow).
         const HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         if (ready == nullptr) return false;
+        // The event stays open: the thread sets it whenever it gets there.
+        windowSettled.store(ready);
+        std::atexit(awaitSessionWindow);
         const HANDLE watcher = CreateThread(nullptr, 0, watchSession, ready, 0, nullptr);
-        if (watcher != nullptr) {
-            WaitForSingleObject(ready, WINDOW_WAIT_MS);
-            CloseHandle(watcher);
+        if (watcher == nullptr) {
+            SetEvent(ready);  // no window will come
+            return false;
         }
-        // The event stays open: a thread past the time-out still sets it.
-        return watcher != nullptr;
+        CloseHandle(watcher);
+        return true;
     }();
     (void)watching;
 }

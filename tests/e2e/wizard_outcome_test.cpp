@@ -294,7 +294,7 @@ void WizardOutcomeTest::runEndsOnItsOutcomePage() {
     const QString drive = QString("; drive: %1: %2; ").arg(CARD_DRIVE).arg(
         qobject_cast<ZelRecoveryConfirmPage*>(session.wizard().page(CONFIRM_PAGE_ID))
             ->selectedDriveLabel->text());
-    QVERIFY2(logged[0].startsWith("zel_recovery_wizard 5.3.0.0 on ") && logged[0].contains(drive),
+    QVERIFY2(logged[0].startsWith("zel_recovery_wizard 5.3.0 on ") && logged[0].contains(drive),
              qPrintable(logged[0]));
     QCOMPARE(loggedDebugLines(logged), debug);
 

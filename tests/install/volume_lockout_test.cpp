@@ -110,16 +110,17 @@ TEST_F(VolumeLockoutTest, CardWithoutVolumesKeepsNothing) {
 
 TEST_F(VolumeLockoutTest, RefusalsAreLoggedAndTheVolumeLeftAlone) {
     volume('D', CARD);  // cannot be opened for the lock: refused
-    volume('E', -1);    // no disk behind the letter
-    volume('F', CARD);  // busy: lock refused, also after a dismount
+    volume('E', -1);    // no disk behind the letter (a network mapping): no line
+    volume('F', CARD);  // busy: lock refused, then the dismount, and the lock after it
     volume('H', CARD);
     sim.faults().refuseVolumeOpen.insert('D');
     sim.faults().refuseVolumeLock.insert('F');
+    sim.faults().refuseDismount.insert('F');
     KeptVolumes kept = lockDriveVolumes(CARD, wait);
 
     EXPECT_EQ(sim.debugLines(), (Lines{"Open of \\\\.\\D: failed: 5\n",
-                                       "GET_VOLUME_DISK_EXTENTS for \\\\.\\E: failed: 1\n",
                                        "LOCK_VOLUME for \\\\.\\F: failed: 5\n",
+                                       "DISMOUNT_VOLUME for \\\\.\\F: without a lock failed: 5\n",
                                        "LOCK_VOLUME for \\\\.\\F: after a dismount failed: 5\n"}));
     EXPECT_TRUE(sim.volume('D').mounted);
     EXPECT_FALSE(sim.volumeLocked('F'));

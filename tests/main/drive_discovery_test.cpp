@@ -72,14 +72,27 @@ void DriveDiscoveryTest::rowsMapToDriveNumbersNotRowIndexes() {
     machine.addCard(2, 1000000000, "Kestrel", "Alpha");
     machine.addCard(7, 2000000000, "Kestrel", "Beta");
     machine.addCard(15, 3000000000, "Kestrel", "Gamma");
+    // Two readers of one model: each row says which drive it is.
+    machine.addCard(4, 1000000000, "Kestrel", "Alpha");
+    machine.sim.addVolume('F', platform::SimVolume{machine.dir.path(), 2});
+    machine.sim.addVolume('E', platform::SimVolume{machine.dir.path(), 2});
+    machine.sim.addVolume('G', platform::SimVolume{machine.dir.path(), 7});
 
     ZelRecoveryDriveSelectPage page(nullptr);
     page.initializePage();
-    QCOMPARE(listedRows(page), (QStringList{"Kestrel Alpha 1 GB", "Kestrel Beta 2 GB",
-                                            "Kestrel Gamma 3 GB"}));
-    QCOMPARE(selectRow(page, 0), 2);
-    QCOMPARE(selectRow(page, 1), 7);
-    QCOMPARE(selectRow(page, 2), 15);
+    const QStringList rows = {"Kestrel Alpha 1 GB - disk 2 (E:, F:)",
+                              "Kestrel Alpha 1 GB - disk 4 (no volumes)", "Kestrel Beta 2 GB",
+                              "Kestrel Gamma 3 GB"};
+    QCOMPARE(listedRows(page), rows);
+    for (int row = 0; row < rows.size(); ++row) {
+        auto* list = page.findChild<QListWidget*>();
+        list->setCurrentRow(row);
+        int number = -1;
+        QString text;
+        QVERIFY(page.selectedDrive(number, text));
+        QCOMPARE(number, (std::vector<int>{2, 4, 7, 15}).at(row));
+        QCOMPARE(text, rows[row]);  // what the confirm page repeats
+    }
 
     // Nothing selected: no answer, and the out-parameters stay as they were.
     page.findChild<QListWidget*>()->clearSelection();
@@ -181,7 +194,8 @@ void DriveDiscoveryTest::descriptorOffsetsOutsideTheBufferGiveEmptyTexts() {
     machine.addCard(2, 1000000000).vendorOffsetOverride = 0xFFFFFFF0u; // far outside
     ZelRecoveryDriveSelectPage page(nullptr);
     page.initializePage();
-    QCOMPARE(listedRows(page), (QStringList{" CF Reader 1 GB", "Kestrel  1 GB", " CF Reader 1 GB"}));
+    QCOMPARE(listedRows(page), (QStringList{" CF Reader 1 GB - disk 0 (no volumes)", "Kestrel  1 GB",
+                                            " CF Reader 1 GB - disk 2 (no volumes)"}));
 
     // A text that runs to the last byte without a terminator stops there.
     unsigned char buffer[16];

@@ -84,6 +84,17 @@ TEST_F(LinuxDrive, DevicePathsNameDrivesPartitionsAndLoopDevices) {
         EXPECT_EQ(node.kind, c.kind) << c.path;
         EXPECT_EQ(node.driveNumber, c.driveNumber) << c.path;
     }
+
+    // A drive's identity: its device and its partitions' labels (udev's
+    // escapes undone), a partition without one by its name, in order.
+    tree.addPartition("sdc", 2, 2, 1);
+    tree.addPartition("sdc", 10, 2, 1);
+    tree.addDisk("sdd", 3 * 512);
+    std::filesystem::create_directories(tree.devPath("disk/by-label"));
+    std::filesystem::create_symlink("../../sdc10", tree.devPath("disk/by-label/BOOT\\x20A"));
+    std::filesystem::create_symlink("../../sdc1", tree.devPath("disk/by-label/DATA"));
+    EXPECT_EQ(os.driveIdentity(2), tree.devPath("sdc") + " (DATA, sdc2, BOOT A)");
+    EXPECT_EQ(os.driveIdentity(3), tree.devPath("sdd") + " (no volumes)");
 }
 
 TEST_F(LinuxDrive, ExclusiveOpenKeepsEveryOtherOpenerOut) {

@@ -26,7 +26,7 @@ TEST(Win32FailureCauses, TheSystemsCodesNameTheirCauses) {
         {ERROR_NO_SUCH_DEVICE, FailureCause::CardRemoved},
         {ERROR_MEDIA_CHANGED, FailureCause::CardRemoved},
         {ERROR_DEVICE_NOT_CONNECTED, FailureCause::CardRemoved},
-        {ERROR_SHARING_VIOLATION, FailureCause::VolumeBusy},
+        {ERROR_SHARING_VIOLATION, FailureCause::DriveHeld},
         {ERROR_LOCK_VIOLATION, FailureCause::VolumeBusy},
         {ERROR_ACCESS_DENIED, FailureCause::NoRights},
         {ERROR_WRITE_FAULT, FailureCause::SectorUnwritable},

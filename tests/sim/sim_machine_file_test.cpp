@@ -21,7 +21,7 @@ struct Case {
 const Case CASES[] = {
     {R"({"drives": [{"number": 2, "image": "card.img", "vendor": "V", "product": "P", "heads": 16,
          "sectorsPerTrack": 32, "removable": false, "media": true, "writeProtected": true,
-         "writeDelayMs": 30, "busyForMs": 2000}],
+         "writeDelayMs": 30, "busyForMs": 2000, "sharedHoldMs": 3000}],
         "volumes": [{"letter": "", "folder": "sub/vol", "drive": 2, "startSector": 63,
          "sectors": 1000, "heldOpen": true}],
         "afterRepartition": {"arriveAfterMs": -1, "letters": ["F", ""], "folders": ["b"],
@@ -77,6 +77,7 @@ TEST(SimMachineFile, LoadsEveryKeyAndNamesWhatIsWrong) {
         EXPECT_TRUE(drive.writeProtected);
         EXPECT_EQ(drive.writeDelayMs, 30u);
         EXPECT_EQ(drive.busyForMs, 2000u);
+        EXPECT_EQ(drive.sharedHoldMs, 3000u);
         // The volume has no letter: it is found by its name.
         EXPECT_EQ(sim.GetLogicalDrives(), 0u);
         char16_t name[VOLUME_NAME_CHARS];

@@ -150,6 +150,7 @@ TEST_F(SimMachine, KeepsWindowsRulesForRawAccess) {
     held.heldOpen = true;
     const std::string name = sim.addVolume('\0', held);
     sim.drive(3).busyForMs = 2000;
+    sim.drive(3).sharedHoldMs = 1000;
 
     // Another program holds the drive: exclusive opens are refused, shared
     // ones pass, and so does the exclusive one once the program lets go.
@@ -157,6 +158,14 @@ TEST_F(SimMachine, KeepsWindowsRulesForRawAccess) {
               INVALID_HANDLE_VALUE);
     EXPECT_EQ(sim.GetLastError(), ERROR_SHARING_VIOLATION);
     Handle shared = sim.CreateFileA("\\\\.\\PhysicalDrive3", GENERIC_READ, 3, OPEN_EXISTING, 0);
+    // Meanwhile it also writes to the drive, sharing reading only: whoever
+    // asks to write, or denies it write sharing, is refused.
+    for (const auto& open : {std::make_pair(GENERIC_READ | GENERIC_WRITE, 3u),
+                             std::make_pair(GENERIC_READ, 1u)}) {
+        EXPECT_EQ(sim.CreateFileA("\\\\.\\PhysicalDrive3", open.first, open.second, OPEN_EXISTING, 0),
+                  INVALID_HANDLE_VALUE);
+        EXPECT_EQ(sim.GetLastError(), ERROR_SHARING_VIOLATION);
+    }
     EXPECT_FALSE(control(sim, shared, FSCTL_LOCK_VOLUME));
     EXPECT_EQ(sim.GetLastError(), ERROR_SHARING_VIOLATION);
     // A flush needs write access; a control code the access its code asks

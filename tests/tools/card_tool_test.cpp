@@ -89,7 +89,7 @@ TEST(CardUsage, BadUsageExitsTwoWithTheReasonOnStandardError) {
     EXPECT_NE(help.out.find("t6-card inspect IMG|DRIVE"), std::string::npos);
     const CardRun version = runCardTool(dir, {"--version"});
     EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out, "t6-card 5.3.0.0\n");
+    EXPECT_EQ(version.out, "t6-card 5.3.0\n");
 }
 
 TEST(CardUsage, AFailedOperationExitsOne) {
@@ -153,7 +153,7 @@ TEST(CardLog, AFailedRunLogsItsCauseWithTimeStamps) {
 
     const std::vector<std::string> log = linesOf(readWholeFile(dir.file("run.log")));
     ASSERT_FALSE(log.empty());
-    EXPECT_EQ(log[0].rfind("t6-card 5.3.0.0 on ", 0), 0u) << log[0];
+    EXPECT_EQ(log[0].rfind("t6-card 5.3.0 on ", 0), 0u) << log[0];
     EXPECT_NE(log[0].find("; drive: new image " + dir.file("small.img") + ", 104857600 bytes;"),
               std::string::npos) << log[0];
     EXPECT_TRUE(allStamped(log)) << readWholeFile(dir.file("run.log"));
