@@ -14,7 +14,7 @@ QString logPlaceText(const RunLogPlace& log) {
 
 QString runDetailsText(const RunOutcome& outcome, const RunLogPlace& log) {
     QString text = QString::fromStdString(outcome.cause) + "\n";
-    text += "zel_recovery_wizard " + QString::fromStdString(versionNumbers(programVersion)) + "\n";
+    text += "zel_recovery_wizard " + QString::fromStdString(versionText(programVersion)) + "\n";
     text += logPlaceText(log) + "\n\n";
     for (const std::string& line : outcome.debugLines) text += QString::fromStdString(line);
     return text;

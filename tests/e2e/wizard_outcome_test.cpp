@@ -334,7 +334,7 @@ void WizardOutcomeTest::runEndsOnItsOutcomePage() {
         QCOMPARE(error->logLabel->text(), "Support log: " + QString::fromStdString(log));
         QTest::mouseClick(error->copyButton, Qt::LeftButton);
         const QString details = QGuiApplication::clipboard()->text();
-        QVERIFY2(details.startsWith(cause + "\nzel_recovery_wizard 5.3.0.0\n"),
+        QVERIFY2(details.startsWith(cause + "\nzel_recovery_wizard 5.3.0\n"),
                  qPrintable(details));
         QVERIFY2(details.endsWith(debug.join(QString())), qPrintable(details));
         QVERIFY(error->openFolderButton->isEnabled());

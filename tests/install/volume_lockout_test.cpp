@@ -120,6 +120,10 @@ TEST_F(VolumeLockoutTest, RefusalsAreLoggedAndTheVolumeLeftAlone) {
 
     EXPECT_EQ(sim.debugLines(), (Lines{"Open of \\\\.\\D: failed: 5\n",
                                        "LOCK_VOLUME for \\\\.\\F: failed: 5\n",
+                                       // The dismount and the lock after it, tried four times.
+                                       "DISMOUNT_VOLUME for \\\\.\\F: without a lock failed: 5\n",
+                                       "DISMOUNT_VOLUME for \\\\.\\F: without a lock failed: 5\n",
+                                       "DISMOUNT_VOLUME for \\\\.\\F: without a lock failed: 5\n",
                                        "DISMOUNT_VOLUME for \\\\.\\F: without a lock failed: 5\n",
                                        "LOCK_VOLUME for \\\\.\\F: after a dismount failed: 5\n"}));
     EXPECT_TRUE(sim.volume('D').mounted);

@@ -172,14 +172,15 @@ TEST_F(SimMachine, KeepsWindowsRulesForRawAccess) {
     // for (IOCTL_STORAGE_CHECK_VERIFY: read).
     EXPECT_FALSE(sim.FlushFileBuffers(shared));
     EXPECT_EQ(sim.GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_TRUE(control(sim, shared, IOCTL_STORAGE_CHECK_VERIFY));
+    sim.CloseHandle(shared);
+    sim.Sleep(2000);
+    // Once the other program let go, a handle opened for writing flushes.
     Handle writer = sim.CreateFileA("\\\\.\\PhysicalDrive3", GENERIC_WRITE, 3, OPEN_EXISTING, 0);
     EXPECT_FALSE(control(sim, writer, IOCTL_STORAGE_CHECK_VERIFY));
     EXPECT_EQ(sim.GetLastError(), ERROR_ACCESS_DENIED);
     EXPECT_TRUE(sim.FlushFileBuffers(writer));
     sim.CloseHandle(writer);
-    EXPECT_TRUE(control(sim, shared, IOCTL_STORAGE_CHECK_VERIFY));
-    sim.CloseHandle(shared);
-    sim.Sleep(2000);
     Handle h = sim.CreateFileA("\\\\.\\PhysicalDrive3", GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING, 0);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     EXPECT_TRUE(control(sim, h, FSCTL_LOCK_VOLUME));
