@@ -185,6 +185,12 @@ public:
     // without volumes has "(no volumes)".
     virtual std::string driveIdentity(int number);
 
+    // The OS's name of drive `number`, for a list a person reads beside the
+    // number: "\\.\PhysicalDrive2 E: F:", with the letters of its volumes
+    // (platform/drive_identity.cpp; Windows and the simulated machine). The
+    // Linux backend answers its device, "/dev/sdc".
+    virtual std::string devicePath(int number);
+
     // The debugger output channel.
     virtual void OutputDebugStringA(const char* text) = 0;
 

@@ -68,9 +68,10 @@ std::string whyNotOffered(int number, bool& rightsRefused) {
     return drive + "it gives no device description.";
 }
 
-// The drives the wizard offers, with the same probe; the row text as the
-// wizard shows it untranslated. Those with media that are not offered, and
-// why, go to `err`; so does a list with no row at all.
+// The drives the wizard offers, with the same probe: number, the OS's name of
+// the drive, and the row text as the wizard shows it untranslated. Those with
+// media that are not offered, and why, go to `err`; so does a list with no
+// row at all.
 int listCommand(std::ostream& out, std::ostream& err) {
     int rows = 0;
     bool rightsRefused = false;
@@ -84,8 +85,10 @@ int listCommand(std::ostream& out, std::ostream& err) {
             continue;
         }
         const DriveCapacity capacity = driveCapacity(drive.diskSize);
-        out << number << '\t' << drive.vendor << ' ' << drive.product << ' ' << capacity.whole
-            << ' ' << capacity.unit << '\n';
+        // The OS's name of the drive beside its number: two readers of one
+        // model are told apart by it.
+        out << number << '\t' << platform::os().devicePath(number) << '\t' << drive.vendor << ' '
+            << drive.product << ' ' << capacity.whole << ' ' << capacity.unit << '\n';
         ++rows;
     }
     out.flush();

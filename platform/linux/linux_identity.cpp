@@ -81,4 +81,10 @@ std::string LinuxPlatform::driveIdentity(int number) {
     return identityText(roots_.dev + "/" + drive->text(), volumes);
 }
 
+std::string LinuxPlatform::devicePath(int number) {
+    const std::optional<BlockName> drive =
+        number >= 0 ? BlockName::ofDrive(static_cast<uint32_t>(number)) : std::nullopt;
+    return drive ? roots_.dev + "/" + drive->text() : "drive " + std::to_string(number);
+}
+
 }  // namespace platform

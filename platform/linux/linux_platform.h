@@ -93,6 +93,8 @@ public:
     // "/dev/sdc (BOOT, DATA)": the labels udev keeps under <dev>/disk/by-label;
     // a partition without one by its own name (linux_identity.cpp).
     std::string driveIdentity(int number) override;
+    // "/dev/sdc".
+    std::string devicePath(int number) override;
     void releaseVolumeRoots() override;
     void OutputDebugStringA(const char* text) override;
     uint64_t GetTickCount64() override;

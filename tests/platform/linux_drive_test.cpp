@@ -95,6 +95,8 @@ TEST_F(LinuxDrive, DevicePathsNameDrivesPartitionsAndLoopDevices) {
     std::filesystem::create_symlink("../../sdc1", tree.devPath("disk/by-label/DATA"));
     EXPECT_EQ(os.driveIdentity(2), tree.devPath("sdc") + " (DATA, sdc2, BOOT A)");
     EXPECT_EQ(os.driveIdentity(3), tree.devPath("sdd") + " (no volumes)");
+    // The list's name of a drive: its device alone.
+    EXPECT_EQ(os.devicePath(2), tree.devPath("sdc"));
 }
 
 TEST_F(LinuxDrive, ExclusiveOpenKeepsEveryOtherOpenerOut) {

@@ -80,7 +80,8 @@ TEST_F(CardDrives, ListShowsTheWizardsRowsWithTheirDriveNumbers) {
 
     const Outcome listed = card({"list"});
     EXPECT_EQ(listed.status, 0);
-    EXPECT_EQ(listed.out, "3\tCFVENDOR  Card3 512 MB\n9\tCFVENDOR  Card9 4 GB\n");
+    EXPECT_EQ(listed.out, "3\t\\\\.\\PhysicalDrive3\tCFVENDOR  Card3 512 MB\n"
+                          "9\t\\\\.\\PhysicalDrive9\tCFVENDOR  Card9 4 GB\n");
     EXPECT_EQ(listed.err,
               "Drive 0 is not offered: its media are not removable (a fixed disk).\n"
               "Drive 5 is not offered: The reader of drive 5 uses sectors of 4096 bytes; the "
