@@ -21,8 +21,9 @@ namespace {
 // (also when no authentication agent could ask): its manual's RETURN VALUE.
 constexpr int PKEXEC_DISMISSED = 126;
 constexpr int PKEXEC_NOT_AUTHORIZED = 127;
-// What pkexec says on stderr when no agent is there to ask the user.
-const char* const NO_AGENT_TEXT = "authentication agent";
+// What pkexec says on stderr when nobody is there to ask the user: no agent,
+// or no polkit service to find one (no system bus: "Error getting authority").
+const char* const NO_AGENT_TEXTS[] = {"authentication agent", "Error getting authority"};
 // How much of what comes on stderr is kept to look for it: pkexec speaks
 // before the copy starts, so its words come first.
 constexpr std::size_t KEPT_STDERR_BYTES = 4096;
@@ -128,9 +129,11 @@ Elevation runElevatedCopy(int argc, char** argv, int* exitCode) {
     if (WIFEXITED(status)) {
         const int code = WEXITSTATUS(status);
         if (code == PKEXEC_DISMISSED) return Elevation::Dismissed;
-        if (code == PKEXEC_NOT_AUTHORIZED)
-            return said.find(NO_AGENT_TEXT) != std::string::npos ? Elevation::NoAgent
-                                                                 : Elevation::NotAuthorized;
+        if (code == PKEXEC_NOT_AUTHORIZED) {
+            for (const char* text : NO_AGENT_TEXTS)
+                if (said.find(text) != std::string::npos) return Elevation::NoAgent;
+            return Elevation::NotAuthorized;
+        }
         *exitCode = code;
         return Elevation::Ran;
     }

@@ -92,6 +92,11 @@ void ElevationTest::refusedElevationEndsWithItsReason_data() {
     QTest::newRow("no agent")
         << 127 << "Error executing command as another user: No authentication agent found."
         << "no authentication agent is running to ask for the password.";
+    // No system bus, so no polkit service that could find an agent.
+    QTest::newRow("no polkit service")
+        << 127 << "Error getting authority: Error initializing authority: Could not connect: No "
+                  "such file or directory"
+        << "no authentication agent is running to ask for the password.";
     QTest::newRow("not authorized") << 127
                                     << "Error executing command as another user: Not authorized"
                                     << "the request was refused (not authorized).";
