@@ -12,8 +12,8 @@
 //   --fail       the card's volume goes missing before the installation
 #include "demo/demo_autopilot.h"
 #include "demo/pause_meter.h"
-#include "main/run_log.h"
-#include "main/version.h"
+#include "release/run_log.h"
+#include "release/version.h"
 #include "main/zel_recovery_wizard.h"
 #include "platform/sim/machine_file.h"
 #include "platform/sim_platform.h"

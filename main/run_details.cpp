@@ -1,6 +1,6 @@
 #include "main/run_details.h"
 
-#include "main/version.h"
+#include "release/version.h"
 
 #include <QFileInfo>
 

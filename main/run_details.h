@@ -3,7 +3,7 @@
 // "Copy details" hands to the clipboard for a support request.
 
 #include "install/installation.h"
-#include "main/run_log.h"
+#include "release/run_log.h"
 
 #include <QString>
 

@@ -1,7 +1,7 @@
 #include "main/wizard_help.h"
 
 #include "deploy/payload_sources.h"
-#include "main/version.h"
+#include "release/version.h"
 
 #include <cstring>
 #include <iostream>

@@ -1,4 +1,4 @@
-# The program's version record (main/version.cpp: major, minor, patch and the
+# The program's version record (release/version.cpp: major, minor, patch and the
 # release byte, its kind in bits 7-6 and its number in bits 5-0) in the forms
 # the packages carry. Each keeps a candidate, beta or debug build below the
 # final release of the same numbers:
@@ -8,7 +8,7 @@
 #   Windows: the version resource's four numbers; the fourth ranks the kind
 #            above its number, the final release highest: debug 0-63,
 #            beta 100-163, candidate 200-263, final 300.
-# Included, it reads the record from main/version.cpp and sets the forms;
+# Included, it reads the record from release/version.cpp and sets the forms;
 # run as a script (cmake -DZEL_VERSION=5,3,0,66 -P version_forms.cmake) it
 # prints the three forms of the given record, one a line.
 
@@ -38,8 +38,8 @@ function(zel_version_forms major minor patch tag)
 endfunction()
 
 if(NOT CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
-  # The version is set once, in main/version.cpp; the build reads it there.
-  set(ZEL_VERSION_SOURCE ${PROJECT_SOURCE_DIR}/main/version.cpp)
+  # The version is set once, in release/version.cpp; the build reads it there.
+  set(ZEL_VERSION_SOURCE ${PROJECT_SOURCE_DIR}/release/version.cpp)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${ZEL_VERSION_SOURCE})
   file(STRINGS ${ZEL_VERSION_SOURCE} version_line REGEX "programVersion = {")
   if(NOT version_line MATCHES "{ *([0-9]+), *([0-9]+), *([0-9]+), *([0-9]+) *}")

@@ -16,7 +16,7 @@
 #include "install/interrupted_run.h"
 #include "install/partition_format_stage.h"
 #include "install/stage_spans.h"
-#include "main/version.h"
+#include "release/version.h"
 #include "tools/busy_volume.h"
 #include "tools/card_help.h"
 #include "inspect/card_inspection.h"

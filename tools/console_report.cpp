@@ -1,5 +1,7 @@
 #include "tools/console_report.h"
 
+#include "platform/interrupts.h"
+
 #include <iomanip>
 
 void ConsoleReport::show(int value, const char* statusText) {
@@ -17,6 +19,9 @@ void ConsoleReport::showText(const char* statusText) {
     else
         out_ << '[' << std::setw(3) << value_ << "%] ";
     out_ << statusText << std::endl;
+    // A line into a closed pipe raised SIGPIPE: the run goes no further than
+    // that, as the signal would have it.
+    platform::waitForArrivedInterrupt();
 }
 
 void ConsoleReport::resetProgress() {

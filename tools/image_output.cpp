@@ -1,5 +1,6 @@
 #include "tools/image_output.h"
 
+#include "platform/interrupts.h"
 #include "tools/os_services.h"
 
 #include <QTemporaryFile>
@@ -72,6 +73,9 @@ bool ImageOutput::create(uint64_t bytes, std::ostream& err) {
 }
 
 bool ImageOutput::commit(std::ostream& err) {
+    // An interrupt that has arrived removes the unfinished image: it must not
+    // be put in place first.
+    platform::waitForArrivedInterrupt();
     // The output may have appeared or changed while the card was built.
     if (!checkTarget(err)) return false;
     std::string reason;

@@ -1,7 +1,7 @@
 // t6-card: prepares card images and checks cards from the command line, with
 // the same stages as the recovery wizard.
 
-#include "main/run_log.h"
+#include "release/run_log.h"
 #include "platform/interrupts.h"
 #include "tools/card_commands.h"
 #include "tools/card_log.h"

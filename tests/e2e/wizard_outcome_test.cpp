@@ -5,7 +5,7 @@
 #include "wizard_session.h"
 
 #include "deploy/payload_sources.h"
-#include "main/run_log.h"
+#include "release/run_log.h"
 #include "support/temp_dir.h"
 #include "demo/pause_meter.h"
 

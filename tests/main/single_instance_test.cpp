@@ -4,7 +4,7 @@
 // the guard by the session, the test machine runs no other wizard).
 #include "instance_probe.h"
 #include "main/raise_requests.h"
-#include "main/version.h"
+#include "release/version.h"
 #include "main/zel_recovery_wizard.h"
 #include "platform/single_instance.h"
 #include "support/temp_dir.h"

@@ -1,5 +1,5 @@
 // The version record's text in both forms.
-#include "main/version.h"
+#include "release/version.h"
 #include "main/zel_recovery_wizard.h"
 
 #include <QtTest>

@@ -1,7 +1,7 @@
 // Moving through the wizard as a user does, by its buttons, on simulated
 // machines with a stand-in installation.
 #include "fake_installation.h"
-#include "main/run_log.h"
+#include "release/run_log.h"
 #include "main/zel_recovery_wizard.h"
 #include "support/sim_machine.h"
 #include "support/temp_dir.h"

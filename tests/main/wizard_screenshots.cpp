@@ -2,7 +2,7 @@
 // simulated machine with two card readers and a stand-in installation.
 // Usage: zel_wizard_screenshots <output folder>
 #include "fake_installation.h"
-#include "main/run_log.h"
+#include "release/run_log.h"
 #include "main/zel_recovery_wizard.h"
 #include "support/sim_machine.h"
 

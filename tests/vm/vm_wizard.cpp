@@ -5,7 +5,7 @@
 // Usage: vm_wizard DRIVE_NUMBER   (exit 0: it ended on the finish page)
 #include "demo/demo_autopilot.h"
 #include "guest_only.h"
-#include "main/version.h"
+#include "release/version.h"
 #include "main/zel_recovery_wizard.h"
 
 #include <QApplication>

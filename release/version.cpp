@@ -1,4 +1,4 @@
-#include "main/version.h"
+#include "release/version.h"
 
 // The one place the version is set: the build reads the release packages'
 // version from this line (packaging/version_forms.cmake).

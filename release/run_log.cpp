@@ -1,6 +1,6 @@
-#include "main/run_log.h"
+#include "release/run_log.h"
 
-#include "main/version.h"
+#include "release/version.h"
 #include "util/debug.h"
 #include "util/support_log.h"
 
