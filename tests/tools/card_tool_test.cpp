@@ -179,7 +179,10 @@ TEST(CardLog, AFailedRunLogsItsCauseWithTimeStamps) {
     logged.back() = dir.file("missing/run.log");
     const CardRun unwritten = runCardTool(dir, logged);
     EXPECT_EQ(unwritten.status, 1);
+#ifndef _WIN32
+    // The debug line that says so (on Windows it goes to the debugger channel).
     EXPECT_NE(unwritten.err.find("cannot be written"), std::string::npos) << unwritten.err;
+#endif
     const CardRun listed = runCardTool(dir, {"list", "--log", dir.file("missing/list.log")});
     EXPECT_EQ(listed.status, 0) << listed.err;
 }
