@@ -49,7 +49,6 @@ if(ZEL_HELP2MAN AND ZEL_GZIP AND NOT CMAKE_CROSSCOMPILING)
       COMMENT "Manual page of ${program}" VERBATIM)
     list(APPEND manual_pages ${output})
   endforeach()
-  add_custom_target(manual_pages ALL DEPENDS ${manual_pages})
   install(FILES ${manual_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   # The technician's quick start, beside the manual pages it leads to.
   set(quick_start ${CMAKE_BINARY_DIR}/man/zel-recovery-quickstart.7.gz)
@@ -57,8 +56,9 @@ if(ZEL_HELP2MAN AND ZEL_GZIP AND NOT CMAKE_CROSSCOMPILING)
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
     COMMAND ${ZEL_GZIP} -9nc ${CMAKE_CURRENT_LIST_DIR}/zel-recovery-quickstart.7 > ${quick_start}
     DEPENDS ${CMAKE_CURRENT_LIST_DIR}/zel-recovery-quickstart.7 VERBATIM)
-  add_custom_target(quick_start ALL DEPENDS ${quick_start})
   install(FILES ${quick_start} DESTINATION ${CMAKE_INSTALL_MANDIR}/man7)
+  # One target for every page, the one the package build asks for.
+  add_custom_target(manual_pages ALL DEPENDS ${manual_pages} ${quick_start})
 else()
   message(STATUS "help2man or gzip not found: no manual pages")
 endif()
