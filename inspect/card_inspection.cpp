@@ -3,9 +3,9 @@
 #include "bootloader/grub_images.h"
 #include "disk/partition_table.h"
 #include "disk/raw_disk.h"
-#include "inspect/fat_reader.h"
+#include "fat/fat_reader.h"
 #include "inspect/fat_volume_check.h"
-#include "inspect/payload_check.h"
+#include "fat/payload_check.h"
 #include "util/debug.h"
 
 #include <cstdarg>

@@ -4,6 +4,7 @@
 // GRUB sectors and the boot files, read back whole through their chains.
 
 #include "bootloader/boot_sectors.h"
+#include "fat/payload_check.h"
 #include "platform/platform.h"
 
 #include <cstdint>
@@ -19,15 +20,8 @@ struct CardInspection {
 // REQUIRED_BOOT_FILES: the files the boot chain needs on the boot volume.
 #include "deploy/boot_files.h"
 
-// What the deployment copies: the boot folder (becomes \boot) and the
-// firmware (becomes \boot\bzImage).
-struct CardPayload {
-    std::string bootFolder;
-    std::string firmware;
-    // Files inside the boot folder that are not copied (the image itself,
-    // its lock): not looked for on the card.
-    std::vector<std::string> leftOut = {};
-};
+// What the deployment copies, CardPayload (fat/payload_check.h): the boot
+// folder (becomes \boot) and the firmware (becomes \boot\bzImage).
 
 // With a payload, the card's \boot is also compared with it file by file.
 CardInspection inspectCard(platform::Handle handle, uint64_t diskSectors, const BootImages& images,

@@ -5,7 +5,7 @@
 // FAT copies against each other, and clusters in use that no file owns.
 // Time and memory are bounded by the clusters the volume really has.
 
-#include "inspect/fat_reader.h"
+#include "fat/fat_reader.h"
 
 #include <cstdint>
 #include <string>

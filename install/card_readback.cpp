@@ -4,8 +4,8 @@
 #include "disk/raw_disk.h"
 #include "disk/read_ahead.h"
 #include "fat/boot_sector_fields.h"
-#include "inspect/fat_reader.h"
-#include "inspect/payload_check.h"
+#include "fat/fat_reader.h"
+#include "fat/payload_check.h"
 #include "platform/little_endian.h"
 #include "util/debug.h"
 

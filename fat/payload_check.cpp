@@ -1,4 +1,4 @@
-#include "inspect/payload_check.h"
+#include "fat/payload_check.h"
 
 #include <algorithm>
 #include <cctype>

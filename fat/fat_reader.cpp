@@ -1,4 +1,4 @@
-#include "inspect/fat_reader.h"
+#include "fat/fat_reader.h"
 
 #include "disk/raw_disk.h"
 #include "disk/sector_io.h"
