@@ -37,6 +37,9 @@ constexpr uint32_t IOCTL_DISK_IS_WRITABLE = 0x00070024;
 constexpr uint32_t IOCTL_DISK_UPDATE_PROPERTIES = 0x00070140;
 constexpr uint32_t IOCTL_STORAGE_GET_HOTPLUG_INFO = 0x002D0C14;
 constexpr uint32_t IOCTL_STORAGE_CHECK_VERIFY = 0x002D4800;
+// On a handle with no access rights: a medium is present; fails with
+// ERROR_NOT_READY when not. Returns the MediaChangeCount (u32) when asked.
+constexpr uint32_t IOCTL_STORAGE_CHECK_VERIFY2 = 0x002D0800;
 constexpr uint32_t IOCTL_STORAGE_QUERY_PROPERTY = 0x002D1400;
 constexpr uint32_t IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS = 0x00560000;
 

@@ -19,6 +19,8 @@
 #include "release/version.h"
 #include "tools/busy_volume.h"
 #include "tools/card_help.h"
+#include "tools/card_line.h"
+#include "tools/card_station.h"
 #include "inspect/card_inspection.h"
 #include "tools/card_target.h"
 #include "tools/console_report.h"
@@ -477,7 +479,10 @@ int runCardCommand(const CardOptions& options, std::ostream& out, std::ostream& 
     case CardCommand::Image:
         return imageCommand(options, out, err);
     case CardCommand::Install:
+        if (options.manyTargets()) return installManyCommand(options, out, err);
         return installCommand(options, out, err);
+    case CardCommand::Station:
+        return stationCommand(options, out, err);
     case CardCommand::Partition:
         return partitionCommand(options, out, err);
     case CardCommand::Format:
@@ -488,6 +493,10 @@ int runCardCommand(const CardOptions& options, std::ostream& out, std::ostream& 
         return inspectCommand(options, out, err);
     }
     return EXIT_USAGE;
+}
+
+bool checkCardSources(CardOptions& options, std::ostream& err) {
+    return checkSources(options, false, err);
 }
 
 int runCard(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {

@@ -18,3 +18,7 @@ constexpr int EXIT_USAGE = 2;
 int runCard(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);
 
 int runCardCommand(const CardOptions& options, std::ostream& out, std::ostream& err);
+
+// The boot folder and firmware of `options` are there and hold the boot
+// files; they become the paths where they were found. The reason goes to `err`.
+bool checkCardSources(CardOptions& options, std::ostream& err);

@@ -3,7 +3,12 @@
 #include "disk/drive_probe.h"
 #include "tools/image_lock.h"
 #include "platform/platform.h"
+#include "platform/log_file.h"
+#include "release/run_log.h"
+#include "util/debug.h"
 #include "util/support_log.h"
+
+#include <cctype>
 
 #include <filesystem>
 #include <system_error>
@@ -51,6 +56,17 @@ bool isPartialFileOf(const fs::path& file, const fs::path& image) {
 }  // namespace
 
 bool logNamesRunFile(const CardOptions& options, const std::string& logFile, std::string& error) {
+    if (options.manyTargets()) {
+        for (const std::string& target : options.targets) {
+            CardOptions one = options;
+            one.targets = {target};
+            one.target = target;
+            one.driveNumber = isDevicePath(target) ? NO_DRIVE : parseDriveArgument(target);
+            one.devicePath = isDevicePath(target) ? target : std::string();
+            if (logNamesRunFile(one, logFile, error)) return true;
+        }
+        return false;
+    }
     const fs::path log = fs::u8path(logFile);
     std::string what;
     const bool imageRun = options.command != CardCommand::List && !options.namesDrive() &&
@@ -117,6 +133,12 @@ bool commandKeepsLog(CardCommand command) {
 
 std::string logTargetText(const CardOptions& options) {
     if (options.command == CardCommand::List) return "none (list)";
+    if (options.command == CardCommand::Station || options.manyTargets()) {
+        const auto& names = options.manyTargets() ? options.targets : options.readers;
+        std::string text = options.manyTargets() ? "several, one log each: " : "the cards in readers ";
+        for (std::size_t i = 0; i < names.size(); ++i) text += (i == 0 ? "" : ", ") + names[i];
+        return text;
+    }
     if (!options.namesDrive()) {
         if (options.command == CardCommand::Image)
             return "new image " + options.target + ", " +
@@ -155,4 +177,33 @@ LoggedStreamBuffer::int_type LoggedStreamBuffer::overflow(int_type c) {
 int LoggedStreamBuffer::sync() {
     screen_.flush();
     return 0;
+}
+
+std::string cardLogFolder() {
+    static std::string folder = [] {
+        const RunLogPlace place = runLogPlace();
+        if (place.path.empty() || !place.problem.empty()) return std::string();
+        const fs::path log = fs::u8path(place.path);
+        const fs::path cards = log.parent_path() / log.stem();
+        platform::LogFolder made;
+        std::string why;
+        if (!made.open(cards, why)) {
+            debugPrint("The folder of the card logs %s %s\n", cards.u8string().c_str(), why.c_str());
+            return std::string();
+        }
+        return cards.u8string();
+    }();
+    return folder;
+}
+
+std::string cardLogFile(int index, const std::string& name) {
+    const std::string folder = cardLogFolder();
+    if (folder.empty()) return std::string();
+    // The name's last part, in characters every file system takes.
+    std::string part = fs::u8path(name).filename().u8string();
+    if (part.empty() || parseDriveArgument(name) != NO_DRIVE)
+        part = "drive-" + std::to_string(parseDriveArgument(name));
+    for (char& c : part)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '.' && c != '_') c = '-';
+    return (fs::u8path(folder) / ("card-" + std::to_string(index) + "-" + part + ".log")).u8string();
 }

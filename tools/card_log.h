@@ -45,3 +45,12 @@ private:
     std::ostream& screen_;
     std::string line_;
 };
+
+// Where a run that starts a run per card keeps the cards' logs: a folder
+// beside its own log, named as that log without ".log", made when first
+// asked for. Empty when this run keeps no log.
+std::string cardLogFolder();
+
+// The log of the `index`th card of such a run, named `name` on the command
+// line ("3", "/dev/sdb", "c.img"), in that folder; empty where there is none.
+std::string cardLogFile(int index, const std::string& name);

@@ -19,6 +19,7 @@ const std::map<std::string, CardCommand> COMMANDS = {
     {"install", CardCommand::Install},
     {"partition", CardCommand::Partition}, {"format", CardCommand::Format},
     {"bootloader", CardCommand::Bootloader}, {"inspect", CardCommand::Inspect},
+    {"station", CardCommand::Station},
 };
 
 // Options each command accepts; all but the flags take a value.
@@ -33,10 +34,19 @@ const std::map<CardCommand, std::set<std::string>> ALLOWED = {
       "--allow-loop"}},
     {CardCommand::Bootloader, {"--geometry", "--yes-destroy-drive", "--allow-loop"}},
     {CardCommand::Inspect, {"--files", "--firmware", "--allow-loop"}},
+    {CardCommand::Station, {"--reader", "--files", "--firmware", "--yes-destroy-cards-in"}},
 };
 
 // Options that stand alone, without a value.
 const std::set<std::string> FLAGS = {"--force", "--allow-loop"};
+
+// Options that take several values (each argument up to the next option) and
+// may be given more than once; --yes-destroy-drive only where several cards
+// are rebuilt, and then only values that name drives.
+bool takesValues(CardCommand command, const std::string& name) {
+    if (name == "--yes-destroy-drive") return command == CardCommand::Install;
+    return name == "--reader" || name == "--yes-destroy-cards-in";
+}
 
 // Plain decimal digits only, no sign, no suffix, within `limit`.
 bool parseNumber(const std::string& text, uint64_t limit, uint64_t& value) {
@@ -103,7 +113,12 @@ bool applyOption(const std::string& name, const std::string& value, CardOptions&
         options.filesDir = value;
     } else if (name == "--firmware") {
         options.firmwareFile = value;
+    } else if (name == "--reader" || name == "--yes-destroy-cards-in") {
+        if (parseDriveArgument(value) == NO_DRIVE && !isDevicePath(value))
+            return fail(error, name + " takes readers named by drive number or device path.");
+        (name == "--reader" ? options.readers : options.readerConfirmations).push_back(value);
     } else if (name == "--yes-destroy-drive") {
+        options.confirmations.push_back(value);
         if (isDevicePath(value)) {
             options.confirmedDevice = value;
         } else {
@@ -143,6 +158,50 @@ bool applyOption(const std::string& name, const std::string& value, CardOptions&
     return true;
 }
 
+// How a drive argument is compared: drive numbers in either form alike.
+std::string driveKey(const std::string& name) {
+    const int number = parseDriveArgument(name);
+    return number == NO_DRIVE ? name : std::to_string(number);
+}
+
+// Each of `named` (drives or readers) is named once and confirmed by `option`,
+// which names nothing else.
+bool checkConfirmed(const std::vector<std::string>& named,
+                    const std::vector<std::string>& confirmations, const std::string& what,
+                    const std::string& option, const std::string& destroys, std::string& error) {
+    std::set<std::string> keys, confirmed;
+    for (const std::string& name : confirmations) confirmed.insert(driveKey(name));
+    for (const std::string& name : named) {
+        const std::string key = driveKey(name);
+        if (!keys.insert(key).second) return fail(error, "The " + what + " " + name + " is named twice.");
+        if (confirmed.count(key) == 0)
+            return fail(error, "The " + what + " " + name + " " + destroys + "; confirm with " +
+                                   option + " " + name + ".");
+    }
+    for (const std::string& name : confirmations)
+        if (keys.count(driveKey(name)) == 0)
+            return fail(error, option + " " + name + " names no " + what + " of this command.");
+    return true;
+}
+
+// Several cards of one install: image files as they are, every drive confirmed.
+bool checkManyTargets(const CardOptions& options, std::string& error) {
+    if (options.geometryGiven)
+        return fail(error, "--geometry is for one image file; install several cards without it.");
+    if (options.allowLoop) return fail(error, "--allow-loop is for one loop device at a time.");
+    std::vector<std::string> drives;
+    std::set<std::string> images;
+    for (const std::string& target : options.targets) {
+        if (target.empty()) return fail(error, "install takes image files or drives, not an empty name.");
+        if (parseDriveArgument(target) != NO_DRIVE || isDevicePath(target))
+            drives.push_back(target);
+        else if (!images.insert(target).second)
+            return fail(error, "The image " + target + " is named twice.");
+    }
+    return checkConfirmed(drives, options.confirmations, "drive", "--yes-destroy-drive",
+                          "is overwritten", error);
+}
+
 // Rules that concern the whole command line rather than one option.
 bool checkCombination(const CardOptions& options, const std::set<std::string>& given,
                       std::string& error) {
@@ -159,7 +218,15 @@ bool checkCombination(const CardOptions& options, const std::set<std::string>& g
     case CardCommand::Install:
         if (!has("--files") || !has("--firmware"))
             return fail(error, "install needs --files and --firmware: the deployment copies both.");
+        if (options.manyTargets() || options.confirmations.size() > 1)
+            return checkManyTargets(options, error);
         break;
+    case CardCommand::Station:
+        if (options.readers.empty()) return fail(error, "station needs --reader.");
+        if (!has("--files") || !has("--firmware"))
+            return fail(error, "station needs --files and --firmware: the deployment copies both.");
+        return checkConfirmed(options.readers, options.readerConfirmations, "reader",
+                              "--yes-destroy-cards-in", "rebuilds every card put into it", error);
     case CardCommand::Inspect:
         if (has("--files") != has("--firmware"))
             return fail(error, "--files and --firmware go together: the payload is both.");
@@ -246,7 +313,9 @@ bool parseCardOptions(const std::vector<std::string>& arguments, CardOptions& op
         }
         if (allowed.count(name) == 0)
             return fail(error, "Option " + name + " does not apply to " + arguments[0] + ".");
-        if (!given.insert(name).second) return fail(error, "Option " + name + " is given twice.");
+        const bool several = takesValues(options.command, name);
+        if (!given.insert(name).second && !several)
+            return fail(error, "Option " + name + " is given twice.");
         if (FLAGS.count(name) != 0) {
             if (inlineValue) return fail(error, "Option " + name + " takes no value.");
         } else if (!inlineValue) {
@@ -254,10 +323,23 @@ bool parseCardOptions(const std::vector<std::string>& arguments, CardOptions& op
             value = arguments[++i];
         }
         if (!applyOption(name, value, options, error)) return false;
+        // The further values of an option that takes several.
+        while (several && !inlineValue && i + 1 < arguments.size() &&
+               arguments[i + 1].compare(0, 2, "--") != 0 &&
+               (name != "--yes-destroy-drive" || parseDriveArgument(arguments[i + 1]) != NO_DRIVE ||
+                isDevicePath(arguments[i + 1]))) {
+            if (!applyOption(name, arguments[++i], options, error)) return false;
+        }
     }
 
-    const std::size_t wanted = options.command == CardCommand::List ? 0 : 1;
+    const bool none = options.command == CardCommand::List || options.command == CardCommand::Station;
+    const std::size_t wanted = none ? 0 : 1;
+    options.targets = operands;
+    if (options.command == CardCommand::Install && operands.size() > 1)
+        return checkCombination(options, given, error);
     if (operands.size() != wanted) {
+        if (options.command == CardCommand::Station)
+            return fail(error, "station takes its readers with --reader, no image or drive.");
         if (wanted == 0) return fail(error, "list takes no image or drive.");
         return fail(error, arguments[0] + " takes exactly one image file or drive.");
     }
@@ -281,6 +363,10 @@ const char* cardUsage() {
            "[--files DIR --firmware FILE] [--force]\n"
            "  or:  t6-card install IMG|DRIVE --files DIR --firmware FILE [--geometry HEADS/SPT] "
            "[--yes-destroy-drive DRIVE] [--allow-loop]\n"
+           "  or:  t6-card install IMG|DRIVE... --files DIR --firmware FILE "
+           "[--yes-destroy-drive DRIVE...]\n"
+           "  or:  t6-card station --reader READER... --files DIR --firmware FILE "
+           "--yes-destroy-cards-in READER...\n"
            "  or:  t6-card partition IMG|DRIVE [--geometry HEADS/SPT]\n"
            "  or:  t6-card format IMG|DRIVE --partition 0..3 [--fat 0|16|32] [--cluster-bytes B] "
            "--label TEXT [--geometry HEADS/SPT]\n"
@@ -292,8 +378,9 @@ const char* cardUsage() {
            "its device path /dev/sdX); writing to a drive needs --yes-destroy-drive naming\n"
            "the same drive, and removable media. A loop device (/dev/loopN) is taken only\n"
            "with --allow-loop, which waives the removable check for it alone. install\n"
-           "rebuilds the card as the wizard does; IMG must exist. The geometry of an image\n"
-           "file defaults to 255/63.\n"
+           "rebuilds the card as the wizard does, several cards side by side when more are\n"
+           "named; IMG must exist. The geometry of an image file defaults to 255/63.\n"
+           "station rebuilds every card put into one of its readers until stopped.\n"
            "Exit status: 0 success, 1 failed, 2 bad usage.\n";
 }
 

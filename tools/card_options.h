@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
-enum class CardCommand { List, Image, Install, Partition, Format, Bootloader, Inspect, Help, Version };
+enum class CardCommand {
+    List, Image, Install, Partition, Format, Bootloader, Inspect, Station, Help, Version
+};
 
 constexpr uint32_t DEFAULT_HEADS = 255;
 constexpr uint32_t DEFAULT_SECTORS_PER_TRACK = 63;
@@ -32,6 +34,15 @@ struct CardOptions {
     std::string label;                 // format: --label
     bool allowLoop = false;            // --allow-loop: a loop device may stand in for a card
     bool loopDevice = false;           // the device path named a loop device (set on resolving)
+    // install: every IMG|DRIVE named, in order; more than one makes a run per
+    // card side by side (tools/card_line.h), and then `target` stays empty.
+    std::vector<std::string> targets;
+    std::vector<std::string> confirmations;        // every --yes-destroy-drive value
+    std::vector<std::string> readers;              // station: --reader, as named
+    std::vector<std::string> readerConfirmations;  // station: --yes-destroy-cards-in
+
+    // Several cards at once.
+    bool manyTargets() const { return targets.size() > 1; }
 
     // The target names a drive rather than an image file.
     bool namesDrive() const { return driveNumber != NO_DRIVE || !devicePath.empty(); }

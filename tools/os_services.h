@@ -9,6 +9,16 @@
 
 // The folder that holds the running program; empty when the OS does not say.
 std::string programFolder();
+// The running program itself, to start it again for one card of several.
+std::string programFile();
+
+// Passes an interrupt (its exit status, 128 + the signal number) on to the
+// child process `pid`, which then stops as it would on its own. On Windows
+// the console's events already reach every process attached to it.
+void interruptProcess(int64_t pid, int exitStatus);
+
+// Standard output is a terminal that lines can be rewritten on in place.
+bool outputIsTerminal();
 
 // Renames `from` to `to` in one step, failing when `to` exists; `reason`
 // receives the OS's words on failure.

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -33,4 +34,19 @@ std::string programFolder() {
     std::error_code error;
     const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
     return error ? std::string() : program.parent_path().string();
+}
+
+std::string programFile() {
+    std::error_code error;
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::string() : program.string();
+}
+
+void interruptProcess(int64_t pid, int exitStatus) {
+    if (pid > 0 && exitStatus > 128) kill(static_cast<pid_t>(pid), exitStatus - 128);
+}
+
+bool outputIsTerminal() {
+    const char* term = std::getenv("TERM");
+    return isatty(STDOUT_FILENO) == 1 && term != nullptr && std::strcmp(term, "dumb") != 0;
 }

@@ -6,6 +6,10 @@
 #include <iterator>
 #include <string>
 
+#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
+#define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
+#endif
+
 namespace {
 
 std::wstring wide(const std::string& text) {
@@ -33,17 +37,33 @@ void stopProcess(int64_t pid) {
     CloseHandle(process);
 }
 
-std::string programFolder() {
+std::string programFile() {
     wchar_t path[MAX_PATH * 4];
     const DWORD length = GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
     if (length == 0 || length >= std::size(path)) return std::string();
-    std::wstring folder(path, length);
-    const std::size_t slash = folder.find_last_of(L"\\/");
-    if (slash == std::wstring::npos) return std::string();
-    folder.resize(slash);
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, folder.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    const std::wstring file(path, length);
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, file.c_str(), -1, nullptr, 0, nullptr, nullptr);
     std::string result(bytes > 0 ? bytes : 1, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, folder.c_str(), -1, &result[0], bytes, nullptr, nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, file.c_str(), -1, &result[0], bytes, nullptr, nullptr);
     result.resize(result.size() - 1);
     return result;
+}
+
+std::string programFolder() {
+    const std::string file = programFile();
+    const std::size_t slash = file.find_last_of("\\/");
+    return slash == std::string::npos ? std::string() : file.substr(0, slash);
+}
+
+void interruptProcess(int64_t, int) {
+    // Ctrl-C, Ctrl-Break and closing the console reach every process attached
+    // to the console, and the children share the parent's.
+}
+
+bool outputIsTerminal() {
+    // A console that takes the VT sequences that rewrite a line in place.
+    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (output == INVALID_HANDLE_VALUE || !GetConsoleMode(output, &mode)) return false;
+    return SetConsoleMode(output, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }

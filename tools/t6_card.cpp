@@ -1,38 +1,8 @@
 // t6-card: prepares card images and checks cards from the command line, with
 // the same stages as the recovery wizard.
 
-#include "release/run_log.h"
-#include "platform/interrupts.h"
-#include "tools/card_commands.h"
-#include "tools/card_log.h"
-
-#include <iostream>
-#include <string>
-#include <vector>
+#include "tools/card_main.h"
 
 int main(int argc, char** argv) {
-    std::vector<std::string> arguments(argv + 1, argv + argc);
-    std::string logFile, error;
-    CardOptions options;
-    const auto usageError = [](const std::string& sentence) {
-        std::cerr << cardUsageError(sentence) << std::flush;
-        return EXIT_USAGE;
-    };
-    if (!takeLogOption(arguments, logFile, error) || !parseCardOptions(arguments, options, error))
-        return usageError(error);
-    if (!commandKeepsLog(options.command)) return runCardCommand(options, std::cout, std::cerr);
-    // The log never takes the place of a file the run needs.
-    if (!logFile.empty() && logNamesRunFile(options, logFile, error)) return usageError(error);
-
-    const SupportLogStart log = startRunLog("t6-card", logFile, logTargetText(options));
-    if (log.refused) return usageError(refusedLogError(logFile, log.problem));
-    // The error sentences go into the log as well: they name the cause.
-    LoggedStreamBuffer loggedErrors(std::cerr);
-    std::ostream err(&loggedErrors);
-    const int status = runCardCommand(options, std::cout, err);
-    // A signal the run's own last call raised (SIGXFSZ, SIGPIPE) ends it as that signal.
-    platform::waitForArrivedInterrupt();
-    err.flush();
-    stopRunLog();
-    return status;
+    return cardMain(std::vector<std::string>(argv + 1, argv + argc));
 }

@@ -1,0 +1,36 @@
+// t6-card on a simulated machine: `t6_card_sim --machine FILE <t6-card
+// arguments>`. The drives are the machine's; the runs it starts for several
+// cards are this program again, on the same machine and the same timeline.
+
+#include "platform/sim/machine_file.h"
+#include "platform/sim_platform.h"
+#include "tools/card_child.h"
+#include "tools/card_main.h"
+#include "tools/os_services.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+int main(int argc, char** argv) {
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+    if (arguments.size() < 2 || arguments[0] != "--machine") {
+        std::fprintf(stderr, "usage: t6_card_sim --machine FILE ARGUMENTS...\n");
+        return 2;
+    }
+    const std::string machineFile = arguments[1];
+    arguments.erase(arguments.begin(), arguments.begin() + 2);
+    platform::SimPlatform sim;
+    sim.setRecordCalls(false);
+    sim.setEchoDebug(true);
+    platform::SimMachineFile machine;
+    std::string error;
+    if (!platform::loadSimMachine(machineFile, sim, machine, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 2;
+    }
+    const platform::ScopedPlatform scoped(sim);
+    setCardChildCommand({programFile(), {"--machine", machineFile}});
+    return cardMain(arguments);
+}
