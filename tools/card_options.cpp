@@ -122,10 +122,10 @@ bool applyOption(const std::string& name, const std::string& value, CardOptions&
         if (isDevicePath(value)) {
             options.confirmedDevice = value;
         } else {
-            if (!parseNumber(value, MAX_DRIVE_NUMBER, number))
+            options.confirmedDrive = parseDriveArgument(value);
+            if (options.confirmedDrive == NO_DRIVE)
                 return fail(error, "--yes-destroy-drive takes the number (or device path) of the "
                                    "drive to overwrite.");
-            options.confirmedDrive = static_cast<int>(number);
         }
 
     } else if (name == "--allow-loop") {

@@ -82,6 +82,17 @@ TEST(CardOptions, DrivesAreNamedByNumberOrPathAndNeedTheSameConfirmation) {
     EXPECT_EQ(options.driveNumber, NO_DRIVE);  // the backend resolves it when the command runs
     EXPECT_EQ(parsed({"list"}).command, CardCommand::List);
     EXPECT_EQ(parsed({"--help"}).command, CardCommand::Help);
+
+    // Several cards: drives confirmed in any order and either form, images as they are.
+    options = parsed({"install", "2", "c.img", "/dev/sdc", "--yes-destroy-drive", "/dev/sdc",
+                      "\\\\.\\PhysicalDrive2", "--files", "b", "--firmware", "f"});
+    EXPECT_TRUE(options.manyTargets());
+    EXPECT_EQ(options.targets, (Arguments{"2", "c.img", "/dev/sdc"}));
+    options = parsed({"station", "--reader", "2", "/dev/disk/by-path/usb-0:1", "--files", "b",
+                      "--firmware", "f", "--yes-destroy-cards-in", "/dev/disk/by-path/usb-0:1",
+                      "--yes-destroy-cards-in", "2"});
+    EXPECT_EQ(options.command, CardCommand::Station);
+    EXPECT_EQ(options.readers, (Arguments{"2", "/dev/disk/by-path/usb-0:1"}));
 }
 
 TEST(CardOptions, BadUsageIsRefusedWithASentence) {
@@ -144,6 +155,24 @@ TEST(CardOptions, BadUsageIsRefusedWithASentence) {
          "--allow-loop"},                                              // loop needs a device path
         {"inspect", "/dev/loop0", "--allow-loop=yes"},
         {"--help", "list"},
+        {"install", "1", "2", "--files", "b", "--firmware", "f", "--yes-destroy-drive", "1"},
+        {"install", "1", "\\\\.\\PhysicalDrive1", "--files", "b", "--firmware", "f",
+         "--yes-destroy-drive", "1"},                                  // one drive twice
+        {"install", "1", "a.img", "--files", "b", "--firmware", "f", "--yes-destroy-drive", "1",
+         "3"},                                                         // 3 is not rebuilt
+        {"install", "2", "--files", "b", "--firmware", "f", "--yes-destroy-drive", "2", "3"},
+        {"install", "a.img", "a.img", "--files", "b", "--firmware", "f"},
+        {"install", "a.img", "b.img", "--files", "b", "--firmware", "f", "--geometry", "16/63"},
+        {"station", "--files", "b", "--firmware", "f"},                 // no reader
+        {"station", "--reader", "1", "2", "--files", "b", "--firmware", "f",
+         "--yes-destroy-cards-in", "1"},
+        {"station", "--reader", "1", "--files", "b", "--firmware", "f", "--yes-destroy-cards-in",
+         "1", "2"},
+        {"station", "--reader", "card.img", "--files", "b", "--firmware", "f",
+         "--yes-destroy-cards-in", "card.img"},
+        {"station", "1", "--reader", "1", "--files", "b", "--firmware", "f",
+         "--yes-destroy-cards-in", "1"},
+        {"station", "--reader", "1", "--yes-destroy-cards-in", "1"},    // no payload
     };
     for (const Arguments& arguments : bad) {
         CardOptions options;
