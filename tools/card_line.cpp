@@ -93,7 +93,10 @@ std::string resultStatus(const CardChild& run) {
 
 }  // namespace
 
-int installManyCommand(const CardOptions& options, std::ostream& out, std::ostream& err) {
+int installManyCommand(const CardOptions& given, std::ostream& out, std::ostream& err) {
+    // A payload that cannot go on a card is said once, not once per card.
+    CardOptions options = given;
+    if (!checkCardSources(options, err)) return EXIT_FAILED;
     std::vector<LineCard> cards;
     if (!describeCards(options, cards, err)) return EXIT_FAILED;
     InterruptRelay relay;
