@@ -1,5 +1,6 @@
 #include "tools/card_board.h"
 
+#include "disk/drive_probe.h"
 #include "tools/os_services.h"
 
 #include <algorithm>
@@ -69,4 +70,10 @@ std::string secondsText(double seconds) {
     char text[32];
     std::snprintf(text, sizeof text, "%.1f", seconds);
     return text;
+}
+
+std::string sizeText(int64_t bytes) {
+    if (bytes <= 0) return "-";
+    const DriveCapacity capacity = driveCapacity(bytes);
+    return std::to_string(capacity.whole) + " " + capacity.unit;
 }

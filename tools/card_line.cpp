@@ -31,12 +31,6 @@ struct LineCard {
     std::unique_ptr<CardChild> run;
 };
 
-std::string sizeText(int64_t bytes) {
-    if (bytes <= 0) return "-";
-    const DriveCapacity capacity = driveCapacity(bytes);
-    return std::to_string(capacity.whole) + " " + capacity.unit;
-}
-
 // What the table says of a card before its run: which drive it is and how
 // big, asked before any run holds it. False, with the reason, for a drive
 // named twice under two names.
