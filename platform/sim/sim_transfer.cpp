@@ -42,14 +42,19 @@ bool SimPlatform::transfer(Handle handle, void* read, const void* write, uint32_
     call.offset = open != nullptr ? open->position : 0;
     call.bytes = bytes;
     record(call);
-    if (open == nullptr || open->file == nullptr) return fail(ERROR_INVALID_HANDLE);
-    // As on Windows, a handle opened for reading only cannot write.
-    if (write != nullptr && !open->writable) return fail(ERROR_ACCESS_DENIED);
+    if (open == nullptr) return fail(ERROR_INVALID_HANDLE);
+    // As on Windows, a handle moves only what it was opened for.
+    if (write != nullptr ? !open->writable : !open->readable) return fail(ERROR_ACCESS_DENIED);
+    if (open->file == nullptr) return fail(ERROR_INVALID_HANDLE);
 
     const SimDrive& drive = drives_.at(open->drive);
     // Every request to the device takes the reader's time, answered or not.
     passTime(drive.writeDelayMs);
     catchUp();
+    // A drive without its medium answers nothing; a handle of a medium since
+    // taken out keeps failing when another is put in.
+    if (!drive.media) return fail(ERROR_NOT_READY);
+    if (open->mediaChangesAtOpen != drive.mediaChangeCount) return fail(ERROR_MEDIA_CHANGED);
     const uint64_t lba = open->position / 512;
     uint64_t& count = read != nullptr ? reads_ : writes_;
     const int64_t limit = read != nullptr ? faults_.failReadsAfter : faults_.failWritesAfter;
