@@ -247,6 +247,8 @@ private:
     bool writeBlockedByVolume(int number, uint64_t lba, uint64_t end) const;
     bool volumeLockedById(uint64_t id) const;
     void driveReleased(const Open& open);
+    // ERROR_NOT_READY or ERROR_MEDIA_CHANGED when the handle's medium is gone.
+    uint32_t mediumGone(const Open& open);
     bool transfer(Handle handle, void* read, const void* write, uint32_t bytes,
                   uint32_t* transferred);
     // Moves `amount` bytes at byte `position` of the image, sector by sector

@@ -164,12 +164,12 @@ Handle LinuxPlatform::open(const std::string& path, uint32_t access, uint32_t sh
     }
 
     device.access = access & (GENERIC_READ | GENERIC_WRITE);
-    device.query = device.access == 0;
-    device.exclusive = shareMode == 0 && !device.query;
+    const bool query = device.access == 0;  // the node is not held open
+    device.exclusive = shareMode == 0 && !query;
     bool write = (access & GENERIC_WRITE) != 0;
     bool direct = (flags & FILE_FLAG_NO_BUFFERING) != 0;
     std::string nodePath = volumes_.devicePath(device.name);
-    if (device.query) {
+    if (query) {
         // The node must be there; it is opened only when a question needs it.
         struct stat info {};
         if (::stat(nodePath.c_str(), &info) != 0) {

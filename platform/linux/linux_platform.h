@@ -119,7 +119,6 @@ private:
         bool volume = false;     // opened through a drive letter
         bool exclusive = false;  // share mode 0
         bool regularFile = false;
-        bool query = false;      // no access rights: the node is not held open
         bool locked = false;
         bool writeProtected = false;  // opened for writing, served read-only
         uint32_t access = 0;          // GENERIC_READ / GENERIC_WRITE asked for

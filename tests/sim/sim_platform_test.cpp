@@ -180,6 +180,12 @@ TEST_F(SimMachine, MediaComeAndGoAndTheirCountTellsTheCardsApart) {
     EXPECT_EQ(count(ask), -int64_t(ERROR_NOT_READY));
     EXPECT_FALSE(writeAt(sim, run, 0));
     EXPECT_EQ(sim.GetLastError(), ERROR_NOT_READY);
+    Handle volume = sim.CreateFileW(u"\\\\.\\E:", GENERIC_READ | GENERIC_WRITE, 3, OPEN_EXISTING, 0);
+    for (const Handle flushed : {run, volume}) {
+        EXPECT_FALSE(sim.FlushFileBuffers(flushed));
+        EXPECT_EQ(sim.GetLastError(), ERROR_NOT_READY);
+    }
+    sim.CloseHandle(volume);
 
     sim.Sleep(1000);  // another card, write-protected, of another size
     EXPECT_EQ(count(ask), 2);
