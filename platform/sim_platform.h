@@ -42,7 +42,7 @@ struct SimDrive {
     bool present = true;            // false: the drive number does not exist
     bool removable = true;          // MediaRemovable of the hot-plug record
     // A medium is in the drive: check-verify succeeds. Without one, opens
-    // succeed and every transfer fails with ERROR_NOT_READY.
+    // succeed and every transfer and flush fails with ERROR_NOT_READY.
     bool media = true;
     // Media changes to come, in the order of their times; each one applied
     // counts in mediaChangeCount. A handle opened before a change transfers
