@@ -17,7 +17,7 @@ ReaderMedia readerMedia(int driveNumber) {
     if (handle == platform::INVALID_HANDLE_VALUE) return state;
     state.reader = true;
     state.removable = mediaRemovable(handle);
-    uint8_t count[4] = {};
+    uint8_t count[platform::MEDIA_CHANGE_COUNT_SIZE] = {};
     uint32_t returned = 0;
     state.media = os.DeviceIoControl(handle, platform::IOCTL_STORAGE_CHECK_VERIFY2, nullptr, 0,
                                      count, sizeof count, &returned);

@@ -11,7 +11,6 @@ constexpr uint32_t ERROR_CRC = 23;
 constexpr uint32_t ERROR_SECTOR_NOT_FOUND = 27;
 constexpr uint32_t ERROR_DEV_NOT_EXIST = 55;
 constexpr uint32_t ERROR_NO_SUCH_DEVICE = 433;
-constexpr uint32_t ERROR_MEDIA_CHANGED = 1110;
 constexpr uint32_t ERROR_NO_MEDIA_IN_DRIVE = 1112;
 constexpr uint32_t ERROR_IO_DEVICE = 1117;
 constexpr uint32_t ERROR_DEVICE_NOT_CONNECTED = 1167;

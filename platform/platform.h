@@ -37,9 +37,16 @@ constexpr uint32_t IOCTL_DISK_IS_WRITABLE = 0x00070024;
 constexpr uint32_t IOCTL_DISK_UPDATE_PROPERTIES = 0x00070140;
 constexpr uint32_t IOCTL_STORAGE_GET_HOTPLUG_INFO = 0x002D0C14;
 constexpr uint32_t IOCTL_STORAGE_CHECK_VERIFY = 0x002D4800;
-// On a handle with no access rights: a medium is present; fails with
-// ERROR_NOT_READY when not. Returns the MediaChangeCount (u32) when asked.
+// The same question through a handle opened without access rights (access 0,
+// sharing read and write), which neither mounts the drive's volumes nor meets
+// anybody's sharing: succeeds while the drive holds a medium, fails with
+// ERROR_NOT_READY while it holds none. An out buffer of 4 bytes or more
+// receives the MediaChangeCount (u32; bytesReturned 4), a number that changes
+// whenever a medium is taken out or put in; a shorter one than 4 bytes fails
+// with ERROR_INSUFFICIENT_BUFFER. A drive number without a device (a reader
+// unplugged) is refused by CreateFileA with ERROR_FILE_NOT_FOUND.
 constexpr uint32_t IOCTL_STORAGE_CHECK_VERIFY2 = 0x002D0800;
+constexpr uint32_t MEDIA_CHANGE_COUNT_SIZE = 4;
 constexpr uint32_t IOCTL_STORAGE_QUERY_PROPERTY = 0x002D1400;
 constexpr uint32_t IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS = 0x00560000;
 
@@ -66,6 +73,8 @@ constexpr uint32_t ERROR_FILENAME_EXCED_RANGE = 206;
 constexpr uint32_t ERROR_FILE_TOO_LARGE = 223;
 constexpr uint32_t ERROR_ALREADY_EXISTS = 183;
 constexpr uint32_t ERROR_MORE_DATA = 234;
+// A transfer on a handle opened before the drive's medium was changed.
+constexpr uint32_t ERROR_MEDIA_CHANGED = 1110;
 
 // Record layouts (byte offsets inside the DeviceIoControl output buffers).
 // DISK_GEOMETRY_EX: Geometry{Cylinders i64 @0, MediaType u32 @8,

@@ -15,20 +15,45 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 namespace platform {
 
+// Milliseconds of the clock the simulated machine runs on: the system's
+// steady clock, the same in every process of one computer.
+uint64_t simSteadyNowMs();
+
 // Drive number of /dev/loop0 (deviceNode), as on the Linux backend.
 constexpr int SIM_LOOP_DRIVE_BASE = 100;
+
+// A medium taken out of a drive or put in, at a moment of the machine's clock.
+struct SimMediaChange {
+    uint64_t atMs = 0;
+    bool media = true;
+    std::string imagePath;                // not empty: the drive's bytes from then on
+    std::optional<bool> writeProtected;   // given: the new medium's protection
+};
 
 struct SimDrive {
     std::string imagePath;          // the drive's bytes; its size is the disk size
     bool present = true;            // false: the drive number does not exist
     bool removable = true;          // MediaRemovable of the hot-plug record
-    bool media = true;              // check-verify succeeds
+    // A medium is in the drive: check-verify succeeds. Without one, opens
+    // succeed and every transfer and flush fails with ERROR_NOT_READY.
+    bool media = true;
+    // Media changes to come, in the order of their times; each one applied
+    // counts in mediaChangeCount. A handle opened before a change transfers
+    // nothing more: ERROR_NOT_READY while the drive is empty, then
+    // ERROR_MEDIA_CHANGED.
+    std::vector<SimMediaChange> mediaChanges;
+    size_t mediaChangesApplied = 0;
+    uint32_t mediaChangeCount = 0;  // IOCTL_STORAGE_CHECK_VERIFY2's MediaChangeCount
+    // What the OS mounts once this drive's partition table changed; before
+    // the machine's own (SimPlatform::setAfterRepartition).
+    std::optional<SimArrival> afterRepartition;
     uint32_t bytesPerSector = 512;
     uint32_t heads = 255;           // tracks per cylinder
     uint32_t sectorsPerTrack = 63;
@@ -138,6 +163,10 @@ public:
     // that waits of seconds pass at once; otherwise the machine runs on the
     // real clock, started with the machine.
     void setVirtualClock(bool on) { virtualClock_ = on; }
+    // The real clock's moment (simSteadyNowMs) that is the machine's time 0;
+    // by default the moment the machine was made. Several processes that run
+    // one machine give each the same start, so that they share its timeline.
+    void setStartMs(uint64_t steadyMs) { startMs_ = steadyMs; }
     SimFaults& faults() { return faults_; }
     SimChoices& choices() { return choices_; }
 
@@ -196,8 +225,10 @@ private:
     struct Open;
     bool fail(uint32_t error);
     Open* find(Handle handle);
-    // Lets arrivals and stale letters of the volume table catch up with the clock.
+    // Lets arrivals and stale letters of the volume table, and the drives'
+    // media changes, catch up with the clock.
     void catchUp();
+    void applyMediaChanges(uint64_t now);
     uint64_t nowMs() const;
     void passTime(uint32_t milliseconds);
     bool driveIoctl(Open& open, uint32_t code, const void* in, uint32_t inSize, void* out,
@@ -216,6 +247,8 @@ private:
     bool writeBlockedByVolume(int number, uint64_t lba, uint64_t end) const;
     bool volumeLockedById(uint64_t id) const;
     void driveReleased(const Open& open);
+    // ERROR_NOT_READY or ERROR_MEDIA_CHANGED when the handle's medium is gone.
+    uint32_t mediumGone(const Open& open);
     bool transfer(Handle handle, void* read, const void* write, uint32_t bytes,
                   uint32_t* transferred);
     // Moves `amount` bytes at byte `position` of the image, sector by sector

@@ -1,5 +1,8 @@
 #include "tools/card_board.h"
 
+#include "disk/drive_probe.h"
+#include "tools/os_services.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -29,11 +32,15 @@ void CardBoard::draw() {
     if (!changed_) return;
     std::size_t width = 0;
     for (const Card& card : cards_) width = std::max(width, card.name.size());
-    // Back to the first line drawn, then every line anew (ESC[2K clears it).
+    // Back to the first line drawn, then every line anew (ESC[2K clears it);
+    // a line is cut to the terminal's width, since a wrapped one would throw
+    // the count of lines to go back off.
     if (drawn_ > 0) out_ << "\x1b[" << drawn_ << 'A';
-    for (const Card& card : cards_)
-        out_ << "\r\x1b[2K" << card.name << std::string(width - card.name.size() + 2, ' ')
-             << card.status << '\n';
+    const std::size_t columns = static_cast<std::size_t>(std::max(terminalColumns() - 1, 20));
+    for (const Card& card : cards_) {
+        const std::string text = card.name + std::string(width - card.name.size() + 2, ' ') + card.status;
+        out_ << "\r\x1b[2K" << text.substr(0, columns) << '\n';
+    }
     out_.flush();
     drawn_ = static_cast<int>(cards_.size());
     changed_ = false;
@@ -63,4 +70,10 @@ std::string secondsText(double seconds) {
     char text[32];
     std::snprintf(text, sizeof text, "%.1f", seconds);
     return text;
+}
+
+std::string sizeText(int64_t bytes) {
+    if (bytes <= 0) return "-";
+    const DriveCapacity capacity = driveCapacity(bytes);
+    return std::to_string(capacity.whole) + " " + capacity.unit;
 }

@@ -4,6 +4,7 @@
 // with the card's name, so that a log of the output reads in order. And the
 // table of results at the end.
 
+#include <cstdint>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -39,3 +40,6 @@ std::string tableText(const std::vector<std::vector<std::string>>& rows);
 
 // "3.4" seconds.
 std::string secondsText(double seconds);
+
+// A card's size as the drive list shows it ("512 MB"); "-" when unknown.
+std::string sizeText(int64_t bytes);

@@ -31,12 +31,6 @@ struct LineCard {
     std::unique_ptr<CardChild> run;
 };
 
-std::string sizeText(int64_t bytes) {
-    if (bytes <= 0) return "-";
-    const DriveCapacity capacity = driveCapacity(bytes);
-    return std::to_string(capacity.whole) + " " + capacity.unit;
-}
-
 // What the table says of a card before its run: which drive it is and how
 // big, asked before any run holds it. False, with the reason, for a drive
 // named twice under two names.
@@ -93,7 +87,10 @@ std::string resultStatus(const CardChild& run) {
 
 }  // namespace
 
-int installManyCommand(const CardOptions& options, std::ostream& out, std::ostream& err) {
+int installManyCommand(const CardOptions& given, std::ostream& out, std::ostream& err) {
+    // A payload that cannot go on a card is said once, not once per card.
+    CardOptions options = given;
+    if (!checkCardSources(options, err)) return EXIT_FAILED;
     std::vector<LineCard> cards;
     if (!describeCards(options, cards, err)) return EXIT_FAILED;
     InterruptRelay relay;

@@ -166,11 +166,6 @@ private:
         reader.run.reset();
     }
 
-    static std::string sizeText(int64_t bytes) {
-        const DriveCapacity capacity = driveCapacity(bytes);
-        return std::to_string(capacity.whole) + " " + capacity.unit;
-    }
-
     const CardOptions& options_;
     std::ostream& out_;
     std::vector<Reader> readers_;

@@ -19,6 +19,8 @@ void interruptProcess(int64_t pid, int exitStatus);
 
 // Standard output is a terminal that lines can be rewritten on in place.
 bool outputIsTerminal();
+// Its width in characters; 80 where it does not say.
+int terminalColumns();
 
 // Renames `from` to `to` in one step, failing when `to` exists; `reason`
 // receives the OS's words on failure.

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 bool renameNoReplace(const std::string& from, const std::string& to, std::string& reason) {
@@ -49,4 +50,10 @@ void interruptProcess(int64_t pid, int exitStatus) {
 bool outputIsTerminal() {
     const char* term = std::getenv("TERM");
     return isatty(STDOUT_FILENO) == 1 && term != nullptr && std::strcmp(term, "dumb") != 0;
+}
+
+int terminalColumns() {
+    struct winsize size {};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+    return 80;
 }

@@ -67,3 +67,10 @@ bool outputIsTerminal() {
     if (output == INVALID_HANDLE_VALUE || !GetConsoleMode(output, &mode)) return false;
     return SetConsoleMode(output, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
+
+int terminalColumns() {
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info))
+        return info.srWindow.Right - info.srWindow.Left + 1;
+    return 80;
+}

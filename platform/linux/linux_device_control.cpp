@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <thread>
@@ -55,6 +56,8 @@ bool LinuxPlatform::DeviceIoControl(Handle handle, uint32_t code, const void* in
         return dismount(*device);
     case IOCTL_STORAGE_CHECK_VERIFY:
         return checkVerify(*device);
+    case IOCTL_STORAGE_CHECK_VERIFY2:
+        return checkVerify2(*device, out, outSize, bytesReturned);
     case IOCTL_DISK_IS_WRITABLE:
         return isWritable(*device);
     case IOCTL_DISK_UPDATE_PROPERTIES:
@@ -149,8 +152,10 @@ bool LinuxPlatform::geometry(OpenDevice& device, std::vector<uint8_t>* record) {
     if (!deviceSize(device, &facts.diskSize)) return false;
     if (facts.diskSize == 0) return fail(ERROR_NOT_READY);
     if (!device.regularFile) {
+        ScopedFd opened;
+        const int fd = nodeFd(device, opened);
         int sectorSize = 0;
-        if (::ioctl(device.fd, BLKSSZGET, &sectorSize) != 0) return fail(windowsError(errno));
+        if (fd < 0 || ::ioctl(fd, BLKSSZGET, &sectorSize) != 0) return fail(windowsError(errno));
         facts.bytesPerSector = static_cast<uint32_t>(sectorSize);
     }
     // Always the translation that Windows' disk class driver gives USB and SCSI
@@ -176,12 +181,36 @@ bool LinuxPlatform::checkVerify(OpenDevice& device) {
     return true;
 }
 
+bool LinuxPlatform::checkVerify2(OpenDevice& device, void* out, uint32_t outSize,
+                                 uint32_t* bytesReturned) {
+    if (outSize > 0 && (out == nullptr || outSize < MEDIA_CHANGE_COUNT_SIZE))
+        return fail(ERROR_INSUFFICIENT_BUFFER);
+    {
+        // Opening the node has the kernel ask the reader whether its medium
+        // changed, and bring the size below up to date.
+        ScopedFd opened;
+        opened.fd = ::open(volumes_.devicePath(device.name).c_str(),
+                           O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (opened.fd < 0) return fail(windowsError(errno));
+    }
+    if (!checkVerify(device)) return false;
+    if (outSize > 0) {
+        const BlockName disk{device.name.disk, 0};
+        const uint64_t sequence =
+            sysfs_.number(sysfs_.directory(disk) + "/diskseq").value_or(0);
+        storeLe32(static_cast<uint8_t*>(out), static_cast<uint32_t>(sequence));
+        if (bytesReturned != nullptr) *bytesReturned = MEDIA_CHANGE_COUNT_SIZE;
+    }
+    return true;
+}
+
 bool LinuxPlatform::isWritable(const OpenDevice& device) {
     if (device.writeProtected || sysfs_.readOnly(device.name.disk)) return fail(ERROR_WRITE_PROTECT);
     // The node's own flag (BLKROGET) as well: a disk set read-only by hand.
     int readOnly = 0;
-    if (device.fd >= 0 && !device.regularFile && ::ioctl(device.fd, BLKROGET, &readOnly) == 0 &&
-        readOnly != 0)
+    ScopedFd opened;
+    const int fd = device.regularFile ? -1 : nodeFd(device, opened);
+    if (fd >= 0 && ::ioctl(fd, BLKROGET, &readOnly) == 0 && readOnly != 0)
         return fail(ERROR_WRITE_PROTECT);
     return true;
 }
@@ -222,9 +251,12 @@ bool LinuxPlatform::extents(OpenDevice& device, std::vector<uint8_t>* record) {
 bool LinuxPlatform::updateProperties(OpenDevice& device) {
     if (device.volume) return fail(ERROR_INVALID_FUNCTION);
     if (!device.regularFile) {
+        ScopedFd opened;
+        const int fd = nodeFd(device, opened);
+        if (fd < 0) return fail(windowsError(errno));
         // Partitions still closing from the last writes can keep the table busy a moment.
         int attempt = 0;
-        while (::ioctl(device.fd, BLKRRPART) != 0) {
+        while (::ioctl(fd, BLKRRPART) != 0) {
             if (errno != EBUSY || ++attempt >= kRereadAttempts) return fail(windowsError(errno));
             std::this_thread::sleep_for(kRereadPause);
         }

@@ -163,11 +163,25 @@ Handle LinuxPlatform::open(const std::string& path, uint32_t access, uint32_t sh
         return INVALID_HANDLE_VALUE;
     }
 
-    device.exclusive = shareMode == 0;
     device.access = access & (GENERIC_READ | GENERIC_WRITE);
+    const bool query = device.access == 0;  // the node is not held open
+    device.exclusive = shareMode == 0 && !query;
     bool write = (access & GENERIC_WRITE) != 0;
     bool direct = (flags & FILE_FLAG_NO_BUFFERING) != 0;
     std::string nodePath = volumes_.devicePath(device.name);
+    if (query) {
+        // The node must be there; it is opened only when a question needs it.
+        struct stat info {};
+        if (::stat(nodePath.c_str(), &info) != 0) {
+            fail(windowsError(errno));
+            return INVALID_HANDLE_VALUE;
+        }
+        device.regularFile = S_ISREG(info.st_mode);
+        Handle handle = nextHandle_;
+        nextHandle_ += 4;
+        devices_[handle] = device;
+        return handle;
+    }
     auto tryOpen = [&](bool forWrite) {
         int mode = O_CLOEXEC | (forWrite ? O_RDWR : O_RDONLY) | (device.exclusive ? O_EXCL : 0);
         int fd = ::open(nodePath.c_str(), mode | (direct ? O_DIRECT : 0));
@@ -262,14 +276,23 @@ bool LinuxPlatform::CloseHandle(Handle handle) {
     return true;
 }
 
+int LinuxPlatform::nodeFd(const OpenDevice& device, ScopedFd& opened) const {
+    if (device.fd >= 0) return device.fd;
+    opened.fd = ::open(volumes_.devicePath(device.name).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    return opened.fd;
+}
+
 bool LinuxPlatform::deviceSize(const OpenDevice& device, uint64_t* bytes) const {
+    ScopedFd opened;
+    const int fd = nodeFd(device, opened);
+    if (fd < 0) return fail(windowsError(errno));
     if (device.regularFile) {
         struct stat info {};
-        if (::fstat(device.fd, &info) != 0) return fail(windowsError(errno));
+        if (::fstat(fd, &info) != 0) return fail(windowsError(errno));
         *bytes = static_cast<uint64_t>(info.st_size);
         return true;
     }
-    if (::ioctl(device.fd, BLKGETSIZE64, bytes) != 0) return fail(windowsError(errno));
+    if (::ioctl(fd, BLKGETSIZE64, bytes) != 0) return fail(windowsError(errno));
     return true;
 }
 
@@ -329,9 +352,11 @@ bool LinuxPlatform::transfer(Handle handle, linuxos::Transfer direction, void* r
     if (transferred != nullptr) *transferred = 0;
     OpenDevice* device = find(handle);
     if (device == nullptr) return fail(ERROR_INVALID_HANDLE);
-    if (device->fd < 0) return fail(ERROR_ACCESS_DENIED);  // a locked volume
-    if (bytes == 0) return true;
     const bool reading = direction == Transfer::Read;
+    // A handle moves only what it was opened for; a locked volume's handle nothing.
+    if ((device->access & (reading ? GENERIC_READ : GENERIC_WRITE)) == 0 || device->fd < 0)
+        return fail(ERROR_ACCESS_DENIED);
+    if (bytes == 0) return true;
     if ((reading ? readInto : writeFrom) == nullptr) return fail(ERROR_INVALID_PARAMETER);
     if (!reading && device->writeProtected) return fail(ERROR_WRITE_PROTECT);
     if (!reading) ++diskChanges_[device->name.disk];

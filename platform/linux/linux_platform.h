@@ -21,6 +21,17 @@
 // only; its writes fail with ERROR_WRITE_PROTECT and IOCTL_DISK_IS_WRITABLE
 // says so.
 //
+// Handles without access rights (access 0) only ask questions, as on Windows:
+// they hold no descriptor of the node, take no flock and meet nobody's share
+// mode, so that a drive watched by another process stays free for a run's
+// exclusive open. A question that needs the node opens it for that moment,
+// read only and O_NONBLOCK (which a reader without a card allows too).
+// IOCTL_STORAGE_CHECK_VERIFY2 opens it on every call: the kernel asks the
+// reader at each open whether its medium changed, and brings sysfs up to
+// date; the answer is sysfs "size" (0: no medium), the count sysfs
+// "diskseq", which the kernel advances on each media change (0 where the
+// kernel has none).
+//
 // Locks: share mode 0 opens the device with O_EXCL (the kernel refuses it while
 // a partition is mounted or another exclusive opener holds it), plus an flock
 // so that our own handles exclude each other as Windows share modes do; that
@@ -46,6 +57,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace platform {
@@ -117,6 +129,21 @@ private:
         uint64_t changesAtTake = 0;
     };
 
+    // A descriptor that is closed with its scope.
+    struct ScopedFd {
+        int fd = -1;
+        ScopedFd() = default;
+        ScopedFd(const ScopedFd&) = delete;
+        ScopedFd& operator=(const ScopedFd&) = delete;
+        ~ScopedFd() {
+            if (fd >= 0) ::close(fd);
+        }
+    };
+    // The device's node for one question: the handle's own descriptor, or the
+    // node opened into `opened` for the moment (-1 with errno set when it
+    // cannot be).
+    int nodeFd(const OpenDevice& device, ScopedFd& opened) const;
+
     Handle open(const std::string& path, uint32_t access, uint32_t shareMode,
                 uint32_t disposition, uint32_t flags);
     OpenDevice* find(Handle handle);
@@ -135,6 +162,7 @@ private:
     void giveBackMounts(OpenDevice& device);
     bool geometry(OpenDevice& device, std::vector<uint8_t>* record);
     bool checkVerify(OpenDevice& device);
+    bool checkVerify2(OpenDevice& device, void* out, uint32_t outSize, uint32_t* bytesReturned);
     bool isWritable(const OpenDevice& device);
     bool queryProperty(OpenDevice& device, const void* in, uint32_t inSize,
                        std::vector<uint8_t>* record);

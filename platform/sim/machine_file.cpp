@@ -26,6 +26,7 @@ public:
         return true;
     }
     bool has(const char* key) const { return object_.contains(key); }
+    QJsonValue value(const char* key) const { return object_.value(key); }
 
     void number(const char* key, int64_t& value, int64_t min, int64_t max) {
         if (!has(key) || !error_.isEmpty()) return;
@@ -105,6 +106,16 @@ public:
     }
     bool ok() const { return error_.isEmpty(); }
     const QString& place() const { return place_; }
+    // A reader of the object under `key`, named with its place.
+    bool nested(const QJsonValue& value, const QString& key, QJsonObject& object) {
+        if (!error_.isEmpty()) return false;
+        if (!value.isObject()) return fault(key, "not an object");
+        object = value.toObject();
+        return true;
+    }
+    Reader inner(const QJsonObject& object, const QString& key) {
+        return Reader(object, place_ + (place_.isEmpty() ? "" : ".") + key, error_, base_);
+    }
 
 private:
     QJsonObject object_;
@@ -119,34 +130,6 @@ bool objectAt(const QJsonValue& value, const QString& place, QString& error, QJs
         return false;
     }
     object = value.toObject();
-    return true;
-}
-
-bool readDrive(Reader& r, SimPlatform& sim, SimMachineFile& machine) {
-    if (!r.only({"number", "image", "vendor", "product", "heads", "sectorsPerTrack", "removable",
-                 "media", "writeProtected", "writeDelayMs", "busyForMs", "dropsWritesFrom",
-                 "dropsWritesSectors", "sharedHoldMs"}))
-        return false;
-    if (!r.has("number") || !r.has("image")) return r.fault(r.has("number") ? "image" : "number", "missing");
-    int64_t number = 0;
-    r.number("number", number, 0, 999);
-    SimDrive drive;
-    r.file("image", drive.imagePath);
-    r.text("vendor", drive.vendor);
-    r.text("product", drive.product);
-    r.unsignedNumber("heads", drive.heads);
-    r.unsignedNumber("sectorsPerTrack", drive.sectorsPerTrack);
-    r.flag("removable", drive.removable);
-    r.flag("media", drive.media);
-    r.flag("writeProtected", drive.writeProtected);
-    r.unsignedNumber("writeDelayMs", drive.writeDelayMs);
-    r.unsignedNumber("busyForMs", drive.busyForMs);
-    r.unsignedNumber("dropsWritesFrom", drive.dropsWritesFrom);
-    r.unsignedNumber("dropsWritesSectors", drive.dropsWritesSectors);
-    r.unsignedNumber("sharedHoldMs", drive.sharedHoldMs);
-    if (!r.ok()) return false;
-    sim.addDrive(static_cast<int>(number), drive);
-    if (machine.firstDrive < 0) machine.firstDrive = static_cast<int>(number);
     return true;
 }
 
@@ -167,9 +150,8 @@ bool readVolume(Reader& r, SimPlatform& sim) {
     return true;
 }
 
-bool readArrival(Reader& r, SimPlatform& sim) {
+bool readArrival(Reader& r, SimArrival& arrival) {
     if (!r.only({"arriveAfterMs", "letters", "folders", "staleForMs"})) return false;
-    SimArrival arrival;
     int64_t after = 0;
     r.number("arriveAfterMs", after, -1, std::numeric_limits<int>::max());
     arrival.arriveAfterMs = static_cast<int>(after);
@@ -186,8 +168,74 @@ bool readArrival(Reader& r, SimPlatform& sim) {
         if (!r.folderOf(folders[i], QString("folders[%1]").arg(i), folder)) return false;
         arrival.folders.push_back(folder);
     }
+    return r.ok();
+}
+
+// The object under `key` of `r`'s object, read as an arrival.
+bool readArrivalAt(Reader& r, const QJsonValue& value, const char* key, SimArrival& arrival) {
+    QJsonObject object;
+    if (!r.nested(value, key, object)) return false;
+    Reader inner = r.inner(object, key);
+    return readArrival(inner, arrival);
+}
+
+// A drive's media changes, in the order of their times.
+bool readMediaChanges(Reader& r, SimDrive& drive) {
+    const QJsonArray list = r.array("mediaChanges");
+    for (int i = 0; i < list.size() && r.ok(); ++i) {
+        const QString key = QString("mediaChanges[%1]").arg(i);
+        QJsonObject object;
+        if (!r.nested(list[i], key, object)) return false;
+        Reader c = r.inner(object, key);
+        if (!c.only({"atMs", "media", "image", "writeProtected"})) return false;
+        if (!c.has("atMs") || !c.has("media")) return c.fault(c.has("atMs") ? "media" : "atMs", "missing");
+        SimMediaChange change;
+        c.unsignedNumber("atMs", change.atMs);
+        c.flag("media", change.media);
+        c.file("image", change.imagePath);
+        if (c.has("writeProtected")) {
+            bool writeProtected = false;
+            c.flag("writeProtected", writeProtected);
+            change.writeProtected = writeProtected;
+        }
+        if (!drive.mediaChanges.empty() && change.atMs < drive.mediaChanges.back().atMs)
+            return c.fault("atMs", "before the change listed before it");
+        drive.mediaChanges.push_back(change);
+    }
+    return r.ok();
+}
+
+bool readDrive(Reader& r, SimPlatform& sim, SimMachineFile& machine) {
+    if (!r.only({"number", "image", "vendor", "product", "heads", "sectorsPerTrack", "removable",
+                 "media", "writeProtected", "writeDelayMs", "busyForMs", "dropsWritesFrom",
+                 "dropsWritesSectors", "sharedHoldMs", "mediaChanges", "afterRepartition"}))
+        return false;
+    if (!r.has("number") || !r.has("image")) return r.fault(r.has("number") ? "image" : "number", "missing");
+    int64_t number = 0;
+    r.number("number", number, 0, 999);
+    SimDrive drive;
+    r.file("image", drive.imagePath);
+    r.text("vendor", drive.vendor);
+    r.text("product", drive.product);
+    r.unsignedNumber("heads", drive.heads);
+    r.unsignedNumber("sectorsPerTrack", drive.sectorsPerTrack);
+    r.flag("removable", drive.removable);
+    r.flag("media", drive.media);
+    r.flag("writeProtected", drive.writeProtected);
+    r.unsignedNumber("writeDelayMs", drive.writeDelayMs);
+    r.unsignedNumber("busyForMs", drive.busyForMs);
+    r.unsignedNumber("dropsWritesFrom", drive.dropsWritesFrom);
+    r.unsignedNumber("dropsWritesSectors", drive.dropsWritesSectors);
+    r.unsignedNumber("sharedHoldMs", drive.sharedHoldMs);
+    if (!readMediaChanges(r, drive)) return false;
+    if (r.has("afterRepartition")) {
+        SimArrival arrival;
+        if (!readArrivalAt(r, r.value("afterRepartition"), "afterRepartition", arrival)) return false;
+        drive.afterRepartition = arrival;
+    }
     if (!r.ok()) return false;
-    sim.setAfterRepartition(arrival);
+    sim.addDrive(static_cast<int>(number), drive);
+    if (machine.firstDrive < 0) machine.firstDrive = static_cast<int>(number);
     return true;
 }
 
@@ -249,11 +297,9 @@ bool loadSimMachine(const std::string& path, SimPlatform& sim, SimMachineFile& m
         readList(top, "drives", base, fault, [&](Reader& r) { return readDrive(r, sim, machine); }) &&
         readList(top, "volumes", base, fault, [&](Reader& r) { return readVolume(r, sim); });
     if (read && top.has("afterRepartition")) {
-        QJsonObject object;
-        if (objectAt(document.object().value("afterRepartition"), "afterRepartition", fault, object)) {
-            Reader r(object, "afterRepartition", fault, base);
-            readArrival(r, sim);
-        }
+        SimArrival arrival;
+        if (readArrivalAt(top, top.value("afterRepartition"), "afterRepartition", arrival))
+            sim.setAfterRepartition(arrival);
     }
     top.number("autopilotDrive", autopilot, 0, 999);
     readChoices(top, sim);

@@ -57,6 +57,13 @@ bool SimPlatform::driveIoctl(Open& open, uint32_t code, const void* in, uint32_t
     case IOCTL_STORAGE_CHECK_VERIFY:
         if (!drive.media) return fail(ERROR_NOT_READY);
         break;
+    case IOCTL_STORAGE_CHECK_VERIFY2:
+        if (!drive.media) return fail(ERROR_NOT_READY);
+        if (outSize == 0) break;
+        if (out == nullptr || outSize < MEDIA_CHANGE_COUNT_SIZE) return fail(ERROR_INSUFFICIENT_BUFFER);
+        storeLe32(bytes, drive.mediaChangeCount);
+        if (bytesReturned != nullptr) *bytesReturned = MEDIA_CHANGE_COUNT_SIZE;
+        break;
     case IOCTL_STORAGE_QUERY_PROPERTY: {
         if (in == nullptr || inSize < PROPERTY_QUERY_SIZE) return fail(ERROR_INVALID_PARAMETER);
         const size_t need = DESCRIPTOR_HEADER_SIZE + drive.vendor.size() + 1 + drive.product.size() + 1;

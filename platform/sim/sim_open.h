@@ -18,6 +18,7 @@ struct SimPlatform::Open {
     bool readable = false;    // opened with GENERIC_READ
     uint32_t access() const { return (readable ? GENERIC_READ : 0) | (writable ? GENERIC_WRITE : 0); }
     bool locked = false;
+    uint32_t mediaChangesAtOpen = 0;  // the drive's MediaChangeCount when opened
     uint64_t position = 0;
     std::FILE* file = nullptr;
     // The drive's partition table when it was opened for writing, to tell at

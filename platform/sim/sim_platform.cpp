@@ -16,12 +16,12 @@
 
 namespace platform {
 
-namespace {
-
-uint64_t steadyMs() {
+uint64_t simSteadyNowMs() {
     const auto since = std::chrono::steady_clock::now().time_since_epoch();
     return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
 }
+
+namespace {
 
 SimCall makeCall(const char* name, const std::string& path = {}, uint32_t access = 0,
                  uint32_t shareMode = 0, uint32_t disposition = 0, uint32_t flags = 0) {
@@ -37,7 +37,7 @@ SimCall makeCall(const char* name, const std::string& path = {}, uint32_t access
 
 }  // namespace
 
-SimPlatform::SimPlatform() : startMs_(steadyMs()) {}
+SimPlatform::SimPlatform() : startMs_(simSteadyNowMs()) {}
 
 SimPlatform::~SimPlatform() {
     for (auto& entry : opens_)
@@ -109,7 +109,11 @@ SimPlatform::Open* SimPlatform::find(Handle handle) {
     return it == opens_.end() ? nullptr : it->second.get();
 }
 
-uint64_t SimPlatform::nowMs() const { return virtualClock_ ? virtualNowMs_ : steadyMs() - startMs_; }
+uint64_t SimPlatform::nowMs() const {
+    if (virtualClock_) return virtualNowMs_;
+    const uint64_t now = simSteadyNowMs();
+    return now > startMs_ ? now - startMs_ : 0;  // a start given from outside may lie ahead
+}
 
 uint64_t SimPlatform::GetTickCount64() { return nowMs(); }
 
@@ -126,11 +130,30 @@ void SimPlatform::Sleep(uint32_t milliseconds) {
     passTime(milliseconds);
 }
 
-void SimPlatform::catchUp() { volumes_.advance(nowMs()); }
+void SimPlatform::catchUp() {
+    const uint64_t now = nowMs();
+    applyMediaChanges(now);
+    volumes_.advance(now);
+}
+
+void SimPlatform::applyMediaChanges(uint64_t now) {
+    for (auto& entry : drives_) {
+        SimDrive& drive = entry.second;
+        while (drive.mediaChangesApplied < drive.mediaChanges.size() &&
+               drive.mediaChanges[drive.mediaChangesApplied].atMs <= now) {
+            const SimMediaChange& change = drive.mediaChanges[drive.mediaChangesApplied++];
+            drive.media = change.media;
+            if (!change.imagePath.empty()) drive.imagePath = change.imagePath;
+            if (change.writeProtected) drive.writeProtected = *change.writeProtected;
+            ++drive.mediaChangeCount;
+        }
+    }
+}
 
 Handle SimPlatform::CreateFileA(const char* path, uint32_t access, uint32_t shareMode,
                                 uint32_t disposition, uint32_t flags) {
     record(makeCall("CreateFileA", path, access, shareMode, disposition, flags));
+    catchUp();
     const int number = sim::driveNumberOf(path);
     auto it = drives_.find(number);
     if (number < 0 || it == drives_.end() || !it->second.present) {
@@ -141,11 +164,24 @@ Handle SimPlatform::CreateFileA(const char* path, uint32_t access, uint32_t shar
         lastError_ = faults_.error;
         return INVALID_HANDLE_VALUE;
     }
+    const bool writing = (access & GENERIC_WRITE) != 0;
+    auto open = std::make_unique<Open>();
+    open->drive = number;
+    open->mediaChangesAtOpen = it->second.mediaChangeCount;
+    open->readable = (access & GENERIC_READ) != 0;
+    // A handle without access rights only asks questions: it neither reaches
+    // the medium nor meets anybody's sharing.
+    if (!writing && !open->readable) {
+        const Handle handle = nextHandle_++;
+        opens_[handle] = std::move(open);
+        if (recordCalls_) calls_.back().handle = handle;
+        lastError_ = ERROR_SUCCESS;
+        return handle;
+    }
     if (const uint32_t refusal = driveOpenRefusal(number, access, shareMode); refusal != ERROR_SUCCESS) {
         lastError_ = refusal;
         return INVALID_HANDLE_VALUE;
     }
-    const bool writing = (access & GENERIC_WRITE) != 0;
     std::FILE* file = std::fopen(it->second.imagePath.c_str(), writing ? "r+b" : "rb");
     if (file == nullptr) {
         lastError_ = ERROR_ACCESS_DENIED;
@@ -154,11 +190,8 @@ Handle SimPlatform::CreateFileA(const char* path, uint32_t access, uint32_t shar
     // Unbuffered, like the handle it stands for: each transfer reaches the
     // file at once and its error comes back with it.
     std::setvbuf(file, nullptr, _IONBF, 0);
-    auto open = std::make_unique<Open>();
-    open->drive = number;
     open->exclusive = shareMode == 0;
     open->writable = writing;
-    open->readable = (access & GENERIC_READ) != 0;
     open->file = file;
     if (writing) open->tableAtOpen = sim::partitionTableBytes(it->second.imagePath);
     const Handle handle = nextHandle_++;

@@ -32,6 +32,23 @@ uint32_t SimPlatform::SetFilePointer(Handle handle, int32_t distanceLow, int32_t
     return uint32_t(offset);
 }
 
+// A drive without its medium answers nothing; a handle of a medium since taken
+// out keeps failing when another is put in. A volume's files are on its
+// drive's medium.
+uint32_t SimPlatform::mediumGone(const Open& open) {
+    int number = open.drive;
+    if (number < 0) {
+        const sim::VolumeEntry* entry = volumes_.byId(open.volumeId);
+        number = entry != nullptr ? entry->volume.driveNumber : -1;
+    }
+    const auto found = drives_.find(number);
+    if (found == drives_.end()) return ERROR_SUCCESS;
+    if (!found->second.media) return ERROR_NOT_READY;
+    if (open.drive >= 0 && open.mediaChangesAtOpen != found->second.mediaChangeCount)
+        return ERROR_MEDIA_CHANGED;
+    return ERROR_SUCCESS;
+}
+
 bool SimPlatform::transfer(Handle handle, void* read, const void* write, uint32_t bytes,
                            uint32_t* transferred) {
     if (transferred != nullptr) *transferred = 0;
@@ -42,14 +59,16 @@ bool SimPlatform::transfer(Handle handle, void* read, const void* write, uint32_
     call.offset = open != nullptr ? open->position : 0;
     call.bytes = bytes;
     record(call);
-    if (open == nullptr || open->file == nullptr) return fail(ERROR_INVALID_HANDLE);
-    // As on Windows, a handle opened for reading only cannot write.
-    if (write != nullptr && !open->writable) return fail(ERROR_ACCESS_DENIED);
+    if (open == nullptr) return fail(ERROR_INVALID_HANDLE);
+    // As on Windows, a handle moves only what it was opened for.
+    if (write != nullptr ? !open->writable : !open->readable) return fail(ERROR_ACCESS_DENIED);
+    if (open->file == nullptr) return fail(ERROR_INVALID_HANDLE);
 
     const SimDrive& drive = drives_.at(open->drive);
     // Every request to the device takes the reader's time, answered or not.
     passTime(drive.writeDelayMs);
     catchUp();
+    if (const uint32_t gone = mediumGone(*open); gone != ERROR_SUCCESS) return fail(gone);
     const uint64_t lba = open->position / 512;
     uint64_t& count = read != nullptr ? reads_ : writes_;
     const int64_t limit = read != nullptr ? faults_.failReadsAfter : faults_.failWritesAfter;
@@ -187,6 +206,9 @@ bool SimPlatform::FlushFileBuffers(Handle handle) {
         return fail(refusal);
     if (open->drive >= 0 ? faults_.failDriveFlush : faults_.refuseVolumeFlush.count(open->letter) != 0)
         return fail(ERROR_WRITE_FAULT);
+    // What is held for a card taken out cannot reach it.
+    catchUp();
+    if (const uint32_t gone = mediumGone(*open); gone != ERROR_SUCCESS) return fail(gone);
     // A drive's image must have taken every byte; a volume's files are
     // written straight through.
     if (open->file != nullptr && std::fflush(open->file) != 0) return fail(ERROR_WRITE_FAULT);

@@ -2,8 +2,22 @@
 
 #include "platform/volume_names.h"
 
+#include <filesystem>
+#include <system_error>
+
 namespace platform {
 namespace sim {
+namespace {
+
+// A partition that arrives from a new table holds a freshly formatted volume:
+// its folder starts empty, whatever an earlier volume left in it.
+void emptyFolder(const std::string& folder) {
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error))
+        std::filesystem::remove_all(entry.path(), error);
+}
+
+}  // namespace
 
 std::string VolumeTable::add(char letter, const SimVolume& volume) {
     if (letter != '\0') takeLetter(letter);
@@ -115,7 +129,10 @@ void VolumeTable::advance(uint64_t nowMs) {
             volume.driveNumber = it->driveNumber;
             volume.startSector = it->partitions[i].start;
             volume.sectors = it->partitions[i].sectors;
-            if (i < arrival.folders.size()) volume.directory = arrival.folders[i];
+            if (i < arrival.folders.size()) {
+                volume.directory = arrival.folders[i];
+                emptyFolder(volume.directory);
+            }
             add(i < arrival.letters.size() ? arrival.letters[i] : '\0', volume);
         }
         it = pending_.erase(it);

@@ -29,7 +29,8 @@ struct SimVolume {
 struct SimArrival {
     int arriveAfterMs = 0;           // -1: the new volumes never arrive
     std::vector<char> letters;       // letter of partition i; '\0' or none listed: no letter
-    std::vector<std::string> folders;  // folder of partition i's files
+    // Folder of partition i's files; emptied when it arrives (a fresh format).
+    std::vector<std::string> folders;
     uint32_t staleForMs = 0;         // the old letters answer for the old volumes this long
 };
 

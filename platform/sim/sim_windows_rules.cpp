@@ -8,13 +8,14 @@
 namespace platform {
 
 // Share mode 0 excludes every other opener, and an exclusive holder excludes
-// everyone; so does another program that holds the drive for a while.
+// everyone (handles without access rights are no openers in this sense); so does another program that holds the drive for a while.
 // A holder with write access that shares only reading refuses whoever asks
 // to write and whoever denies it write sharing (CreateFileW, "Creating and
 // Opening Files": the sharing rules).
 uint32_t SimPlatform::driveOpenRefusal(int number, uint32_t access, uint32_t shareMode) const {
     for (const auto& entry : opens_)
-        if (entry.second->drive == number && (entry.second->exclusive || shareMode == 0))
+        if (entry.second->drive == number && entry.second->access() != 0 &&
+            (entry.second->exclusive || shareMode == 0))
             return ERROR_SHARING_VIOLATION;
     const SimDrive& drive = drives_.at(number);
     if (shareMode == 0 && nowMs() < drive.busyForMs) return ERROR_SHARING_VIOLATION;
@@ -64,11 +65,11 @@ bool SimPlatform::writeBlockedByVolume(int number, uint64_t lba, uint64_t end) c
 // The OS reads the partition table when the drive is given back; when it
 // changed, the drive's volumes go and the new partitions come.
 void SimPlatform::driveReleased(const Open& open) {
-    if (!hasArrival_ || !open.writable) return;
-    const std::string& image = drives_.at(open.drive).imagePath;
-    const sim::TableBytes now = sim::partitionTableBytes(image);
+    const SimDrive& drive = drives_.at(open.drive);
+    if (!open.writable || (!hasArrival_ && !drive.afterRepartition)) return;
+    const sim::TableBytes now = sim::partitionTableBytes(drive.imagePath);
     if (now == open.tableAtOpen) return;
-    SimArrival arrival = arrival_;
+    SimArrival arrival = drive.afterRepartition ? *drive.afterRepartition : arrival_;
     if (!choices_.newVolumesGetLetters) arrival.letters.clear();
     volumes_.repartitioned(open.drive, sim::partitionsOf(now), arrival, GetTickCount64());
 }

@@ -49,6 +49,39 @@ TEST_P(BackendConformance, ShareModeZeroKeepsEveryOtherOpenerOut) {
     EXPECT_TRUE(os.CloseHandle(again));
 }
 
+// A handle without access rights only asks: it keeps no exclusive open out and
+// an exclusive holder does not keep it out, it moves no sectors, and on a
+// drive it answers IOCTL_STORAGE_CHECK_VERIFY2 with the media change count.
+TEST_P(BackendConformance, HandleWithoutAccessRightsOnlyAsks) {
+    Platform& os = rig->os();
+    EXPECT_EQ(os.CreateFileA(rig->missingDrive().c_str(), 0, kShared, OPEN_EXISTING, 0),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(os.GetLastError(), ERROR_FILE_NOT_FOUND);
+    const Handle ask = os.CreateFileA(path.c_str(), 0, kShared, OPEN_EXISTING, 0);
+    ASSERT_NE(ask, INVALID_HANDLE_VALUE) << os.GetLastError();
+    const Handle run = os.CreateFileA(path.c_str(), kReadWrite, 0, OPEN_EXISTING, FILE_FLAG_NO_BUFFERING);
+    EXPECT_NE(run, INVALID_HANDLE_VALUE) << os.GetLastError();
+    const Handle again = os.CreateFileA(path.c_str(), 0, kShared, OPEN_EXISTING, 0);
+    EXPECT_NE(again, INVALID_HANDLE_VALUE) << os.GetLastError();
+    uint8_t sector[512] = {};
+    uint32_t moved = 99;
+    EXPECT_FALSE(os.ReadFile(ask, sector, 512, &moved));
+    EXPECT_EQ(os.GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(moved, 0u);
+    if (rig->noDiskIoctls().empty()) {
+        uint8_t count[2][MEDIA_CHANGE_COUNT_SIZE] = {};
+        for (int i = 0; i < 2; ++i) {
+            uint32_t returned = 0;
+            EXPECT_TRUE(os.DeviceIoControl(i == 0 ? ask : again, IOCTL_STORAGE_CHECK_VERIFY2, nullptr,
+                                           0, count[i], MEDIA_CHANGE_COUNT_SIZE, &returned))
+                << os.GetLastError();
+            EXPECT_EQ(returned, MEDIA_CHANGE_COUNT_SIZE);
+        }
+        EXPECT_EQ(le32(count[0]), le32(count[1]));  // the medium stayed
+    }
+    for (const Handle handle : {again, run, ask}) EXPECT_TRUE(os.CloseHandle(handle));
+}
+
 // FlushFileBuffers needs a handle with write access.
 TEST_P(BackendConformance, FlushNeedsWriteAccess) {
     Platform& os = rig->os();

@@ -231,6 +231,33 @@ TEST_F(LinuxDrive, HotplugAndMediaComeFromSysfs) {
     EXPECT_TRUE(os.DeviceIoControl(card, IOCTL_STORAGE_CHECK_VERIFY, nullptr, 0, nullptr, 0, nullptr));
     EXPECT_FALSE(os.DeviceIoControl(empty, IOCTL_STORAGE_CHECK_VERIFY, nullptr, 0, nullptr, 0, nullptr));
     EXPECT_EQ(os.GetLastError(), ERROR_NOT_READY);
+
+    // Through handles without access rights: the media change count is the
+    // kernel's disk sequence number, 0 where the kernel keeps none.
+    tree.setSysfs("sdc/diskseq", "17\n");
+    const struct {
+        const char* path;
+        bool medium;
+        uint32_t count;
+    } readers[] = {{"\\\\.\\PhysicalDrive1", false, 0}, {"\\\\.\\PhysicalDrive2", true, 17},
+                   {"\\\\.\\PhysicalDrive0", true, 0}};
+    for (const auto& reader : readers) {
+        const Handle ask = os.CreateFileA(reader.path, 0, kShared, OPEN_EXISTING, 0);
+        ASSERT_NE(ask, INVALID_HANDLE_VALUE) << reader.path;
+        uint8_t count[4] = {0xAA, 0xAA, 0xAA, 0xAA};
+        uint32_t returned = 0;
+        EXPECT_EQ(os.DeviceIoControl(ask, IOCTL_STORAGE_CHECK_VERIFY2, nullptr, 0, count, 4, &returned),
+                  reader.medium) << reader.path;
+        if (reader.medium) {
+            EXPECT_EQ(returned, 4u);
+            EXPECT_EQ(le32(count), reader.count) << reader.path;
+        } else {
+            EXPECT_EQ(os.GetLastError(), ERROR_NOT_READY);
+        }
+        EXPECT_FALSE(os.DeviceIoControl(ask, IOCTL_STORAGE_CHECK_VERIFY2, nullptr, 0, count, 3, &returned));
+        EXPECT_EQ(os.GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+        EXPECT_TRUE(os.CloseHandle(ask));
+    }
 }
 
 // A write-protected card opens for writing, as on Windows, and refuses the

@@ -5,8 +5,10 @@
 
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -21,7 +23,10 @@ struct Case {
 const Case CASES[] = {
     {R"({"drives": [{"number": 2, "image": "card.img", "vendor": "V", "product": "P", "heads": 16,
          "sectorsPerTrack": 32, "removable": false, "media": true, "writeProtected": true,
-         "writeDelayMs": 30, "busyForMs": 2000, "sharedHoldMs": 3000}],
+         "writeDelayMs": 30, "busyForMs": 2000, "sharedHoldMs": 3000,
+         "mediaChanges": [{"atMs": 500, "media": false},
+                          {"atMs": 900, "media": true, "image": "c2.img", "writeProtected": false}],
+         "afterRepartition": {"letters": ["G"], "folders": ["own"]}}],
         "volumes": [{"letter": "", "folder": "sub/vol", "drive": 2, "startSector": 63,
          "sectors": 1000, "heldOpen": true}],
         "afterRepartition": {"arriveAfterMs": -1, "letters": ["F", ""], "folders": ["b"],
@@ -47,6 +52,13 @@ const Case CASES[] = {
      "slowLetters[1]: not a drive letter from A to Z, or \"\""},
     {R"({"drives": [{"number": 1, "image": "card.img"}], "newVolumesGetLetters": 0})",
      "newVolumesGetLetters: not true or false"},
+    {R"({"drives": [{"number": 1, "image": "card.img", "mediaChanges": [{"atMs": 5}]}]})",
+     "drives[0].mediaChanges[0].media: missing"},
+    {R"({"drives": [{"number": 1, "image": "card.img", "mediaChanges": [{"atMs": 5, "media": true},
+         {"atMs": 4, "media": false}]}]})",
+     "drives[0].mediaChanges[1].atMs: before the change listed before it"},
+    {R"({"drives": [{"number": 1, "image": "card.img", "afterRepartition": {"stale": 1}}]})",
+     "drives[0].afterRepartition.stale: unknown key"},
     {"[1]", "not a JSON object"},
 };
 
@@ -54,6 +66,7 @@ TEST(SimMachineFile, LoadsEveryKeyAndNamesWhatIsWrong) {
     for (const Case& c : CASES) {
         TempDir dir;
         makeSparseFile(dir.file("card.img"), 1 << 20);
+        makeSparseFile(dir.file("c2.img"), 1 << 20);
         writeWholeFile(dir.file("machine.json"), c.json);
         SimPlatform sim;
         SimMachineFile machine;
@@ -78,6 +91,18 @@ TEST(SimMachineFile, LoadsEveryKeyAndNamesWhatIsWrong) {
         EXPECT_EQ(drive.writeDelayMs, 30u);
         EXPECT_EQ(drive.busyForMs, 2000u);
         EXPECT_EQ(drive.sharedHoldMs, 3000u);
+        ASSERT_EQ(drive.mediaChanges.size(), 2u);
+        EXPECT_EQ(drive.mediaChanges[0].atMs, 500u);
+        EXPECT_FALSE(drive.mediaChanges[0].media);
+        EXPECT_TRUE(drive.mediaChanges[0].imagePath.empty());
+        EXPECT_FALSE(drive.mediaChanges[0].writeProtected.has_value());
+        EXPECT_EQ(std::filesystem::path(drive.mediaChanges[1].imagePath),
+                  std::filesystem::path(dir.file("c2.img")));
+        EXPECT_EQ(drive.mediaChanges[1].writeProtected, std::optional<bool>(false));
+        ASSERT_TRUE(drive.afterRepartition.has_value());
+        EXPECT_EQ(drive.afterRepartition->letters, std::vector<char>{'G'});
+        EXPECT_EQ(std::filesystem::path(drive.afterRepartition->folders.at(0)),
+                  std::filesystem::path(dir.file("own")));
         // The volume has no letter: it is found by its name.
         EXPECT_EQ(sim.GetLogicalDrives(), 0u);
         char16_t name[VOLUME_NAME_CHARS];

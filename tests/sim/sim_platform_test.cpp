@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -141,6 +142,87 @@ bool writeAt(SimPlatform& sim, Handle h, uint32_t lba, const unsigned char* byte
     return sim.WriteFile(h, bytes != nullptr ? bytes : zeros, 512, &moved) && moved == 512;
 }
 
+// A station asks through a handle without access rights while a run holds
+// the drive; the card goes and another comes on the machine's timeline.
+TEST_F(SimMachine, MediaComeAndGoAndTheirCountTellsTheCardsApart) {
+    sim.setVirtualClock(true);
+    makeSparseFile(dir.file("second.img"), 1 << 20);
+    SimMediaChange out;
+    out.atMs = 1000;
+    out.media = false;
+    SimMediaChange in;
+    in.atMs = 2000;
+    in.imagePath = dir.file("second.img");
+    in.writeProtected = true;
+    sim.drive(3).mediaChanges = {out, in};
+    const char* path = "\\\\.\\PhysicalDrive3";
+    Handle run = sim.CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING, 0);
+    ASSERT_NE(run, INVALID_HANDLE_VALUE);
+    Handle ask = sim.CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, 0);
+    ASSERT_NE(ask, INVALID_HANDLE_VALUE);
+    unsigned char sector[512] = {};
+    uint32_t moved = 0;
+    EXPECT_FALSE(sim.ReadFile(ask, sector, 512, &moved));
+    EXPECT_EQ(sim.GetLastError(), ERROR_ACCESS_DENIED);
+    const auto count = [&](Handle h, uint32_t size = 4) -> int64_t {
+        unsigned char bytes[4] = {0xAA, 0xAA, 0xAA, 0xAA};
+        uint32_t returned = 99;
+        if (!sim.DeviceIoControl(h, IOCTL_STORAGE_CHECK_VERIFY2, nullptr, 0, bytes, size, &returned))
+            return -int64_t(sim.GetLastError());
+        return returned == 4 ? int64_t(u32(bytes)) : 1000 + returned;
+    };
+    EXPECT_EQ(count(ask), 0);
+    EXPECT_EQ(count(ask, 0), 1000);  // without a buffer: the answer alone
+    EXPECT_EQ(count(ask, 3), -int64_t(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_TRUE(writeAt(sim, run, 0));
+
+    sim.Sleep(1000);  // the card is taken out under the run
+    EXPECT_EQ(count(ask), -int64_t(ERROR_NOT_READY));
+    EXPECT_FALSE(writeAt(sim, run, 0));
+    EXPECT_EQ(sim.GetLastError(), ERROR_NOT_READY);
+    Handle volume = sim.CreateFileW(u"\\\\.\\E:", GENERIC_READ | GENERIC_WRITE, 3, OPEN_EXISTING, 0);
+    for (const Handle flushed : {run, volume}) {
+        EXPECT_FALSE(sim.FlushFileBuffers(flushed));
+        EXPECT_EQ(sim.GetLastError(), ERROR_NOT_READY);
+    }
+    sim.CloseHandle(volume);
+
+    sim.Sleep(1000);  // another card, write-protected, of another size
+    EXPECT_EQ(count(ask), 2);
+    EXPECT_EQ(count(run), 2);
+    EXPECT_FALSE(sim.ReadFile(run, sector, 512, &moved));
+    EXPECT_EQ(sim.GetLastError(), ERROR_MEDIA_CHANGED);
+    sim.CloseHandle(run);
+    Handle next = sim.CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING, 0);
+    ASSERT_NE(next, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(control(sim, next, IOCTL_DISK_IS_WRITABLE));
+    EXPECT_EQ(sim.GetLastError(), ERROR_WRITE_PROTECT);
+    unsigned char geometry[40];
+    ASSERT_TRUE(sim.DeviceIoControl(ask, IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, nullptr, 0, geometry, 40, nullptr));
+    EXPECT_EQ(u32(geometry + GEOMETRY_EX_DISK_SIZE), 1u << 20);
+    EXPECT_TRUE(sim.ReadFile(next, sector, 512, &moved));
+    sim.CloseHandle(next);
+    sim.CloseHandle(ask);
+}
+
+// Processes that run one machine share its timeline: a start given from
+// outside counts the machine's time, and changes due by then are in place.
+TEST_F(SimMachine, StartGivenFromOutsideSetsTheMachinesTime) {
+    SimMediaChange out;
+    out.atMs = 5000;
+    out.media = false;
+    sim.drive(3).mediaChanges = {out};
+    sim.setStartMs(simSteadyNowMs() + 60000);  // not yet begun: time stands at 0
+    EXPECT_EQ(sim.GetTickCount64(), 0u);
+    sim.setStartMs(simSteadyNowMs() - 6000);
+    EXPECT_GE(sim.GetTickCount64(), 6000u);
+    EXPECT_LT(sim.GetTickCount64(), 60000u);
+    Handle ask = sim.CreateFileA("\\\\.\\PhysicalDrive3", 0, 3, OPEN_EXISTING, 0);
+    EXPECT_FALSE(sim.DeviceIoControl(ask, IOCTL_STORAGE_CHECK_VERIFY2, nullptr, 0, nullptr, 0, nullptr));
+    EXPECT_EQ(sim.GetLastError(), ERROR_NOT_READY);
+    sim.CloseHandle(ask);
+}
+
 // Windows' rules for raw access, each after the situation that brings it out.
 TEST_F(SimMachine, KeepsWindowsRulesForRawAccess) {
     sim.setVirtualClock(true);
@@ -271,6 +353,26 @@ TEST_F(SimMachine, NewPartitionsArriveAfterTheDriveIsReleased) {
     EXPECT_EQ(sim.volume('G').startSector, 63u);
     EXPECT_EQ(sim.volume('F').startSector, 1063u);
     EXPECT_EQ(sim.volumeRoot('F'), dir.file("data") + "/");
+
+    // A drive with an arrival of its own: its volume comes as that says, and
+    // its folder starts empty, as a freshly formatted volume.
+    makeSparseFile(dir.file("other.img"), 1 << 20);
+    SimDrive other;
+    other.imagePath = dir.file("other.img");
+    SimArrival own;
+    own.letters = {'H'};
+    own.folders = {dir.file("own")};
+    other.afterRepartition = own;
+    sim.addDrive(4, other);
+    std::filesystem::create_directories(dir.file("own/boot"));
+    ASSERT_TRUE(writeWholeFile(dir.file("own/boot/OLD.TXT"), "left by the card before"));
+    h = sim.CreateFileA("\\\\.\\PhysicalDrive4", GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING, 0);
+    ASSERT_TRUE(writeAt(sim, h, 0, mbr));
+    sim.CloseHandle(h);
+    EXPECT_EQ(sim.GetLogicalDrives(), (1u << 2) | (1u << 5) | (1u << 6) | (1u << 7));
+    EXPECT_EQ(sim.volume('H').driveNumber, 4);
+    EXPECT_EQ(sim.volumeRoot('H'), dir.file("own") + "/");
+    EXPECT_TRUE(std::filesystem::is_empty(dir.file("own")));
 }
 
 }  // namespace

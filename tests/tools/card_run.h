@@ -22,11 +22,10 @@ inline std::string shellQuoted(const std::string& text) {
     return quoted + "'";
 }
 
-#ifdef ZEL_T6_CARD
-// Runs t6-card with `arguments`, with no shell in between, so that the same
-// test runs it on Windows too; `environment` adds NAME=VALUE pairs.
-inline CardRun runCardTool(const TempDir&, const std::vector<std::string>& arguments,
-                           const QStringList& environment = {}) {
+// Runs `program` with `arguments`, with no shell in between, so that the
+// same test runs it on Windows too; `environment` adds NAME=VALUE pairs.
+inline CardRun runProgram(const std::string& program, const std::vector<std::string>& arguments,
+                          const QStringList& environment = {}) {
     QStringList list;
     for (const std::string& argument : arguments) list << QString::fromStdString(argument);
     QProcess process;
@@ -34,7 +33,7 @@ inline CardRun runCardTool(const TempDir&, const std::vector<std::string>& argum
     for (const QString& pair : environment)
         variables.insert(pair.section('=', 0, 0), pair.section('=', 1));
     process.setProcessEnvironment(variables);
-    process.start(QString::fromUtf8(ZEL_T6_CARD), list);
+    process.start(QString::fromStdString(program), list);
     CardRun run;
     if (!process.waitForFinished(300000) || process.exitStatus() != QProcess::NormalExit)
         return run;
@@ -43,6 +42,21 @@ inline CardRun runCardTool(const TempDir&, const std::vector<std::string>& argum
     run.out = process.readAllStandardOutput().replace("\r\n", "\n").toStdString();
     run.err = process.readAllStandardError().replace("\r\n", "\n").toStdString();
     return run;
+}
+
+#ifdef ZEL_T6_CARD
+inline CardRun runCardTool(const TempDir&, const std::vector<std::string>& arguments,
+                           const QStringList& environment = {}) {
+    return runProgram(ZEL_T6_CARD, arguments, environment);
+}
+#endif
+
+#ifdef ZEL_T6_CARD_SIM
+// t6-card on the simulated machine described in the file `machine`.
+inline CardRun runCardOnMachine(const std::string& machine, std::vector<std::string> arguments,
+                                const QStringList& environment = {}) {
+    arguments.insert(arguments.begin(), {"--machine", machine});
+    return runProgram(ZEL_T6_CARD_SIM, arguments, environment);
 }
 #endif
 

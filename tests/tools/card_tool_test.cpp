@@ -6,10 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QProcess>
 #include <QtGlobal>
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -1070,5 +1072,128 @@ TEST_F(CardImage, FormatRefusalsKeepTheWizardsDebugLine) {
         << run.err;
     EXPECT_EQ(inspect().status, 0);
 }
+
+// A simulated machine of card readers 1 to `readers.size()`, each drive
+// entry's own keys given as JSON members: every card rebuilt in it gets
+// volume folders of its own, as cards rebuilt side by side need.
+std::string readerMachine(const TempDir& dir, const std::vector<std::string>& readers) {
+    std::string json = "{\"drives\": [";
+    for (std::size_t i = 1; i <= readers.size(); ++i) {
+        const std::string n = std::to_string(i);
+        for (const char* card : {"c", "n"})
+            makeSparseFile(dir.file(card + n + ".img"), uint64_t(TEST_CARD_SECTORS) * 512);
+        json += std::string(i > 1 ? ", " : "") + "{\"number\": " + n + ", \"image\": \"c" + n +
+                ".img\", \"vendor\": \"Kestrel \", \"product\": \"CF Reader\", \"heads\": 16, "
+                "\"sectorsPerTrack\": 63, \"afterRepartition\": {\"letters\": [\"E\", \"F\"], "
+                "\"folders\": [\"boot" + n + "\", \"data" + n + "\"]}" +
+                (readers[i - 1].empty() ? "" : ", " + readers[i - 1]) + "}";
+    }
+    const std::string machine = dir.file("machine.json");
+    writeWholeFile(machine, json + "]}");
+    return machine;
+}
+
+// Several cards at once: each its own result, the others unharmed by one
+// that fails; the exit status says whether every card was rebuilt.
+TEST_F(CardImage, SeveralCardsAreRebuiltAtOnceEachWithItsOwnResult) {
+    struct Row {
+        std::vector<std::string> drives;  // drive 1 to 3's own keys
+        int status;
+        std::vector<std::string> results;  // each drive's cause, or "" when rebuilt
+    };
+    const Row rows[] = {
+        {{"", "", ""}, 0, {"", "", ""}},
+        {{"", "\"writeProtected\": true", ""}, 1, {"", "The card in drive 2 is write-protected", ""}},
+        {{"", "", R"("writeDelayMs": 25, "mediaChanges": [{"atMs": 500, "media": false}])"}, 1,
+         {"", "", "The card in drive 3 was removed (or its reader disconnected) during the run"}},
+    };
+    for (const Row& row : rows) {
+        TempDir machineDir;
+        const std::string machine = readerMachine(machineDir, row.drives);
+        const CardRun run = runCardOnMachine(
+            machine, {"install", "1", "2", "\\\\.\\PhysicalDrive3", "--files", dir.file("files/boot"),
+                      "--firmware", firmware, "--yes-destroy-drive", "3", "2", "1",
+                      "--log", machineDir.file("line.log")});
+        EXPECT_EQ(run.status, row.status) << run.out << run.err;
+        const std::size_t tableAt = run.out.find("\ndrive  ");
+        ASSERT_NE(tableAt, std::string::npos) << run.out << run.err;
+        const std::string table = run.out.substr(tableAt);
+        const std::string log = readWholeFile(machineDir.file("line.log"));
+        for (int drive = 1; drive <= 3; ++drive) {
+            const std::string n = std::to_string(drive), cause = row.results[drive - 1];
+            const std::string name = drive == 3 ? "\\\\.\\PhysicalDrive3" : n;
+            // Its stage lines, prefixed (a refused card has none), and its row of the table.
+            const bool stagesShown = run.out.find(name + ": [100%] Finished successfully\n") != std::string::npos;
+            EXPECT_EQ(stagesShown, cause.empty()) << run.out;
+            const std::size_t at = table.find("\n" + name + "  ");
+            ASSERT_NE(at, std::string::npos) << table;
+            const std::string rowText = table.substr(at + 1, table.find('\n', at + 1) - at - 1);
+            EXPECT_NE(rowText.find("\\\\.\\PhysicalDrive" + n), std::string::npos) << rowText;
+            EXPECT_NE(rowText.find("  512 MB  "), std::string::npos) << rowText;
+            EXPECT_NE(rowText.find(cause.empty() ? "  rebuilt and checked  " : "  failed  "),
+                      std::string::npos) << rowText;
+            EXPECT_NE(rowText.find(cause), std::string::npos) << rowText;
+            // Each card has its own log, which the run's log names.
+            const std::string cardLog = machineDir.file("line/card-" + n + "-drive-" + n + ".log");
+            EXPECT_NE(log.find("The log of " + name + ": " + cardLog), std::string::npos) << log;
+            EXPECT_NE(readWholeFile(cardLog).find("drive: drive " + name), std::string::npos);
+            if (!cause.empty()) continue;
+            const CardRun check = runCardTool(dir, {"inspect", machineDir.file("c" + n + ".img"),
+                                                    "--files", dir.file("files/boot"), "--firmware",
+                                                    firmware});
+            EXPECT_EQ(check.status, 0) << n << check.out;
+        }
+    }
+}
+
+#ifndef _WIN32
+// The station on a scripted day: a card in at the start, a write-protected
+// card that fails once and is left alone while it stays, cards taken out and
+// new ones put in; Ctrl-C ends it with the counts.
+TEST_F(CardImage, AStationRebuildsEveryCardPutInAndLeavesAFailedOneAlone) {
+    TempDir machineDir;
+    const std::string machine = readerMachine(
+        machineDir,
+        {R"("mediaChanges": [{"atMs": 3500, "media": false},
+                             {"atMs": 4000, "media": true, "image": "n1.img"}])",
+         R"("media": false, "mediaChanges": [
+             {"atMs": 1000, "media": true, "writeProtected": true},
+             {"atMs": 5000, "media": false},
+             {"atMs": 5500, "media": true, "image": "n2.img", "writeProtected": false}])"});
+    QProcess station;
+    station.start(ZEL_T6_CARD_SIM,
+                  {"--machine", QString::fromStdString(machine), "station", "--reader", "1", "2",
+                   "--files", QString::fromStdString(dir.file("files/boot")), "--firmware",
+                   QString::fromStdString(firmware), "--yes-destroy-cards-in", "2", "1", "--log",
+                   QString::fromStdString(machineDir.file("station.log"))});
+    ASSERT_TRUE(station.waitForStarted());
+    // Every change has come and its card is done by then.
+    ASSERT_FALSE(station.waitForFinished(9000)) << station.readAllStandardError().toStdString();
+    ::kill(static_cast<pid_t>(station.processId()), SIGINT);
+    ASSERT_TRUE(station.waitForFinished(30000));
+    EXPECT_EQ(station.exitCode(), 130);
+    const std::string out = station.readAllStandardOutput().toStdString();
+    const std::regex expected(
+        "Watching 2 readers for cards; every card put in is rebuilt. Ctrl-C stops.\n"
+        "[0-9:]{8}  reader 1  512 MB  rebuilt and checked  [0-9.]+ s  \\(rebuilt 1, failed 0\\)\n"
+        "[0-9:]{8}  reader 2  512 MB  The card in drive 2 is write-protected[^\n]*  [0-9.]+ s  "
+        "\\(rebuilt 1, failed 1\\)\n"
+        "[0-9:]{8}  reader 1  512 MB  rebuilt and checked  [0-9.]+ s  \\(rebuilt 2, failed 1\\)\n"
+        "[0-9:]{8}  reader 2  512 MB  rebuilt and checked  [0-9.]+ s  \\(rebuilt 3, failed 1\\)\n"
+        "Stopped: rebuilt 3, failed 1.\n");
+    EXPECT_TRUE(std::regex_match(out, expected)) << out;
+    for (const char* card : {"c1.img", "n1.img", "n2.img"}) {
+        const CardRun check = runCardTool(dir, {"inspect", machineDir.file(card), "--files",
+                                                dir.file("files/boot"), "--firmware", firmware});
+        EXPECT_EQ(check.status, 0) << card << check.out;
+    }
+    EXPECT_EQ(readRange(machineDir.file("c2.img"), 0, 64 * 512), std::string(64 * 512, '\0'));
+    // The station's log names every card's log.
+    const std::string log = readWholeFile(machineDir.file("station.log"));
+    for (int card = 1; card <= 4; ++card)
+        EXPECT_NE(log.find("its log: " + machineDir.file("station/card-" + std::to_string(card))),
+                  std::string::npos) << log;
+}
+#endif
 
 }  // namespace

@@ -8,10 +8,18 @@
 #include "tools/card_main.h"
 #include "tools/os_services.h"
 
+#include <QByteArray>
+#include <QtGlobal>
+
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
+
+namespace {
+constexpr char START_VARIABLE[] = "ZEL_SIM_START_MS";
+}  // namespace
 
 int main(int argc, char** argv) {
     std::vector<std::string> arguments(argv + 1, argv + argc);
@@ -30,6 +38,15 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 2;
     }
+    // One timeline for the whole run: the first process sets the machine's
+    // time 0, the card runs it starts inherit it.
+    const char* start = std::getenv(START_VARIABLE);
+    uint64_t startMs = start != nullptr ? std::strtoull(start, nullptr, 10) : 0;
+    if (startMs == 0) {
+        startMs = platform::simSteadyNowMs();
+        qputenv(START_VARIABLE, QByteArray::number(static_cast<qulonglong>(startMs)));
+    }
+    sim.setStartMs(startMs);
     const platform::ScopedPlatform scoped(sim);
     setCardChildCommand({programFile(), {"--machine", machineFile}});
     return cardMain(arguments);
