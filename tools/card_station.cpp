@@ -10,8 +10,9 @@
 #include "tools/interrupt_relay.h"
 #include "util/support_log.h"
 
+#include <QTime>
+
 #include <chrono>
-#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <sstream>
@@ -65,16 +66,7 @@ bool readersUsable(const std::vector<std::string>& names, std::string& sentence)
 }
 
 std::string clockText() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local {};
-#if defined(_WIN32)
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
-    char text[16];
-    std::strftime(text, sizeof text, "%H:%M:%S", &local);
-    return text;
+    return QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toStdString();
 }
 
 class Station {
