@@ -23,6 +23,15 @@ void setCardChildCommand(const CardChildCommand& command) {
     childCommand() = command;
 }
 
+std::vector<std::string> cardInstallArguments(const CardOptions& options, const std::string& target,
+                                              bool drive, const std::string& log) {
+    std::vector<std::string> arguments = {"install", target, "--files", options.filesDir,
+                                          "--firmware", options.firmwareFile};
+    if (drive) arguments.insert(arguments.end(), {"--yes-destroy-drive", target});
+    if (!log.empty()) arguments.insert(arguments.end(), {"--log", log});
+    return arguments;
+}
+
 CardChild::CardChild() : process_(std::make_unique<QProcess>()) {}
 
 CardChild::~CardChild() {

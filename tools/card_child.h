@@ -4,6 +4,8 @@
 // answer to an interrupt. The parent reads the child's stage lines as they
 // come and its last error sentence, which names the cause of a failure.
 
+#include "tools/card_options.h"
+
 #include <QProcess>
 
 #include <chrono>
@@ -20,6 +22,11 @@ struct CardChildCommand {
 };
 const CardChildCommand& cardChildCommand();
 void setCardChildCommand(const CardChildCommand& command);
+
+// One card's `install`: this run's payload, the drive confirmed when the
+// target is one, and the card's own log when there is one.
+std::vector<std::string> cardInstallArguments(const CardOptions& options, const std::string& target,
+                                              bool drive, const std::string& log);
 
 class CardChild {
 public:

@@ -24,6 +24,7 @@ constexpr auto POLL_INTERVAL = std::chrono::milliseconds(50);
 struct LineCard {
     std::string name;    // as named on the command line
     std::string device;  // the OS's name of the drive, or "image"
+    bool drive = false;
     std::string size;
     std::string log;
     int row = 0;
@@ -39,10 +40,7 @@ bool describeCards(const CardOptions& options, std::vector<LineCard>& cards, std
     for (const std::string& target : options.targets) {
         LineCard card;
         card.name = target;
-        CardOptions one;
-        one.target = target;
-        if (isDevicePath(target)) one.devicePath = target;
-        else one.driveNumber = parseDriveArgument(target);
+        CardOptions one = options.forTarget(target);
         if (one.namesDrive()) {
             if (!resolveDevicePath(one, err)) return false;
             const auto named = drives.emplace(one.driveNumber, target);
@@ -51,6 +49,7 @@ bool describeCards(const CardOptions& options, std::vector<LineCard>& cards, std
                     << std::endl;
                 return false;
             }
+            card.drive = true;
             card.device = platform::os().devicePath(one.driveNumber);
             DriveDescription drive;
             card.size = probeDrive(one.driveNumber, drive) ? sizeText(drive.diskSize) : "-";
@@ -63,20 +62,6 @@ bool describeCards(const CardOptions& options, std::vector<LineCard>& cards, std
         cards.push_back(std::move(card));
     }
     return true;
-}
-
-std::vector<std::string> childArguments(const CardOptions& options, const LineCard& card) {
-    std::vector<std::string> arguments = {"install", card.name, "--files", options.filesDir,
-                                          "--firmware", options.firmwareFile};
-    if (card.device != "image") {
-        arguments.push_back("--yes-destroy-drive");
-        arguments.push_back(card.name);
-    }
-    if (!card.log.empty()) {
-        arguments.push_back("--log");
-        arguments.push_back(card.log);
-    }
-    return arguments;
 }
 
 // The card's status once its run ended.
@@ -100,7 +85,8 @@ int installManyCommand(const CardOptions& given, std::ostream& out, std::ostream
         card.log = cardLogFile(++index, card.name);
         card.row = board.add(card.name, card.device + "  starting");
         card.run = std::make_unique<CardChild>();
-        if (card.run->start(childArguments(options, card))) relay.add(card.run->pid());
+        if (card.run->start(cardInstallArguments(options, card.name, card.drive, card.log)))
+            relay.add(card.run->pid());
     }
     board.draw();
     for (bool running = true; running;) {

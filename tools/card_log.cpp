@@ -58,12 +58,7 @@ bool isPartialFileOf(const fs::path& file, const fs::path& image) {
 bool logNamesRunFile(const CardOptions& options, const std::string& logFile, std::string& error) {
     if (options.manyTargets()) {
         for (const std::string& target : options.targets) {
-            CardOptions one = options;
-            one.targets = {target};
-            one.target = target;
-            one.driveNumber = isDevicePath(target) ? NO_DRIVE : parseDriveArgument(target);
-            one.devicePath = isDevicePath(target) ? target : std::string();
-            if (logNamesRunFile(one, logFile, error)) return true;
+            if (logNamesRunFile(options.forTarget(target), logFile, error)) return true;
         }
         return false;
     }

@@ -270,6 +270,15 @@ bool isDevicePath(const std::string& text) {
     return text.compare(0, 5, "/dev/") == 0;
 }
 
+CardOptions CardOptions::forTarget(const std::string& name) const {
+    CardOptions one = *this;
+    one.targets = {name};
+    one.target = name;
+    one.devicePath = isDevicePath(name) ? name : std::string();
+    one.driveNumber = one.devicePath.empty() ? parseDriveArgument(name) : NO_DRIVE;
+    return one;
+}
+
 int parseDriveArgument(const std::string& text) {
     std::string digits = text;
     const std::string prefix = DRIVE_PATH_PREFIX;
@@ -346,11 +355,7 @@ bool parseCardOptions(const std::vector<std::string>& arguments, CardOptions& op
     if (wanted == 1) {
         if (operands[0].empty())
             return fail(error, arguments[0] + " takes an image file or drive, not an empty name.");
-        options.target = operands[0];
-        if (isDevicePath(operands[0]))
-            options.devicePath = operands[0];
-        else
-            options.driveNumber = parseDriveArgument(operands[0]);
+        options = options.forTarget(operands[0]);
     }
     return checkCombination(options, given, error);
 }

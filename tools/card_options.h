@@ -43,6 +43,8 @@ struct CardOptions {
 
     // Several cards at once.
     bool manyTargets() const { return targets.size() > 1; }
+    // These options with `name` as the only target, a drive or an image as it reads.
+    CardOptions forTarget(const std::string& name) const;
 
     // The target names a drive rather than an image file.
     bool namesDrive() const { return driveNumber != NO_DRIVE || !devicePath.empty(); }

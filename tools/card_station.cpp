@@ -124,16 +124,9 @@ private:
         DriveDescription description;
         reader.size = probeDrive(drive, description) ? sizeText(description.diskSize) : "-";
         reader.log = cardLogFile(++cards_, reader.name);
-        const std::string number = std::to_string(drive);
-        std::vector<std::string> arguments = {"install", number, "--yes-destroy-drive", number,
-                                              "--files", options_.filesDir, "--firmware",
-                                              options_.firmwareFile};
-        if (!reader.log.empty()) {
-            arguments.push_back("--log");
-            arguments.push_back(reader.log);
-        }
         reader.run = std::make_unique<CardChild>();
-        if (reader.run->start(arguments)) relay_.add(reader.run->pid());
+        if (reader.run->start(cardInstallArguments(options_, std::to_string(drive), true, reader.log)))
+            relay_.add(reader.run->pid());
         reader.state = Reader::State::Running;
     }
 
